@@ -1,0 +1,59 @@
+#include "exchange_support.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace exchange::detail {
+
+std::string PortName(int portIndex) { return Format("\\\\.\\COM%d", portIndex + 1); }
+
+std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& name) {
+    try {
+        return opener.Open(name, kBaudRate, kParity, kDataBits, kStopBits, kDtrOn, kRtsOn);
+    } catch (...) {
+        // CSerial throws the integer 1; whatever comes, the port cannot be opened.
+        return nullptr;
+    }
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list sizing;
+    va_copy(sizing, args);
+    const int length = std::vsnprintf(nullptr, 0, format, sizing);
+    va_end(sizing);
+    std::string text;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, args);
+        text.assign(buffer.data(), static_cast<std::size_t>(length));
+    }
+    va_end(args);
+    return text;
+}
+
+TimeWindow::TimeWindow(IClock& clock, std::uint32_t lengthMs)
+    : m_clock(clock), m_lengthMs(lengthMs), m_startTick(clock.GetTickCount()) {}
+
+void TimeWindow::Restart() { m_startTick = m_clock.GetTickCount(); }
+
+bool TimeWindow::HasRunOut() const {
+    const std::uint32_t elapsed = m_clock.GetTickCount() - m_startTick;
+    return elapsed >= m_lengthMs;
+}
+
+bool ReadWaitingByte(IPort& port, std::uint8_t& received) {
+    if (port.BytesWaiting() <= 0) {
+        return false;
+    }
+    std::uint8_t byte = 0;
+    if (port.Read(&byte, 1, kReadLimitMs) != 1) {
+        return false;
+    }
+    received = byte;
+    return true;
+}
+
+}  // namespace exchange::detail

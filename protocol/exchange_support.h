@@ -1,0 +1,56 @@
+// Pieces that the TEST and UPDATE exchanges share: the port name, the guarded open, the time
+// windows and the polled one-byte read.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "exchange_io.h"
+
+namespace exchange::detail {
+
+// The line settings both exchanges open the port with.
+inline constexpr int kBaudRate = 115200;
+inline constexpr char kParity = 'N';
+inline constexpr int kDataBits = 8;
+inline constexpr int kStopBits = 1;
+inline constexpr bool kDtrOn = true;
+inline constexpr bool kRtsOn = true;
+
+inline constexpr int kReadLimitMs = 1000;          // every one-byte read
+inline constexpr int kPacketWriteLimitMs = 5000;   // every packet write
+inline constexpr std::uint32_t kPortSettleMs = 100;  // pause after the port is opened
+inline constexpr std::uint32_t kReadyWindowMs = 2000;
+
+// "\\.\COM%d" for the zero-based index: the COM number is the index plus 1.
+std::string PortName(int portIndex);
+
+// Opens the named port with the fixed settings; null when the opener throws or yields nothing.
+std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& name);
+
+// printf-style formatting into a string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A wait on the scanner: started from the tick count, run out when the unsigned 32-bit
+// difference reaches its length, so a wrap of the counter cannot end it early.
+class TimeWindow {
+public:
+    // Starts a window of lengthMs now.
+    TimeWindow(IClock& clock, std::uint32_t lengthMs);
+    // Starts the same window afresh.
+    void Restart();
+    // Whether lengthMs or more have passed since the (re)start.
+    bool HasRunOut() const;
+
+private:
+    IClock& m_clock;
+    std::uint32_t m_lengthMs;
+    std::uint32_t m_startTick;
+};
+
+// When input is waiting, reads one byte; stores it and returns true only when the read
+// delivered it, so a failed read leaves received unchanged.
+bool ReadWaitingByte(IPort& port, std::uint8_t& received);
+
+}  // namespace exchange::detail

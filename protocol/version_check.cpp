@@ -1,0 +1,147 @@
+#include "version_check.h"
+
+#include <cstdio>
+
+#include "exchange_support.h"
+#include "link_frame.h"
+#include "resource.h"
+
+namespace exchange {
+
+namespace {
+
+using detail::Format;
+using detail::TimeWindow;
+
+constexpr unsigned kFailureStyle = MB_OK | MB_ICONEXCLAMATION;   // 48
+constexpr unsigned kOutcomeStyle = MB_OK | MB_ICONINFORMATION;   // 64
+constexpr unsigned kQuestionStyle = MB_YESNO | MB_ICONQUESTION;  // 36
+
+constexpr std::uint32_t kQueryPauseMs = 500;   // after the first query
+constexpr std::uint32_t kResendAfterMs = 500;  // resend when the last send is more than this ago
+constexpr std::uint32_t kReplyWindowMs = 2000;
+constexpr int kAckWriteLimitMs = 1000;
+constexpr int kNoApplicationCode = 255;
+
+constexpr const char* kOpenFailedText =
+    "Unable to open the port COM%d. Make sure that it actually\nexists and is not being used by "
+    "any other program (e.g. a\nPDA program like Palm's HotSync).\n\nPlease retry from Step 2.";
+constexpr const char* kNoReadyText = "No data from the scanner. Please retry from step 1";
+constexpr const char* kNoReplyText =
+    "Unable to communicate with the scanner.\n\nPlease retry from Step 1.";
+
+// Waits out the ready window for 'C'; other bytes are dropped and do not restart it.
+bool AwaitReadyByte(IPort& port, IClock& clock) {
+    clock.Sleep(detail::kPortSettleMs);
+    TimeWindow window(clock, detail::kReadyWindowMs);
+    std::uint8_t received = scanlink::NOTHING;
+    while (received != scanlink::READY) {
+        if (window.HasRunOut()) {
+            return false;
+        }
+        detail::ReadWaitingByte(port, received);
+    }
+    return true;
+}
+
+void WriteQuery(IPort& port) {
+    port.Write(scanlink::kQueryPacket.data(), static_cast<int>(scanlink::kQueryPacket.size()),
+               detail::kPacketWriteLimitMs);
+}
+
+// The two version digits as sscanf's "%02X" reads them; 0 when they don't convert.
+int ReadVersionDigits(char d1, char d2) {
+    const char text[3] = {d1, d2, '\0'};
+    unsigned value = 0;
+    if (std::sscanf(text, "%02X", &value) != 1) {
+        return 0;
+    }
+    return static_cast<int>(value);
+}
+
+// Queries until a valid reply arrives within the reply window; answers it with ACK.
+// Returns whether a reply was seen; its version goes to nScannerVersion.
+bool QueryVersion(IPort& port, IClock& clock, int& nScannerVersion) {
+    WriteQuery(port);
+    std::uint32_t lastSend = clock.GetTickCount();
+    clock.Sleep(kQueryPauseMs);  // an early reply waits in the input queue meanwhile
+
+    scanlink::VersionReplyMatcher reply;
+    reply.Clear();
+    const TimeWindow window(clock, kReplyWindowMs);
+    while (!window.HasRunOut()) {
+        if (clock.GetTickCount() - lastSend > kResendAfterMs) {
+            WriteQuery(port);
+            lastSend = clock.GetTickCount();
+        }
+        std::uint8_t received = scanlink::NOTHING;
+        if (detail::ReadWaitingByte(port, received) && reply.Push(received)) {
+            nScannerVersion = ReadVersionDigits(reply.D1(), reply.D2());
+            port.Write(&scanlink::ACK, 1, kAckWriteLimitMs);  // a reply stands even unacknowledged
+            return true;
+        }
+    }
+    return false;
+}
+
+// Shows the outcome for the reported version and returns whether the upload is offered.
+bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
+    const int major = (carried >> 4) & 7;
+    const int minor = carried & 15;
+    const bool noCode = scannerVersion == kNoApplicationCode;
+    view.SetControlText(IDC_VERSION,
+                        Format(noCode ? "SCANNER VERSION: -none-\nUPDATER VERSION: %d.%d0"
+                                      : "\nUPDATER VERSION: %d.%d0",
+                               major, minor));
+    std::string text = Format(noCode ? "The scanner currently contains no CPU application "
+                                       "code!\n\nThis update utility contains version %d.%d0."
+                                     : "This update utility contains version %d.%d0.",
+                              major, minor);
+    if (noCode || scannerVersion < carried) {
+        view.MessageBox(text, kOutcomeStyle);
+        return true;
+    }
+    text += Format(
+        "\n\nThis updater contains a version that is %s what your scanner\nalready "
+        "contains.\n\nDo you really want to upload version %d.%d ?",
+        scannerVersion > carried ? "older than" : "the same as", major, minor);
+    return view.MessageBox(text, kQuestionStyle) == IDYES;
+}
+
+// Offering the upload enables UPDATE alone, so the port cannot change before it.
+void OfferUpload(IUpdaterView& view, bool offered) {
+    view.EnableControl(IDC_TEST, !offered);
+    view.EnableControl(IDC_UPDATE, offered);
+    view.EnableControl(IDC_COMPORT, !offered);
+}
+
+}  // namespace
+
+void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
+                     int& nScannerVersion) {
+    nPortIndex = io.view.GetPortSelection();
+    std::unique_ptr<IPort> port =
+        detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
+    if (!port) {
+        io.view.MessageBox(Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
+        return;
+    }
+    if (!AwaitReadyByte(*port, io.clock)) {
+        io.view.MessageBox(kNoReadyText, kFailureStyle);  // shown while the port is still open
+        return;
+    }
+    nScannerVersion = 0;
+    port->DrainInput();  // further ready bytes and early noise never reach the reply window
+    const bool replySeen = QueryVersion(*port, io.clock, nScannerVersion);
+    port.reset();
+    if (!replySeen) {
+        io.view.MessageBox(kNoReplyText, kFailureStyle);
+        return;
+    }
+    if (nScannerVersion == 0) {
+        nScannerVersion = 1;
+    }
+    OfferUpload(io.view, ShowOutcome(io.view, firmware.VersionByte(), nScannerVersion));
+}
+
+}  // namespace exchange
