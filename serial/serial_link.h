@@ -8,8 +8,7 @@ class SerialPortOpener : public exchange::IPortOpener {
 public:
     // Constructs a CSerial for the name with the given settings.
     std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
-                                          int dataBits, int stopBits, bool dtr,
-                                          bool rts) override;
+                                          int dataBits, int stopBits, bool dtr, bool rts) override;
 };
 
 // The platform's millisecond tick count and Sleep.

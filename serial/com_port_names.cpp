@@ -1,0 +1,102 @@
+#include "com_port_names.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <system_error>
+
+namespace comports {
+
+namespace {
+
+std::filesystem::path HomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+        return home;
+    }
+    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+        return entry->pw_dir;
+    }
+    return "/";
+}
+
+std::filesystem::path ConfigHome() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr) {
+        std::filesystem::path path(config);
+        if (path.is_absolute()) {
+            return path;
+        }
+    }
+    return HomeDirectory() / ".config";
+}
+
+bool StartsWithNoCase(const std::string& text, std::size_t at, const char* word) {
+    for (std::size_t i = 0; word[i] != '\0'; ++i) {
+        if (at + i >= text.size() ||
+            std::toupper(static_cast<unsigned char>(text[at + i])) != word[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::filesystem::path PortLinkDirectory() {
+    return ConfigHome() / "tr520-updater" / "ports";
+}
+
+std::filesystem::path PortLinkPath(int comNumber) {
+    return PortLinkDirectory() / ("com" + std::to_string(comNumber));
+}
+
+std::optional<int> ComNumberFromName(const std::string& name) {
+    const std::string devicePrefix = "\\\\.\\";
+    std::size_t at = name.compare(0, devicePrefix.size(), devicePrefix) == 0 ? 4 : 0;
+    if (!StartsWithNoCase(name, at, "COM")) {
+        return std::nullopt;
+    }
+    at += 3;
+    const std::size_t digits = name.size() - at;
+    // Up to six digits keeps the number far from overflow; no port is numbered that high.
+    if (digits == 0 || digits > 6 || name[at] == '0') {
+        return std::nullopt;
+    }
+    int number = 0;
+    for (std::size_t i = at; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
+            return std::nullopt;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+std::optional<std::string> ConventionalDevice(int comNumber) {
+    if (comNumber >= 1 && comNumber <= 32) {
+        return "/dev/ttyS" + std::to_string(comNumber - 1);
+    }
+    if (comNumber >= 33 && comNumber <= 64) {
+        return "/dev/ttyUSB" + std::to_string(comNumber - 33);
+    }
+    if (comNumber >= 65 && comNumber <= 96) {
+        return "/dev/ttyACM" + std::to_string(comNumber - 65);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> DevicePathForPortName(const std::string& name) {
+    const auto comNumber = ComNumberFromName(name);
+    if (!comNumber) {
+        return name;
+    }
+    const std::filesystem::path link = PortLinkPath(*comNumber);
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(link, error))) {
+        return link.string();
+    }
+    return ConventionalDevice(*comNumber);
+}
+
+}  // namespace comports

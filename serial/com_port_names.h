@@ -1,0 +1,31 @@
+// How the COM port names the utility opens ("\\.\COM4") reach devices on Linux.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace comports {
+
+// The directory of per-user links com1 ... com256 that point COM numbers at devices:
+// $XDG_CONFIG_HOME/tr520-updater/ports, or ~/.config/tr520-updater/ports when XDG_CONFIG_HOME
+// is unset, empty or not absolute (as the XDG base-directory conventions say).
+std::filesystem::path PortLinkDirectory();
+
+// The link in PortLinkDirectory() for a COM number: .../comN.
+std::filesystem::path PortLinkPath(int comNumber);
+
+// The COM number of "\\.\COMn" or "COMn" (any letter case, n a positive decimal without
+// leading zeros); none for any other name.
+std::optional<int> ComNumberFromName(const std::string& name);
+
+// The conventional device of a COM number: COM1-32 /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31,
+// COM65-96 /dev/ttyACM0-31; none for other numbers.
+std::optional<std::string> ConventionalDevice(int comNumber);
+
+// The path to open for a port name: the user's link when it exists (even dangling), else the
+// conventional device; none when a COM number names no device. A name that is not a COM name
+// is taken as a device path as it stands.
+std::optional<std::string> DevicePathForPortName(const std::string& name);
+
+}  // namespace comports

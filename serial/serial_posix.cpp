@@ -1,0 +1,377 @@
+// The POSIX (Linux) platform behind CSerial: terminal devices through open, termios, ioctl,
+// flock and poll. Every error code it reports is the errno of the call that failed.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "com_port_names.h"
+#include "serial_platform.h"
+#include "serial_termios.h"
+
+namespace {
+
+struct SpeedEntry {
+    std::uint32_t baudRate;
+    speed_t speed;
+};
+
+constexpr std::array<SpeedEntry, 30> kSpeeds{{
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+}};
+
+std::uint32_t LastError() {
+    return ErrorCodeFromErrno(errno);
+}
+
+// Errors a device without modem lines (a pseudo-terminal) gives for a modem-line request.
+bool MeansNoModemLines(int errnoValue) {
+    return errnoValue == ENOTTY || errnoValue == EINVAL || errnoValue == ENOTSUP ||
+           errnoValue == ENOSYS;
+}
+
+std::optional<LineErrorCounts> ReadLineErrorCounts(int fd) {
+    serial_icounter_struct counters{};
+    if (ioctl(fd, TIOCGICOUNT, &counters) != 0) {
+        return std::nullopt;
+    }
+    return LineErrorCounts{counters.overrun, counters.parity, counters.frame, counters.brk,
+                           counters.buf_overrun};
+}
+
+std::uint32_t ErrorMaskSince(const LineErrorCounts& before, const LineErrorCounts& now) {
+    std::uint32_t mask = 0;
+    mask |= now.bufferOverrun != before.bufferOverrun ? CE_RXOVER : 0;
+    mask |= now.overrun != before.overrun ? CE_OVERRUN : 0;
+    mask |= now.parity != before.parity ? CE_RXPARITY : 0;
+    mask |= now.frame != before.frame ? CE_FRAME : 0;
+    mask |= now.brk != before.brk ? CE_BREAK : 0;
+    return mask;
+}
+
+// Milliseconds from now until the deadline, 0 once it has passed.
+int MsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool WouldBlock(int errnoValue) {
+    return errnoValue == EAGAIN || errnoValue == EWOULDBLOCK || errnoValue == EINTR;
+}
+
+TransferResult Result(TransferOutcome outcome, int count = 0, std::uint32_t error = 0) {
+    return TransferResult{outcome, count, error};
+}
+
+// Moves bytes with step (read or write) until count have moved or limitMs runs out, waiting
+// for the device with poll. After it returns, the caller's buffer is no longer touched.
+template <typename Step>
+TransferResult Transfer(int fd, TransferRecord& record, int count, int limitMs, short events,
+                        Step step) {
+    record.requested = static_cast<std::uint32_t>(count);
+    record.done = 0;
+    record.status = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs > 0 ? limitMs : 0);
+    bool started = false;
+    while (record.done < record.requested) {
+        if (started) {
+            pollfd waitFor{fd, events, 0};
+            const int ready = poll(&waitFor, 1, MsUntil(deadline));
+            if (ready == 0) {
+                return Result(TransferOutcome::TimedOut);
+            }
+            if (ready < 0 && errno != EINTR) {
+                return Result(TransferOutcome::WaitFailed);
+            }
+        }
+        const ssize_t moved = step(record.done, record.requested - record.done);
+        if (moved > 0) {
+            record.done += static_cast<std::uint32_t>(moved);
+        } else if (moved == 0 || !WouldBlock(errno)) {
+            // Zero bytes from a raw terminal that blocks for one means it was hung up.
+            record.status = moved == 0 ? ErrorCodeFromErrno(EIO) : LastError();
+            return Result(started ? TransferOutcome::ResultFailed : TransferOutcome::StartFailed, 0,
+                          record.status);
+        } else if (started && MsUntil(deadline) == 0) {
+            return Result(TransferOutcome::TimedOut);
+        }
+        started = true;
+    }
+    return Result(TransferOutcome::Completed, count);
+}
+
+class PosixSerialPlatform final : public SerialPlatform {
+public:
+    PortHandle OpenPort(const char* portName, std::uint32_t& error) override {
+        const auto path = comports::DevicePathForPortName(portName);
+        if (!path) {
+            error = ErrorCodeFromErrno(ENOENT);
+            return {};
+        }
+        PortHandle port(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!port.IsValid()) {
+            error = LastError();
+            return {};
+        }
+        // The advisory lock keeps out other programs even where TIOCEXCL does not (root).
+        if (flock(port.Fd(), LOCK_EX | LOCK_NB) != 0) {
+            error = LastError();
+            return {};
+        }
+        if (isatty(port.Fd()) && ioctl(port.Fd(), TIOCEXCL) != 0) {
+            error = LastError();
+            return {};
+        }
+        port.exclusive = isatty(port.Fd()) != 0;
+        port.lineErrors = ReadLineErrorCounts(port.Fd()).value_or(LineErrorCounts{});
+        return port;
+    }
+
+    bool GetCommState(PortHandle& port, Dcb& dcb, std::uint32_t& error) override {
+        termios current{};
+        if (tcgetattr(port.Fd(), &current) != 0) {
+            error = LastError();
+            return false;
+        }
+        dcb = TermiosToDcb(current);
+        return true;
+    }
+
+    bool SetCommState(PortHandle& port, const Dcb& dcb, std::uint32_t& error) override {
+        termios base{};
+        if (tcgetattr(port.Fd(), &base) != 0) {
+            error = LastError();
+            return false;
+        }
+        const auto settings = DcbToTermios(dcb, base);
+        if (!settings) {
+            error = ErrorCodeFromErrno(EINVAL);
+            return false;
+        }
+        if (tcsetattr(port.Fd(), TCSANOW, &settings->attributes) != 0) {
+            error = LastError();
+            return false;
+        }
+        return VerifySpeed(port, settings->attributes, error) &&
+               SetModemLines(port, *settings, error);
+    }
+
+    bool SetNoTimeouts(PortHandle& port, std::uint32_t& error) override {
+        termios current{};
+        if (tcgetattr(port.Fd(), &current) != 0) {
+            error = LastError();
+            return false;
+        }
+        // A read waits for at least one byte, with no inter-byte timer: only our poll limits it.
+        current.c_cc[VMIN] = 1;
+        current.c_cc[VTIME] = 0;
+        if (tcsetattr(port.Fd(), TCSANOW, &current) != 0) {
+            error = LastError();
+            return false;
+        }
+        return true;
+    }
+
+    CommStatus ClearCommError(PortHandle& port) override {
+        CommStatus status;
+        if (!port.IsValid()) {
+            return status;
+        }
+        if (const auto counts = ReadLineErrorCounts(port.Fd())) {
+            status.errors = ErrorMaskSince(port.lineErrors, *counts);
+            port.lineErrors = *counts;
+        }
+        int waiting = 0;
+        if (ioctl(port.Fd(), FIONREAD, &waiting) == 0 && waiting > 0) {
+            status.inQueue = waiting;
+        }
+        return status;
+    }
+
+    TransferResult Read(PortHandle& port, TransferRecord& record, void* buffer, int count,
+                        int limitMs) override {
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        return Transfer(port.Fd(), record, count, limitMs, POLLIN,
+                        [&](std::uint32_t done, std::uint32_t left) {
+                            return ::read(port.Fd(), bytes + done, left);
+                        });
+    }
+
+    TransferResult Write(PortHandle& port, TransferRecord& record, const void* buffer, int count,
+                         int limitMs) override {
+        const auto* bytes = static_cast<const unsigned char*>(buffer);
+        return Transfer(port.Fd(), record, count, limitMs, POLLOUT,
+                        [&](std::uint32_t done, std::uint32_t left) {
+                            return ::write(port.Fd(), bytes + done, left);
+                        });
+    }
+
+    std::uint32_t GetTickCount() override { return PlatformTickCount(); }
+
+    void Sleep(std::uint32_t ms) override { PlatformSleep(ms); }
+
+private:
+    // tcsetattr succeeds when any one change took; the speed is the one that matters most.
+    static bool VerifySpeed(PortHandle& port, const termios& wanted, std::uint32_t& error) {
+        termios now{};
+        if (tcgetattr(port.Fd(), &now) != 0) {
+            error = LastError();
+            return false;
+        }
+        if (cfgetospeed(&now) != cfgetospeed(&wanted)) {
+            error = ErrorCodeFromErrno(EINVAL);
+            return false;
+        }
+        return true;
+    }
+
+    static bool SetModemLines(PortHandle& port, const TermiosSettings& settings,
+                              std::uint32_t& error) {
+        for (const auto& [request, lines] : {std::pair{TIOCMBIS, settings.modemLinesOn},
+                                             std::pair{TIOCMBIC, settings.modemLinesOff}}) {
+            if (lines != 0 && ioctl(port.Fd(), request, &lines) != 0 && !MeansNoModemLines(errno)) {
+                error = LastError();
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        lineErrors = other.lineErrors;
+        exclusive = other.exclusive;
+        m_fd = other.Release();
+    }
+    return *this;
+}
+
+void PortHandle::Reset() {
+    if (m_fd < 0) {
+        return;
+    }
+    // The terminal may outlive our descriptor (a simulator holding the other side open), and
+    // its exclusive flag with it; lift it, or the next open of the port would be refused.
+    if (exclusive) {
+        ioctl(m_fd, TIOCNXCL);
+    }
+    ::close(m_fd);
+    m_fd = -1;
+    exclusive = false;
+}
+
+std::optional<speed_t> SpeedForBaudRate(std::uint32_t baudRate) {
+    for (const auto& entry : kSpeeds) {
+        if (entry.baudRate == baudRate) {
+            return entry.speed;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<TermiosSettings> DcbToTermios(const Dcb& dcb, const termios& base) {
+    const auto speed = SpeedForBaudRate(dcb.BaudRate);
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    if (!speed || dcb.ByteSize < 5 || dcb.ByteSize > 8) {
+        return std::nullopt;
+    }
+    TermiosSettings settings;
+    termios& t = settings.attributes;
+    t = base;
+    cfsetispeed(&t, *speed);
+    cfsetospeed(&t, *speed);
+
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR |
+                           ICRNL | IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
+    t.c_iflag |= dcb.fParity ? INPCK : 0;
+    t.c_iflag |= dcb.fOutX ? IXON : 0;
+    t.c_iflag |= dcb.fInX ? IXOFF : 0;
+    t.c_oflag &= ~tcflag_t(OPOST);
+    t.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= kSizes[dcb.ByteSize - 5] | CREAD | CLOCAL | HUPCL;
+    t.c_cflag |= dcb.Parity == EVENPARITY ? PARENB : dcb.Parity == ODDPARITY ? PARENB | PARODD : 0;
+    t.c_cflag |= dcb.StopBits != ONESTOPBIT ? CSTOPB : 0;
+    t.c_cflag |= dcb.fOutxCtsFlow ? CRTSCTS : 0;
+
+    for (const int special : {VINTR, VQUIT, VERASE, VKILL, VEOF, VEOL, VEOL2, VSUSP, VLNEXT,
+                              VWERASE, VREPRINT, VDISCARD}) {
+        t.c_cc[special] = _POSIX_VDISABLE;
+    }
+    t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+
+    (dcb.fDtrControl == DTR_CONTROL_ENABLE ? settings.modemLinesOn : settings.modemLinesOff) |=
+        TIOCM_DTR;
+    (dcb.fRtsControl == RTS_CONTROL_ENABLE ? settings.modemLinesOn : settings.modemLinesOff) |=
+        TIOCM_RTS;
+    return settings;
+}
+
+Dcb TermiosToDcb(const termios& t) {
+    Dcb dcb;
+    const speed_t speed = cfgetospeed(&t);
+    for (const auto& entry : kSpeeds) {
+        if (entry.speed == speed) {
+            dcb.BaudRate = entry.baudRate;
+        }
+    }
+    const tcflag_t size = t.c_cflag & CSIZE;
+    dcb.ByteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    dcb.Parity = !(t.c_cflag & PARENB) ? NOPARITY : (t.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+    dcb.StopBits = (t.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = (t.c_iflag & INPCK) ? 1 : 0;
+    dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) ? 1 : 0;
+    dcb.fOutX = (t.c_iflag & IXON) ? 1 : 0;
+    dcb.fInX = (t.c_iflag & IXOFF) ? 1 : 0;
+    dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
+    dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+    return dcb;
+}
+
+std::uint32_t ErrorCodeFromErrno(int errnoValue) {
+    return static_cast<std::uint32_t>(errnoValue);
+}
+
+SerialPlatform& SystemSerialPlatform() {
+    static PosixSerialPlatform platform;
+    return platform;
+}
+
+std::uint32_t PlatformTickCount() {
+    const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceBoot).count();
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms));
+}
+
+void PlatformSleep(std::uint32_t ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
