@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -118,6 +119,19 @@ TransferResult Transfer(int fd, TransferRecord& record, int count, int limitMs, 
     return Result(TransferOutcome::Completed, count);
 }
 
+// A write is complete once its bytes have left for the line, as a serial driver reports it
+// when it has nothing of the transfer left to send; a terminal that cannot say is done.
+TransferResult AwaitOutputSent(int fd, std::chrono::steady_clock::time_point deadline,
+                               TransferResult written) {
+    for (int queued = 0; ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0;) {
+        if (MsUntil(deadline) == 0) {
+            return Result(TransferOutcome::TimedOut);
+        }
+        poll(nullptr, 0, 1);
+    }
+    return written;
+}
+
 class PosixSerialPlatform final : public SerialPlatform {
 public:
     PortHandle OpenPort(const char* portName, std::uint32_t& error) override {
@@ -218,10 +232,16 @@ public:
     TransferResult Write(PortHandle& port, TransferRecord& record, const void* buffer, int count,
                          int limitMs) override {
         const auto* bytes = static_cast<const unsigned char*>(buffer);
-        return Transfer(port.Fd(), record, count, limitMs, POLLOUT,
-                        [&](std::uint32_t done, std::uint32_t left) {
-                            return ::write(port.Fd(), bytes + done, left);
-                        });
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limitMs, 0));
+        const TransferResult result = Transfer(port.Fd(), record, count, limitMs, POLLOUT,
+                                               [&](std::uint32_t done, std::uint32_t left) {
+                                                   return ::write(port.Fd(), bytes + done, left);
+                                               });
+        if (result.outcome != TransferOutcome::Completed) {
+            return result;
+        }
+        return AwaitOutputSent(port.Fd(), deadline, result);
     }
 
     std::uint32_t GetTickCount() override { return PlatformTickCount(); }
