@@ -1,0 +1,200 @@
+#include "updater_dlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+
+#include "about_dlg.h"
+#include "app_icon.h"
+#include "diag_log.h"
+#include "exchange_session.h"
+#include "firmware_payload.h"
+#include "firmware_upload.h"
+#include "hidden_message.h"
+#include "message_box.h"
+#include "progress_dlg.h"
+#include "serial_link.h"
+#include "stored_texts.h"
+#include "template_builder.h"
+#include "version_check.h"
+
+namespace {
+
+constexpr int kPortCount = 256;
+constexpr unsigned kStartupWarningStyle = MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2;
+constexpr unsigned kSysCommandMask = 0xFFF0;
+
+QString CarriedVersion() {
+    return QString::fromStdString(VersionText(g_carriedFirmware.VersionByte()));
+}
+
+}  // namespace
+
+CUpdaterDlg::CUpdaterDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_hIcon(AppIcon()),
+      m_opener(std::make_unique<SerialPortOpener>()),
+      m_clock(std::make_unique<SystemClock>()) {
+    BuildFromTemplate(*this, dialog_template::kMainDialog);
+    connect(qobject_cast<QPushButton*>(Control(IDC_EXIT)), &QPushButton::clicked, this,
+            &QDialog::accept);
+    connect(qobject_cast<QPushButton*>(Control(IDC_TEST)), &QPushButton::clicked, this,
+            &CUpdaterDlg::OnTest);
+    connect(qobject_cast<QPushButton*>(Control(IDC_UPDATE)), &QPushButton::clicked, this,
+            &CUpdaterDlg::OnUpdate);
+    m_hAccel = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F3), this);
+    m_hAccel->setContext(Qt::WindowShortcut);
+    connect(m_hAccel, &QShortcut::activated, this, &CUpdaterDlg::OnHiddenMessage);
+    SetMainWindowTitleSource([this] { return windowTitle().toStdString(); });
+}
+
+CUpdaterDlg::~CUpdaterDlg() {
+    // The log must not read the title of a dialog that is gone.
+    SetMainWindowTitleSource({});
+}
+
+void CUpdaterDlg::SetExchangeServices(std::unique_ptr<exchange::IPortOpener> opener,
+                                      std::unique_ptr<exchange::IClock> clock) {
+    m_opener = std::move(opener);
+    m_clock = std::move(clock);
+}
+
+int CUpdaterDlg::DoModal() {
+    if (!OnInitDialog()) {
+        return IDCANCEL;
+    }
+    return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+bool CUpdaterDlg::OnInitDialog() {
+    setWindowIcon(m_hIcon);
+    auto* ports = qobject_cast<QComboBox*>(Control(IDC_COMPORT));
+    ports->clear();
+    for (int n = 1; n <= kPortCount; ++n) {
+        ports->addItem(QStringLiteral("COM%1").arg(n));
+    }
+    ports->setCurrentIndex(0);
+    const QString version = CarriedVersion();
+    SetControlText(IDC_VERSION, "SCANNER VERSION: ?.?\nUPDATER VERSION: " + version.toStdString());
+    setWindowTitle(windowTitle() + " " + version);
+    AppendText(IDC_STEP4, " " + version + " ");
+    Control(IDC_EXIT)->setFocus();
+    const int answer = ShowMessageBox(nullptr, QString::fromUtf8(dialog_template::kStartupWarning),
+                                      kStartupWarningStyle);
+    return answer == IDYES;
+}
+
+template <typename Exchange>
+void CUpdaterDlg::RunExchange(Exchange&& exchange) {
+    ExchangeSession session(this, *m_opener, *m_clock);
+    m_hAccel->setEnabled(false);
+    exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
+    exchange(io);
+    m_hAccel->setEnabled(true);
+}
+
+void CUpdaterDlg::OnTest() {
+    RunExchange([this](exchange::ExchangeIo& io) {
+        exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
+    });
+}
+
+void CUpdaterDlg::OnUpdate() {
+    RunExchange([this](exchange::ExchangeIo& io) {
+        exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
+    });
+}
+
+void CUpdaterDlg::OnHiddenMessage() {
+    ShowMessageBox(this, QString::fromStdString(HiddenMessageText(g_storedTexts)),
+                   MB_OK | MB_ICONINFORMATION);
+}
+
+bool CUpdaterDlg::OnSysCommand(unsigned id) {
+    if ((id & kSysCommandMask) != static_cast<unsigned>(IDM_ABOUTBOX)) {
+        return false;
+    }
+    CAboutDlg about(this);
+    about.exec();
+    return true;
+}
+
+QMenu* CUpdaterDlg::CreateSystemMenu() {
+    auto* menu = new QMenu(this);
+    const QString text = QString::fromUtf8(dialog_template::kAboutMenuText);
+    if (!text.isEmpty()) {
+        menu->addAction(text, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    }
+    return menu;
+}
+
+void CUpdaterDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = CreateSystemMenu();
+    menu->exec(event->globalPos());
+    delete menu;
+}
+
+void CUpdaterDlg::keyPressEvent(QKeyEvent* event) {
+    // A help request opens nothing.
+    if (event->key() == Qt::Key_F1 || event->key() == Qt::Key_Help) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+QWidget* CUpdaterDlg::Control(int id) const {
+    return FindControl(*this, id);
+}
+
+void CUpdaterDlg::AppendText(int id, const QString& suffix) {
+    auto* label = qobject_cast<QLabel*>(Control(id));
+    label->setText(label->text() + suffix);
+}
+
+int CUpdaterDlg::GetPortSelection() {
+    return qobject_cast<QComboBox*>(Control(IDC_COMPORT))->currentIndex();
+}
+
+int CUpdaterDlg::MessageBox(const std::string& text, unsigned style) {
+    return ShowMessageBox(this, QString::fromStdString(text), style);
+}
+
+void CUpdaterDlg::EnableControl(int id, bool enable) {
+    if (QWidget* control = Control(id)) {
+        control->setEnabled(enable);
+    }
+}
+
+void CUpdaterDlg::SetControlText(int id, const std::string& text) {
+    if (auto* label = qobject_cast<QLabel*>(Control(id))) {
+        label->setText(QString::fromStdString(text));
+    }
+}
+
+void CUpdaterDlg::ShowControl(int id) {
+    if (QWidget* control = Control(id)) {
+        control->show();
+    }
+}
+
+void CUpdaterDlg::BeginWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_waitCursors;
+}
+
+void CUpdaterDlg::EndWaitCursor() {
+    if (m_waitCursors > 0) {
+        QApplication::restoreOverrideCursor();
+        --m_waitCursors;
+    }
+}
+
+std::unique_ptr<exchange::IProgressWindow> CUpdaterDlg::CreateProgressWindow() {
+    return std::make_unique<CProgressDlg>(this);
+}
