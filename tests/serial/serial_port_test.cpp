@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "log_capture.h"
@@ -44,11 +45,13 @@ public:
         error = timeoutsError;
         return timeoutsError == 0;
     }
-    CommStatus ClearCommError(PortHandle&) override { return CommStatus{0, waiting}; }
+    CommStatus ClearCommError(PortHandle&) override {
+        return CommStatus{std::exchange(lineErrors, 0), waiting};
+    }
     TransferResult Read(PortHandle&, TransferRecord&, void*, int count, int) override {
         reads.push_back(count);
         waiting -= std::min(waiting, count);
-        return TransferResult{TransferOutcome::Completed, count, 0};
+        return readResult.value_or(TransferResult{TransferOutcome::Completed, count, 0});
     }
     TransferResult Write(PortHandle&, TransferRecord&, const void*, int count, int) override {
         ++writes;
@@ -72,6 +75,8 @@ public:
     int waiting = 0;  // received bytes in the input queue
     std::deque<std::uint32_t> ticks;
     std::optional<TransferResult> writeResult;
+    std::optional<TransferResult> readResult;
+    std::uint32_t lineErrors = 0;
     std::vector<int> reads;
     std::vector<std::uint32_t> sleeps;
     int opens = 0;
@@ -253,6 +258,33 @@ TEST(ClosedPort, OperationsDoNothingAndLogNothing) {
     EXPECT_TRUE(platform.reads.empty());
     EXPECT_EQ(platform.writes, 0);
     EXPECT_THAT(log.Lines(), IsEmpty());
+}
+
+TEST(Failures, ReadAndWriteLogTheirPlatformErrors) {
+    LogCapture log;
+    ScriptedPlatform platform;
+    auto port = OpenScripted(platform);
+    std::uint8_t byte = 0;
+    platform.lineErrors = CE_FRAME | CE_OVERRUN;
+    EXPECT_EQ(port->Read(&byte, 1, 1000), 1) << "line errors do not stop the read";
+    platform.readResult = TransferResult{TransferOutcome::StartFailed, 0, 0x09};
+    EXPECT_EQ(port->Read(&byte, 1, 1000), 0);
+    platform.readResult = TransferResult{TransferOutcome::ResultFailed, 0, 0x05};
+    EXPECT_EQ(port->Read(&byte, 1, 1000), 0);
+    platform.readResult = TransferResult{TransferOutcome::WaitFailed, 0, 0};
+    EXPECT_EQ(port->Read(&byte, 1, 1000), 0);
+    platform.writeResult = TransferResult{TransferOutcome::StartFailed, 0, 0x20};
+    EXPECT_EQ(port->Write(&byte, 1, 1000), 0);
+    platform.writeResult = TransferResult{TransferOutcome::ResultFailed, 0, 0x05};
+    EXPECT_EQ(port->Write(&byte, 1, 1000), 0);
+    EXPECT_THAT(
+        log.Lines(),
+        ElementsAre("CSerial::Read - ClearCommError returns 0x0000000A",
+                    "CSerial::Read - ReadFile() failed, GetLastError()==0x00000009",
+                    "CSerial::Read - GetOverlappedResult() failed, GetLastError()==0x00000005",
+                    "CSerial::Write - WriteFile() failed, GetLastError()==0x00000020",
+                    "CSerial::Write (writing data) - GetOverlappedResult() failed, "
+                    "GetLastError()==0x00000005"));
 }
 
 TEST(Drain, Reads100100And50OfTwoHundredFiftyWaiting) {
