@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QLabel>
+#include <QScreen>
+#include <algorithm>
 
 #include "diag_log.h"
 #include "resource.h"
@@ -82,6 +85,22 @@ private:
     bool m_active;
 };
 
+// Qt wraps message box text at half the screen width, which breaks the texts' own short lines
+// in odd places; the box instead grows to its longest line, as far as the screen allows.
+void KeepLinesWhole(QMessageBox& box, const QString& text) {
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (label == nullptr) {
+        return;
+    }
+    const QFontMetrics metrics(label->font());
+    int longest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        longest = std::max(longest, metrics.horizontalAdvance(line));
+    }
+    const int available = box.screen()->availableGeometry().width() * 3 / 4;
+    label->setMinimumWidth(std::min(longest + 2, available));
+}
+
 }  // namespace
 
 MessageBoxLook LookForStyle(unsigned style) {
@@ -102,6 +121,7 @@ void SetUpMessageBox(QMessageBox& box, const QString& text, unsigned style) {
     box.setStandardButtons(look.buttons);
     box.setDefaultButton(look.defaultButton);
     box.setWindowModality(Qt::ApplicationModal);
+    KeepLinesWhole(box, text);
 }
 
 int AnswerForButton(QMessageBox::StandardButton button) {

@@ -1,6 +1,7 @@
 // The dialogs' pure pieces: the stored texts, the progress window's placement, the message box
 // styles and the dialog unit conversion.
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 #include <set>
@@ -128,6 +129,15 @@ private slots:
         QCOMPARE(box.text(), QStringLiteral("Some & text"));
         QCOMPARE(box.defaultButton(), box.button(QMessageBox::No));
         QVERIFY(box.isModal());
+    }
+
+    void builtBoxKeepsItsOwnLinesWhole() {
+        QMessageBox box;
+        const QString longLine(60, QLatin1Char('x'));
+        SetUpMessageBox(box, "short\n" + longLine + "\nshort", 64);
+        const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label != nullptr);
+        QVERIFY(label->minimumWidth() >= label->fontMetrics().horizontalAdvance(longLine));
     }
 
     void runBoxAnswersWithTheClickedButton() {
