@@ -27,7 +27,7 @@ if [ "$use_simulator" -eq 0 ]; then
 fi
 
 sim_log=build/scanner-sim.log
-build/tools/tr520-scanner-sim --com "$com" --keep-running --verbose >"$sim_log" 2>&1 &
+build/tools/tr520-scanner-sim --com "$com" --line-speed --keep-running --verbose >"$sim_log" 2>&1 &
 sim_pid=$!
 # The simulator removes its COM link when it ends; end it whichever way the utility ends.
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
