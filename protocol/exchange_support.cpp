@@ -6,7 +6,9 @@
 
 namespace exchange::detail {
 
-std::string PortName(int portIndex) { return Format("\\\\.\\COM%d", portIndex + 1); }
+std::string PortName(int portIndex) {
+    return Format("\\\\.\\COM%d", portIndex + 1);
+}
 
 std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& name) {
     try {
@@ -37,7 +39,9 @@ std::string Format(const char* format, ...) {
 TimeWindow::TimeWindow(IClock& clock, std::uint32_t lengthMs)
     : m_clock(clock), m_lengthMs(lengthMs), m_startTick(clock.GetTickCount()) {}
 
-void TimeWindow::Restart() { m_startTick = m_clock.GetTickCount(); }
+void TimeWindow::Restart() {
+    m_startTick = m_clock.GetTickCount();
+}
 
 bool TimeWindow::HasRunOut() const {
     const std::uint32_t elapsed = m_clock.GetTickCount() - m_startTick;

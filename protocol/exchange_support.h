@@ -18,8 +18,8 @@ inline constexpr int kStopBits = 1;
 inline constexpr bool kDtrOn = true;
 inline constexpr bool kRtsOn = true;
 
-inline constexpr int kReadLimitMs = 1000;          // every one-byte read
-inline constexpr int kPacketWriteLimitMs = 5000;   // every packet write
+inline constexpr int kReadLimitMs = 1000;            // every one-byte read
+inline constexpr int kPacketWriteLimitMs = 5000;     // every packet write
 inline constexpr std::uint32_t kPortSettleMs = 100;  // pause after the port is opened
 inline constexpr std::uint32_t kReadyWindowMs = 2000;
 

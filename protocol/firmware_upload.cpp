@@ -17,7 +17,7 @@ constexpr unsigned kFailureStyle = MB_OK | MB_ICONEXCLAMATION;  // 48, every mes
 
 constexpr std::size_t kStartPacketPiece = 120;  // bytes per write of the start packet
 constexpr std::uint32_t kStartPacketPauseMs = 200;
-constexpr std::size_t kDataPacketPiece = 300;   // bytes per write of a data packet
+constexpr std::size_t kDataPacketPiece = 300;  // bytes per write of a data packet
 constexpr std::uint32_t kGoAheadWindowMs = 1000;
 constexpr std::uint32_t kAnswerWindowMs = 2000;
 constexpr int kSendsPerPacket = 3;
@@ -246,8 +246,7 @@ void ResetControls(IUpdaterView& view) {
 
 void RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex) {
     const WaitCursor waitCursor(io.view);
-    std::unique_ptr<IPort> port =
-        detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
+    std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {
         // The controls stay as they were: UPDATE can be pressed again.
         io.view.MessageBox(detail::Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);

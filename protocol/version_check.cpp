@@ -120,8 +120,7 @@ void OfferUpload(IUpdaterView& view, bool offered) {
 void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
                      int& nScannerVersion) {
     nPortIndex = io.view.GetPortSelection();
-    std::unique_ptr<IPort> port =
-        detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
+    std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {
         io.view.MessageBox(Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
         return;

@@ -1,0 +1,427 @@
+// UPDATE in virtual time: ready wait, start packet, go-ahead, transfer, verdict, clean-up.
+#include "firmware_upload.h"
+
+#include <gtest/gtest.h>
+
+#include "link_frame.h"
+#include "resource.h"
+#include "test_support.h"
+
+using namespace fakes;
+
+namespace {
+
+constexpr std::uint8_t kNul = 0x00;
+constexpr std::uint8_t kEnq = 0x05;
+constexpr std::uint8_t kAck = 0x06;
+constexpr std::uint8_t kEot = 0x04;
+constexpr std::uint8_t kDle = 0x10;
+constexpr std::uint8_t kNak = 0x15;
+constexpr std::uint8_t kCan = 0x18;
+
+const std::string kOpenFailedCom4 =
+    "Unable to open the port COM4. Make sure that it's actually\nexists and is not being used by "
+    "any other program (e.g. a\nPDA program like Palm's HotSync).";
+const std::string kNoData = "No data from the scanner. Please retry from step 4";
+const std::string kWriteFailed = "Unable to send data to the scanner. Please retry from step 4";
+const std::string kNotApproving = "Scanner not approving the upgrade packets";
+const std::string kNoAnswer = "Timed out waiting for response from scanner";
+
+const std::vector<std::string> kCleanUpControls{"enable 1002 on", "enable 1003 off",
+                                                "enable 1000 on"};
+
+class UploadTest : public ExchangeTest {
+protected:
+    UploadTest() {
+        // As a TEST that offered the upload left the dialog.
+        view.SetEnabled(IDC_TEST, false);
+        view.SetEnabled(IDC_UPDATE, true);
+        view.SetEnabled(IDC_COMPORT, false);
+        view.portSelection = 7;  // the list is disabled; UPDATE uses the stored index
+    }
+
+    void Run() {
+        scanner.Begin();
+        exchange::RunFirmwareUpload(io, firmware, 3);
+    }
+
+    // The data packet writes (everything after the start packet).
+    std::vector<WriteRecord> DataWrites() const {
+        const auto& writes = port.Writes();
+        return writes.empty() ? writes : std::vector<WriteRecord>(writes.begin() + 1, writes.end());
+    }
+
+    // The dialog events from the first message, progress or control change on.
+    std::vector<std::string> Outcome() const {
+        std::vector<std::string> events;
+        for (const auto& entry : log.entries) {
+            if (entry.rfind("message", 0) == 0 || entry.rfind("enable", 0) == 0 ||
+                entry.rfind("show", 0) == 0 || entry == "progress delete" ||
+                entry == "port close" || entry == "cursor end") {
+                events.push_back(entry);
+            }
+        }
+        return events;
+    }
+
+    // Every way out once the port is open: the controls handed back, the progress window gone,
+    // the port closed, the cursor ended, in this order after the failure's message (if any).
+    void ExpectCleanUp(const std::vector<std::string>& before, bool progressAfterMessage) {
+        std::vector<std::string> expected = before;
+        expected.insert(expected.end(), kCleanUpControls.begin(), kCleanUpControls.end());
+        if (progressAfterMessage) {
+            expected.push_back("progress delete");
+        }
+        expected.push_back("port close");
+        expected.push_back("cursor end");
+        EXPECT_EQ(Outcome(), expected);
+        EXPECT_EQ(log.entries.front(), "cursor begin");
+        EXPECT_TRUE(view.IsEnabled(IDC_TEST));
+        EXPECT_FALSE(view.IsEnabled(IDC_UPDATE));
+        EXPECT_TRUE(view.IsEnabled(IDC_COMPORT));
+        EXPECT_EQ(view.progressAlive, 0);
+        EXPECT_EQ(view.cursorDepth, 0);
+        EXPECT_TRUE(port.IsClosed());
+        EXPECT_EQ(port.irregularReads, 0);
+        EXPECT_EQ(scanner.malformedBytes, 0);
+    }
+
+    // A failure during the transfer: its message while the progress window is up.
+    void ExpectTransferFailure(const std::string& message) {
+        ExpectCleanUp({"message 48: " + message}, /*progressAfterMessage=*/true);
+    }
+
+    // A failure in the verdict: the progress window goes before the message.
+    void ExpectVerdictFailure(const std::string& message) {
+        ExpectCleanUp({"progress delete", "message 48: " + message}, false);
+    }
+
+    // The accepted upload: no message, the completion text shown.
+    void ExpectSuccess() {
+        ExpectCleanUp({"progress delete", "show 1004"}, false);
+        EXPECT_EQ(scanner.image, Bytes(firmware.image, firmware.image + firmware.imageLength));
+    }
+
+    // The time the answer window of the n-th data write (0-based) was started at, about.
+    std::uint64_t DataWriteAt(std::size_t n) const { return DataWrites().at(n).at; }
+
+    const FirmwarePayload& firmware = g_carriedFirmware;
+    ScriptedScanner scanner{port, firmware.imageLength};
+};
+
+}  // namespace
+
+// --- opening the port ---------------------------------------------------------------------
+
+class UploadOpenFailure : public UploadTest,
+                          public ::testing::WithParamInterface<ScriptedOpener::Mode> {};
+
+TEST_P(UploadOpenFailure, LeavesTheControlsAsTheyWere) {
+    opener.mode = GetParam();
+    Run();
+    EXPECT_EQ(log.entries,
+              (std::vector<std::string>{"cursor begin", "port open \\\\.\\COM4",
+                                        "message 48: " + kOpenFailedCom4, "cursor end"}));
+    ASSERT_EQ(opener.requests.size(), 1u);
+    const auto& request = opener.requests[0];
+    EXPECT_EQ(request.baudRate, 115200);
+    EXPECT_EQ(request.parity, 'N');
+    EXPECT_EQ(request.dataBits, 8);
+    EXPECT_EQ(request.stopBits, 1);
+    EXPECT_TRUE(request.dtr && request.rts);
+    EXPECT_TRUE(view.IsEnabled(IDC_UPDATE));  // can be pressed again
+    EXPECT_FALSE(view.IsEnabled(IDC_TEST));
+    EXPECT_FALSE(view.IsEnabled(IDC_COMPORT));
+}
+
+INSTANTIATE_TEST_SUITE_P(ThrowOrNothing, UploadOpenFailure,
+                         ::testing::Values(ScriptedOpener::Mode::kThrowInt,
+                                           ScriptedOpener::Mode::kThrowStd,
+                                           ScriptedOpener::Mode::kReturnNull));
+
+// --- the whole image ----------------------------------------------------------------------
+
+TEST_F(UploadTest, WholeCarriedImageInFourHundredNinetyNinePackets) {
+    ASSERT_EQ(firmware.imageLength, 59862u) << "these tests carry the placeholder image";
+    Run();
+    ExpectSuccess();
+    EXPECT_EQ(scanner.sendsPerPacket, std::vector<int>(499, 1));
+    EXPECT_EQ(scanner.startPacket,
+              (Bytes{0x02, 0xFA, 0x30, 0x30, 0x45, 0x39, 0x44, 0x36, 0x03, 0x55}));
+
+    std::vector<int> positions;
+    for (int accepted = 120; accepted <= 59760; accepted += 120) {
+        positions.push_back(accepted);
+    }
+    positions.push_back(59862);
+    positions.push_back(0);
+    EXPECT_EQ(view.progressPositions, positions);
+
+    const auto data = DataWrites();
+    ASSERT_EQ(data.size(), 499u);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        EXPECT_EQ(data[i].bytes.size(), i < 498 ? 243u : 207u) << "packet " << i;
+        EXPECT_EQ(data[i].limitMs, 5000);
+    }
+    // The window appears with its range and caption; the bar is at 0 for the verdict wait.
+    EXPECT_EQ(log.WithPrefix("progress create").size(), 1u);
+    EXPECT_TRUE(LoggedBefore("progress create", "progress range 0 59862"));
+    EXPECT_TRUE(LoggedBefore("progress range 0 59862", "progress caption Upgrading CPU"));
+    EXPECT_TRUE(LoggedBefore("progress caption Upgrading CPU", "port write 243 -> 243"));
+    EXPECT_TRUE(LoggedBefore("progress pos 59862", "progress pos 0"));
+    EXPECT_TRUE(LoggedBefore("progress pos 0", "progress caption Waiting for CPU approval"));
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.shown, std::set<int>{IDC_COMPLETE});
+}
+
+TEST_F(UploadTest, StartPacketGoesInOneWriteThenOnePause) {
+    Run();
+    const auto& writes = port.Writes();
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[0].bytes.size(), 10u);
+    EXPECT_EQ(writes[0].limitMs, 5000);
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> pauses;
+    for (const auto& sleep : clock.Sleeps()) {
+        if (sleep.second == 200) {
+            pauses.push_back(sleep);
+        }
+    }
+    ASSERT_EQ(pauses.size(), 1u);
+    EXPECT_EQ(pauses[0].first, writes[0].at);
+    EXPECT_GE(writes[1].at, writes[0].at + 200);
+}
+
+TEST_F(UploadTest, StartPacketWrittenInPartsMovesOnByWhatEachWriteTook) {
+    port.SetWriteResult(0, 4);
+    Run();
+    ExpectSuccess();
+    const auto& writes = port.Writes();
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[1].bytes, Bytes(writes[0].bytes.begin() + 4, writes[0].bytes.end()));
+    std::size_t pauses = 0;
+    for (const auto& sleep : clock.Sleeps()) {
+        pauses += sleep.second == 200;
+    }
+    EXPECT_EQ(pauses, 2u);
+}
+
+TEST_F(UploadTest, WithoutAProgressWindowTheUploadStillRuns) {
+    view.progressCreationYieldsNull = true;
+    Run();
+    EXPECT_EQ(Outcome(), (std::vector<std::string>{"show 1004", "enable 1002 on", "enable 1003 off",
+                                                   "enable 1000 on", "port close", "cursor end"}));
+    EXPECT_EQ(scanner.image.size(), firmware.imageLength);
+}
+
+TEST_F(UploadTest, AnythingElseThrownEndsAtTheCleanUpWithoutAMessage) {
+    view.progressCreationThrows = true;
+    Run();
+    ExpectCleanUp({}, false);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(port.Writes().size(), 1u);  // the start packet only
+}
+
+// --- the ready wait -----------------------------------------------------------------------
+
+TEST_F(UploadTest, BytesBeforeTheReadyByteAreDropped) {
+    port.Arrive(300, {'x', kEnq, kDle, kNul});  // an early ENQ is no go-ahead
+    scanner.readyAtMs = 2100;  // the last moment of the window after the 100 ms pause
+    Run();
+    ExpectSuccess();
+}
+
+TEST_F(UploadTest, NoReadyByte) {
+    scanner.readyBytes = {'c', kEnq};
+    Run();
+    ExpectCleanUp({"message 48: " + kNoData}, false);
+    EXPECT_TRUE(port.Writes().empty());
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_GE(view.messages[0].at, 2100u);
+    EXPECT_LE(view.messages[0].at, 2105u);
+}
+
+// --- the go-ahead wait --------------------------------------------------------------------
+
+TEST_F(UploadTest, KeepAlivesExtendTheGoAheadWait) {
+    // The wait opens 200 ms after the start packet; each DLE comes within 1000 ms of the last.
+    scanner.goAhead = {{1100, {kDle}}, {2000, {kDle}}, {2900, {kDle}}, {3800, {kEnq}}};
+    Run();
+    ExpectSuccess();
+    EXPECT_GE(DataWriteAt(0), port.Writes()[0].at + 3800);
+}
+
+TEST_F(UploadTest, GoAheadWaitRunsOutAfterTheLastKeepAlive) {
+    scanner.goAhead = {{1100, {kDle}}, {2150, {kEnq}}};  // 1050 ms after the DLE
+    Run();
+    ExpectCleanUp({"message 48: " + kNoData}, false);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_GE(view.messages[0].at, port.Writes()[0].at + 2100);
+    EXPECT_LE(view.messages[0].at, port.Writes()[0].at + 2105);
+    EXPECT_EQ(port.Writes().size(), 1u);
+}
+
+TEST_F(UploadTest, OtherBytesNeitherStartNorExtendTheGoAheadWait) {
+    // Further ready bytes after the 'C' are not drained: the go-ahead wait drops them.
+    scanner.readyBytes = {'C', 'C', 'C'};
+    scanner.goAhead = {{600, {'x', kAck, kNul}}, {1000, {kNak}}, {1300, {kEnq}}};
+    Run();
+    ExpectCleanUp({"message 48: " + kNoData}, false);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_GE(view.messages[0].at, port.Writes()[0].at + 1200);  // 200 ms pause + 1000 ms
+    EXPECT_LE(view.messages[0].at, port.Writes()[0].at + 1205);
+    EXPECT_EQ(view.progressAlive, 0);
+    EXPECT_TRUE(log.WithPrefix("progress").empty());
+}
+
+// --- answers to the data packets ----------------------------------------------------------
+
+TEST_F(UploadTest, NakNakAckSendsThePacketThreeTimes) {
+    scanner.AnswerSend(5, 0, {{1, {kNak}}});
+    scanner.AnswerSend(5, 1, {{1, {kNak}}});
+    Run();
+    ExpectSuccess();
+    EXPECT_EQ(scanner.sendsPerPacket[5], 3);
+    const auto data = DataWrites();
+    EXPECT_EQ(data[5].bytes, data[6].bytes);  // the same bytes again, unchanged
+    EXPECT_EQ(data[6].bytes, data[7].bytes);
+    EXPECT_NE(data[7].bytes, data[8].bytes);
+}
+
+TEST_F(UploadTest, ThirdNakEndsTheUploadWithoutAFourthSend) {
+    for (std::size_t send = 0; send < 4; ++send) {
+        scanner.AnswerSend(5, send, {{1, {kNak}}});
+    }
+    Run();
+    ExpectTransferFailure(kNotApproving);
+    EXPECT_EQ(scanner.sendsPerPacket.size(), 6u);
+    EXPECT_EQ(scanner.sendsPerPacket[5], 3);
+    EXPECT_EQ(DataWrites().size(), 5u + 3u);
+    EXPECT_EQ(view.progressPositions, (std::vector<int>{120, 240, 360, 480, 600}));
+}
+
+TEST_F(UploadTest, NakThenSilence) {
+    scanner.AnswerSend(2, 0, {{1, {kNak}}});
+    scanner.AnswerSend(2, 1, {});
+    Run();
+    ExpectTransferFailure(kNoAnswer);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_GE(view.messages[0].at, DataWriteAt(3) + 2000);
+    EXPECT_LE(view.messages[0].at, DataWriteAt(3) + 2005);
+    EXPECT_EQ(DataWrites().size(), 4u);
+}
+
+class UploadWrongAnswer : public UploadTest, public ::testing::WithParamInterface<std::uint8_t> {};
+
+TEST_P(UploadWrongAnswer, EndsTheUploadAtOnce) {
+    scanner.AnswerSend(3, 0, {{1, {GetParam()}}, {500, {kAck}}});
+    Run();
+    ExpectTransferFailure(kNoAnswer);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_LE(view.messages[0].at, DataWriteAt(3) + 10);
+    EXPECT_EQ(DataWrites().size(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(NeitherAckNorNak, UploadWrongAnswer,
+                         ::testing::Values(kDle, kEnq, kEot, kCan, std::uint8_t{'C'}));
+
+TEST_F(UploadTest, NulAnswerCountsAsNothing) {
+    scanner.AnswerSend(4, 0, {{1, {kNul}}, {1500, {kAck}}});
+    scanner.AnswerSend(9, 0, {{1, {kNul, kNul}}, {300, {kNak}}});
+    Run();
+    ExpectSuccess();
+    EXPECT_EQ(scanner.sendsPerPacket[4], 1);
+    EXPECT_EQ(scanner.sendsPerPacket[9], 2);
+    EXPECT_GE(DataWriteAt(5), DataWriteAt(4) + 1500);
+}
+
+TEST_F(UploadTest, SilenceAfterAPacket) {
+    scanner.AnswerSend(0, 0, {});
+    Run();
+    ExpectTransferFailure(kNoAnswer);
+    EXPECT_EQ(view.progressPositions, std::vector<int>{});
+}
+
+// --- writes that make no progress ---------------------------------------------------------
+
+TEST_F(UploadTest, StartPacketWriteThatTakesNothing) {
+    port.FailWritesFrom(0);
+    Run();
+    ExpectCleanUp({"message 48: " + kWriteFailed}, false);
+    EXPECT_EQ(port.Writes().size(), 1u);
+    EXPECT_TRUE(log.WithPrefix("progress").empty());
+}
+
+TEST_F(UploadTest, DataPacketWriteThatTakesNothing) {
+    port.FailWritesFrom(1 + 7);  // the cable is pulled before the eighth data packet
+    Run();
+    ExpectTransferFailure(kWriteFailed);
+    EXPECT_EQ(port.Writes().size(), 1u + 8u);
+    EXPECT_EQ(view.progressPositions.size(), 7u);
+    // It ends with the write's own limit, not after any wait of ours.
+    EXPECT_LE(view.messages[0].at, port.Writes().back().at + 5000 + 5);
+}
+
+TEST_F(UploadTest, DataPacketWrittenInPartsIsCompletedWithoutAPause) {
+    port.SetWriteResult(1 + 2, 100);
+    Run();
+    ExpectSuccess();
+    const auto data = DataWrites();
+    EXPECT_EQ(data[3].bytes, Bytes(data[2].bytes.begin() + 100, data[2].bytes.end()));
+    EXPECT_EQ(data[3].at, data[2].at);
+}
+
+// --- the verdict --------------------------------------------------------------------------
+
+TEST_F(UploadTest, KeepAlivesExtendTheVerdictWait) {
+    scanner.verdict = {{1500, {kDle}}, {3000, {kNul, kDle}}, {4500, {kEot}}};
+    Run();
+    ExpectSuccess();
+}
+
+TEST_F(UploadTest, VerdictWaitRunsOutAfterTheLastKeepAlive) {
+    scanner.verdict = {{1500, {kDle}}, {3600, {kEot}}};
+    Run();
+    ExpectVerdictFailure("Scanner response timeout!");
+    const std::uint64_t lastAck = DataWriteAt(498) + 1;
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_GE(view.messages[0].at, lastAck + 3500);
+    EXPECT_LE(view.messages[0].at, lastAck + 3510);
+}
+
+TEST_F(UploadTest, NulVerdictCountsAsNothing) {
+    scanner.verdict = {{1, {kNul}}, {1900, {kEot}}};
+    Run();
+    ExpectSuccess();
+}
+
+namespace {
+
+struct VerdictCase {
+    Bytes bytes;
+    std::string message;  // empty: accepted
+};
+
+class UploadVerdict : public UploadTest, public ::testing::WithParamInterface<VerdictCase> {};
+
+}  // namespace
+
+TEST_P(UploadVerdict, MessageAfterTheProgressWindowIsGone) {
+    const VerdictCase& c = GetParam();
+    scanner.verdict = c.bytes.empty() ? Script{} : Script{{700, c.bytes}};
+    Run();
+    if (c.message.empty()) {
+        ExpectSuccess();
+        return;
+    }
+    ExpectVerdictFailure(c.message);
+    EXPECT_TRUE(view.shown.empty());
+    EXPECT_EQ(scanner.image.size(), firmware.imageLength);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByByte, UploadVerdict,
+                         ::testing::Values(VerdictCase{{kEot}, ""},
+                                           VerdictCase{{kCan}, "Scanner rejected the upgrade!"},
+                                           VerdictCase{{}, "Scanner response timeout!"},
+                                           VerdictCase{{'Z'}, "Scanner unknown response!"},
+                                           VerdictCase{{kAck}, "Scanner unknown response!"},
+                                           VerdictCase{{kNak}, "Scanner unknown response!"}));
