@@ -115,9 +115,7 @@ inline constexpr const char* kStartupWarning =
     "will clean up and prompt you\nfor a CPU load until the operation is successful.\n\nAre "
     "you ready to proceed with this update utility?";
 
-// The program's version resource.
+// The program's file and product version (app/version_info.cpp holds the whole resource).
 inline constexpr const char* kFileVersion = "0.1.1.0";
-inline constexpr const char* kFileDescription =
-    "TR-520/521 CPU Update Utility v1.10 for Boot Ver1.00";
 
 }  // namespace dialog_template
