@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 
 #include "about_dlg.h"
 #include "app_icon.h"
@@ -92,10 +93,10 @@ bool CUpdaterDlg::OnInitDialog() {
 template <typename Exchange>
 void CUpdaterDlg::RunExchange(Exchange&& exchange) {
     ExchangeSession session(this, *m_opener, *m_clock);
-    m_hAccel->setEnabled(false);
+    // The hidden message must not open in the middle of an exchange.
+    const QSignalBlocker noAccelerator(m_hAccel);
     exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
     exchange(io);
-    m_hAccel->setEnabled(true);
 }
 
 void CUpdaterDlg::OnTest() {
