@@ -201,6 +201,44 @@ std::unique_ptr<exchange::IPort> ScriptedOpener::Open(const std::string& name, i
     return std::make_unique<PortProxy>(m_port);
 }
 
+namespace {
+
+// A port that logs its deletion, after the port it wraps has been closed.
+class LoggedPort : public exchange::IPort {
+public:
+    LoggedPort(std::unique_ptr<exchange::IPort> port, EventLog& log)
+        : m_port(std::move(port)), m_log(log) {}
+    ~LoggedPort() override {
+        m_port.reset();
+        m_log.Add("port close");
+    }
+    int BytesWaiting() override { return m_port->BytesWaiting(); }
+    int Read(void* buffer, int count, int limitMs) override {
+        return m_port->Read(buffer, count, limitMs);
+    }
+    int Write(const void* buffer, int count, int limitMs) override {
+        return m_port->Write(buffer, count, limitMs);
+    }
+    void DrainInput() override { m_port->DrainInput(); }
+
+private:
+    std::unique_ptr<exchange::IPort> m_port;
+    EventLog& m_log;
+};
+
+}  // namespace
+
+std::unique_ptr<exchange::IPort> LoggingPortOpener::Open(const std::string& name, int baudRate,
+                                                         char parity, int dataBits, int stopBits,
+                                                         bool dtr, bool rts) {
+    m_log.Add("port open " + name);
+    auto port = m_inner.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts);
+    if (!port) {
+        return nullptr;
+    }
+    return std::make_unique<LoggedPort>(std::move(port), m_log);
+}
+
 RecordingView::RecordingView(EventLog& log, const VirtualClock* clock)
     : m_log(log), m_clock(clock), m_enabled{{1000, true}, {1002, true}, {1003, false}} {}
 

@@ -142,6 +142,20 @@ private:
     EventLog& m_log;
 };
 
+// Opens through another opener (the real one, say) and logs "port open <name>", and
+// "port close" once the port it handed out has been deleted.
+class LoggingPortOpener : public exchange::IPortOpener {
+public:
+    LoggingPortOpener(exchange::IPortOpener& inner, EventLog& log) : m_inner(inner), m_log(log) {}
+
+    std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
+                                          int dataBits, int stopBits, bool dtr, bool rts) override;
+
+private:
+    exchange::IPortOpener& m_inner;
+    EventLog& m_log;
+};
+
 // One message box as the view was asked to show it.
 struct MessageRecord {
     std::string text;
