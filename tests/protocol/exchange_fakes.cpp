@@ -125,16 +125,6 @@ void ScriptedPort::Close() {
     m_log.Add("port close");
 }
 
-Bytes ScriptedPort::WrittenBytes() const {
-    Bytes all;
-    for (const auto& write : m_writes) {
-        const auto accepted = static_cast<std::size_t>(
-            std::clamp<int>(write.result, 0, static_cast<int>(write.bytes.size())));
-        all.insert(all.end(), write.bytes.begin(), write.bytes.begin() + accepted);
-    }
-    return all;
-}
-
 namespace {
 
 // What the opener hands out: forwards to the test's port; deleting it closes the port.

@@ -92,8 +92,6 @@ public:
     void Close();
 
     const std::vector<WriteRecord>& Writes() const { return m_writes; }
-    // Every byte written, in order, counting only the bytes each write accepted.
-    Bytes WrittenBytes() const;
     bool IsClosed() const { return m_closed; }
     std::uint64_t ClosedAt() const { return m_closedAt; }
     // Reads that did not ask for one byte with the 1000 ms limit, or came unannounced by a

@@ -322,7 +322,7 @@ TEST_P(UploadWrongAnswer, EndsTheUploadAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(NeitherAckNorNak, UploadWrongAnswer,
-                         ::testing::Values(kDle, kEnq, kEot, kCan, std::uint8_t{'C'}));
+                         ::testing::Values(kDle, kCan, std::uint8_t{'C'}));
 
 TEST_F(UploadTest, NulAnswerCountsAsNothing) {
     scanner.AnswerSend(4, 0, {{1, {kNul}}, {1500, {kAck}}});
