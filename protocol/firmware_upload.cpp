@@ -106,6 +106,7 @@ private:
 
     void SendStartPacket() {
         if (m_firmware.imageLength > FirmwarePayload::kImageCapacity) {
+            // Never read past the image field; the build already refuses such a record.
             throw std::length_error("image length beyond the image field");
         }
         scanlink::LinkFrame start;
@@ -134,7 +135,7 @@ private:
 
     void SendImage() {
         m_progress = m_io.view.CreateProgressWindow();
-        if (m_progress) {
+        if (m_progress) {  // without a window the upload runs all the same
             m_progress->SetRange32(0, static_cast<int>(m_firmware.imageLength));
             m_progress->SetCaption("Upgrading CPU");
         }
