@@ -230,7 +230,11 @@ TEST_F(ExchangeEndToEnd, HangUpInMidTransferEndsWithAMessageAndTheCleanUp) {
     EXPECT_LT(elapsed, std::chrono::seconds(30));
     const auto summary = Summary();
     EXPECT_TRUE(summary.hungUp);
-    EXPECT_EQ(view.progressPositions.size(), static_cast<std::size_t>(summary.packets));
-    EXPECT_LT(summary.packets, 499);
+    // The bar counts the ACKs that arrived; the last one may be lost with the line.
+    const auto accepted = static_cast<std::size_t>(summary.packets);
+    EXPECT_LE(view.progressPositions.size(), accepted);
+    EXPECT_GE(view.progressPositions.size() + 1, accepted);
+    EXPECT_GE(accepted, 99u);
+    EXPECT_LT(accepted, 499u);
     RecordProperty("message", text);
 }
