@@ -86,25 +86,24 @@ bool QueryVersion(IPort& port, IClock& clock, int& nScannerVersion) {
 
 // Shows the outcome for the reported version and returns whether the upload is offered.
 bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
-    const int major = (carried >> 4) & 7;
-    const int minor = carried & 15;
+    const std::string version = VersionText(carried);
     const bool noCode = scannerVersion == kNoApplicationCode;
-    view.SetControlText(IDC_VERSION,
-                        Format(noCode ? "SCANNER VERSION: -none-\nUPDATER VERSION: %d.%d0"
-                                      : "\nUPDATER VERSION: %d.%d0",
-                               major, minor));
-    std::string text = Format(noCode ? "The scanner currently contains no CPU application "
-                                       "code!\n\nThis update utility contains version %d.%d0."
-                                     : "This update utility contains version %d.%d0.",
-                              major, minor);
+    view.SetControlText(IDC_VERSION, (noCode ? "SCANNER VERSION: -none-\nUPDATER VERSION: "
+                                             : "\nUPDATER VERSION: ") +
+                                         version);
+    std::string text = (noCode ? "The scanner currently contains no CPU application code!\n\n"
+                                 "This update utility contains version "
+                               : "This update utility contains version ") +
+                       version + ".";
     if (noCode || scannerVersion < carried) {
         view.MessageBox(text, kOutcomeStyle);
         return true;
     }
+    // The one place the version is written without the notation's trailing 0.
     text += Format(
         "\n\nThis updater contains a version that is %s what your scanner\nalready "
         "contains.\n\nDo you really want to upload version %d.%d ?",
-        scannerVersion > carried ? "older than" : "the same as", major, minor);
+        scannerVersion > carried ? "older than" : "the same as", (carried >> 4) & 7, carried & 15);
     return view.MessageBox(text, kQuestionStyle) == IDYES;
 }
 
