@@ -88,9 +88,9 @@ bool QueryVersion(IPort& port, IClock& clock, int& nScannerVersion) {
 bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
     const std::string version = VersionText(carried);
     const bool noCode = scannerVersion == kNoApplicationCode;
-    view.SetControlText(IDC_VERSION, (noCode ? "SCANNER VERSION: -none-\nUPDATER VERSION: "
-                                             : "\nUPDATER VERSION: ") +
-                                         version);
+    view.SetControlText(
+        IDC_VERSION,
+        (noCode ? "SCANNER VERSION: -none-\nUPDATER VERSION: " : "\nUPDATER VERSION: ") + version);
     std::string text = (noCode ? "The scanner currently contains no CPU application code!\n\n"
                                  "This update utility contains version "
                                : "This update utility contains version ") +
