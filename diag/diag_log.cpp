@@ -1,10 +1,11 @@
 #include "diag_log.h"
 
+#include "program_path.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace {
@@ -32,11 +33,7 @@ std::string MainWindowTitle() {
 
 void SetMainWindowTitleSource(MainWindowTitleSource source) { TitleSource() = std::move(source); }
 
-std::string ApplicationTitle() {
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : program.stem().string();
-}
+std::string ApplicationTitle() { return std::filesystem::path(ProgramFilePath()).stem().string(); }
 
 std::string GetLogBaseName() {
     std::string title = MainWindowTitle();

@@ -60,7 +60,7 @@ public:
     // The COM port list's current selection (CB_GETCURSEL), zero-based.
     virtual int GetPortSelection() = 0;
     // A modal message box with the application title as caption; returns IDOK, IDYES or IDNO.
-    virtual int MessageBox(const std::string& text, unsigned style) = 0;
+    virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
     // Enables or disables a control (1000, 1002, 1003).
     virtual void EnableControl(int id, bool enable) = 0;
     // Sets a control's text (1005, the status label).

@@ -68,7 +68,7 @@ public:
 
 private:
     [[noreturn]] void Fail(const char* text) {
-        m_io.view.MessageBox(text, kFailureStyle);
+        m_io.view.ShowMessageBox(text, kFailureStyle);
         throw UploadFailed{};
     }
 
@@ -250,7 +250,7 @@ void RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPor
     std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {
         // The controls stay as they were: UPDATE can be pressed again.
-        io.view.MessageBox(detail::Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
+        io.view.ShowMessageBox(detail::Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
         return;
     }
     std::unique_ptr<IProgressWindow> progress;

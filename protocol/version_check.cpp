@@ -96,7 +96,7 @@ bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
                                : "This update utility contains version ") +
                        version + ".";
     if (noCode || scannerVersion < carried) {
-        view.MessageBox(text, kOutcomeStyle);
+        view.ShowMessageBox(text, kOutcomeStyle);
         return true;
     }
     // The one place the version is written without the notation's trailing 0.
@@ -104,7 +104,7 @@ bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
         "\n\nThis updater contains a version that is %s what your scanner\nalready "
         "contains.\n\nDo you really want to upload version %d.%d ?",
         scannerVersion > carried ? "older than" : "the same as", (carried >> 4) & 7, carried & 15);
-    return view.MessageBox(text, kQuestionStyle) == IDYES;
+    return view.ShowMessageBox(text, kQuestionStyle) == IDYES;
 }
 
 // Offering the upload enables UPDATE alone, so the port cannot change before it.
@@ -121,11 +121,11 @@ void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPort
     nPortIndex = io.view.GetPortSelection();
     std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {
-        io.view.MessageBox(Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
+        io.view.ShowMessageBox(Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
         return;
     }
     if (!AwaitReadyByte(*port, io.clock)) {
-        io.view.MessageBox(kNoReadyText, kFailureStyle);  // shown while the port is still open
+        io.view.ShowMessageBox(kNoReadyText, kFailureStyle);  // shown while the port is still open
         return;
     }
     nScannerVersion = 0;
@@ -133,7 +133,7 @@ void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPort
     const bool replySeen = QueryVersion(*port, io.clock, nScannerVersion);
     port.reset();
     if (!replySeen) {
-        io.view.MessageBox(kNoReplyText, kFailureStyle);
+        io.view.ShowMessageBox(kNoReplyText, kFailureStyle);
         return;
     }
     if (nScannerVersion == 0) {

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "port_handle.h"  // this platform's port handle and transfer record
+#include "win_constants.h"
+
 // The line-settings record CSerial fills in and hands to the platform, field for field the
 // device control block of the Windows serial services, so that every platform sees the same.
 struct Dcb {
@@ -33,75 +36,6 @@ struct Dcb {
     char EofChar = 0;
     char EvtChar = 0;
 };
-
-// The published constants of the fields above.
-inline constexpr unsigned DTR_CONTROL_DISABLE = 0;
-inline constexpr unsigned DTR_CONTROL_ENABLE = 1;
-inline constexpr unsigned RTS_CONTROL_DISABLE = 0;
-inline constexpr unsigned RTS_CONTROL_ENABLE = 1;
-inline constexpr std::uint8_t NOPARITY = 0;
-inline constexpr std::uint8_t ODDPARITY = 1;
-inline constexpr std::uint8_t EVENPARITY = 2;
-inline constexpr std::uint8_t ONESTOPBIT = 0;
-inline constexpr std::uint8_t TWOSTOPBITS = 2;
-
-// Line-error bits as the error mask reports them.
-inline constexpr std::uint32_t CE_RXOVER = 0x0001;    // the input queue overflowed
-inline constexpr std::uint32_t CE_OVERRUN = 0x0002;   // the receiver lost a character
-inline constexpr std::uint32_t CE_RXPARITY = 0x0004;  // parity error
-inline constexpr std::uint32_t CE_FRAME = 0x0008;     // framing error
-inline constexpr std::uint32_t CE_BREAK = 0x0010;     // break condition
-
-#ifndef _WIN32
-// Driver error counters of a POSIX serial device, remembered so that each status query
-// reports only the errors that arose since the one before, as a clearing query does.
-struct LineErrorCounts {
-    int overrun = 0;
-    int parity = 0;
-    int frame = 0;
-    int brk = 0;
-    int bufferOverrun = 0;
-};
-
-// Move-only owner of an open port's file descriptor; closing it releases the port.
-class PortHandle {
-public:
-    PortHandle() = default;
-    explicit PortHandle(int fd) : m_fd(fd) {}
-    ~PortHandle() { Reset(); }
-    PortHandle(PortHandle&& other) noexcept
-        : lineErrors(other.lineErrors), exclusive(other.exclusive), m_fd(other.Release()) {}
-    PortHandle& operator=(PortHandle&& other) noexcept;
-    PortHandle(const PortHandle&) = delete;
-    PortHandle& operator=(const PortHandle&) = delete;
-
-    // Whether a descriptor is held (the invalid-handle value is -1).
-    bool IsValid() const { return m_fd >= 0; }
-    // The descriptor, -1 when none is held.
-    int Fd() const { return m_fd; }
-    // Gives up ownership without closing; returns the descriptor.
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    // Releases the port (lifting its exclusive use) and closes the descriptor.
-    void Reset();
-
-    LineErrorCounts lineErrors;  // the counters at the last status query
-    bool exclusive = false;      // TIOCEXCL was set on the terminal through this descriptor
-
-private:
-    int m_fd = -1;
-};
-
-// The POSIX counterpart of the overlapped record: the one transfer under way on the port.
-struct TransferRecord {
-    std::uint32_t status = 0;     // error code of the transfer's last step, 0 while none failed
-    std::uint32_t requested = 0;  // bytes the transfer was asked to move
-    std::uint32_t done = 0;       // bytes moved so far
-};
-#endif
 
 // What a read or write ended with, in the terms of a started and awaited transfer.
 enum class TransferOutcome {

@@ -2,11 +2,15 @@
 # Sourced by tools/test.sh and tools/run.sh.
 
 TR_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev)
+# The 32-bit Windows build: the MinGW-w64 cross compiler, GoogleTest's sources for it, and
+# wine with its 32-bit half to run the result.
+TR_WINDOWS_PACKAGES=(g++-mingw-w64-i686 googletest wine wine32:i386)
 
-tr_install_deps() {
+# Installs the named packages that are not installed yet.
+tr_install_packages() {
     local missing=()
     local package
-    for package in "${TR_PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$package")
     done
@@ -14,6 +18,14 @@ tr_install_deps() {
     echo "Installing: ${missing[*]}"
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    # wine32 is an i386 package.
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' \
+        && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        "${sudo[@]}" dpkg --add-architecture i386
+    fi
     "${sudo[@]}" apt-get update -q
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
 }
+
+tr_install_deps() { tr_install_packages "${TR_PACKAGES[@]}"; }
+tr_install_windows_deps() { tr_install_packages "${TR_WINDOWS_PACKAGES[@]}"; }

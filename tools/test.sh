@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: a plain build, and a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, then builds and runs every test: a plain build, a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the 32-bit Windows build under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
+source tools/wine-env.sh
 tr_install_deps
+tr_install_windows_deps
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -17,5 +19,19 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
 }
 
+# The Windows tests run through wine; its server lives for the build (test discovery runs
+# the programs) and the tests, and is ended whichever way they end.
+run_windows_suite() {
+    local dir=build-win
+    cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    tr_wine_start "$PWD/$dir/wineprefix"
+    trap tr_wine_stop EXIT
+    cmake --build "$dir" -j"$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
+    tr_wine_stop
+}
+
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON
+run_windows_suite

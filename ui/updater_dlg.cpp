@@ -85,7 +85,7 @@ bool CUpdaterDlg::OnInitDialog() {
     setWindowTitle(windowTitle() + " " + version);
     AppendText(IDC_STEP4, " " + version + " ");
     Control(IDC_EXIT)->setFocus();
-    const int answer = ShowMessageBox(nullptr, QString::fromUtf8(dialog_template::kStartupWarning),
+    const int answer = ::ShowMessageBox(nullptr, QString::fromUtf8(dialog_template::kStartupWarning),
                                       kStartupWarningStyle);
     return answer == IDYES;
 }
@@ -112,7 +112,7 @@ void CUpdaterDlg::OnUpdate() {
 }
 
 void CUpdaterDlg::OnHiddenMessage() {
-    ShowMessageBox(this, QString::fromStdString(HiddenMessageText(g_storedTexts)),
+    ::ShowMessageBox(this, QString::fromStdString(HiddenMessageText(g_storedTexts)),
                    MB_OK | MB_ICONINFORMATION);
 }
 
@@ -162,8 +162,8 @@ int CUpdaterDlg::GetPortSelection() {
     return qobject_cast<QComboBox*>(Control(IDC_COMPORT))->currentIndex();
 }
 
-int CUpdaterDlg::MessageBox(const std::string& text, unsigned style) {
-    return ShowMessageBox(this, QString::fromStdString(text), style);
+int CUpdaterDlg::ShowMessageBox(const std::string& text, unsigned style) {
+    return ::ShowMessageBox(this, QString::fromStdString(text), style);
 }
 
 void CUpdaterDlg::EnableControl(int id, bool enable) {

@@ -46,7 +46,7 @@ public:
 
     // IUpdaterView
     int GetPortSelection() override;
-    int MessageBox(const std::string& text, unsigned style) override;
+    int ShowMessageBox(const std::string& text, unsigned style) override;
     void EnableControl(int id, bool enable) override;
     void SetControlText(int id, const std::string& text) override;
     void ShowControl(int id) override;

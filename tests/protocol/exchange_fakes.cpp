@@ -232,7 +232,7 @@ std::unique_ptr<exchange::IPort> LoggingPortOpener::Open(const std::string& name
 RecordingView::RecordingView(EventLog& log, const VirtualClock* clock)
     : m_log(log), m_clock(clock), m_enabled{{1000, true}, {1002, true}, {1003, false}} {}
 
-int RecordingView::MessageBox(const std::string& text, unsigned style) {
+int RecordingView::ShowMessageBox(const std::string& text, unsigned style) {
     messages.push_back({text, style, m_clock ? m_clock->Now() : 0});
     m_log.Add("message " + std::to_string(style) + ": " + text);
     const bool yesNo = (style & 0x0F) == 0x04;

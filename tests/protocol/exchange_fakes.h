@@ -168,7 +168,7 @@ public:
     explicit RecordingView(EventLog& log, const VirtualClock* clock = nullptr);
 
     int GetPortSelection() override { return portSelection; }
-    int MessageBox(const std::string& text, unsigned style) override;
+    int ShowMessageBox(const std::string& text, unsigned style) override;
     void EnableControl(int id, bool enable) override;
     void SetControlText(int id, const std::string& text) override;
     void ShowControl(int id) override;

@@ -75,7 +75,7 @@ private:
 class ConsoleView : public exchange::IUpdaterView {
 public:
     int GetPortSelection() override { return kComNumber - 1; }
-    int MessageBox(const std::string& text, unsigned style) override {
+    int ShowMessageBox(const std::string& text, unsigned style) override {
         std::printf("  message (style %u): %s\n", style, text.c_str());
         ++messages;
         return (style & MB_YESNO) ? IDYES : IDOK;
