@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "exchange_guard.h"
 #include "exchange_support.h"
 #include "link_frame.h"
 #include "resource.h"
@@ -246,6 +247,10 @@ void ResetControls(IUpdaterView& view) {
 }  // namespace
 
 void RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex) {
+    const ExchangeGuard guard;
+    if (!guard.Claimed()) {
+        return;  // another exchange is running; this press changes nothing
+    }
     const WaitCursor waitCursor(io.view);
     std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {

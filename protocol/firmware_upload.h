@@ -7,7 +7,8 @@
 namespace exchange {
 
 // Runs the whole upload inside the UPDATE click, on the port that the last TEST stored
-// (nPortIndex is the dialog's m_nPortIndex).
+// (nPortIndex is the dialog's m_nPortIndex). While another exchange runs it returns at once and
+// changes nothing.
 void RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex);
 
 }  // namespace exchange

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "exchange_guard.h"
 #include "exchange_support.h"
 #include "link_frame.h"
 #include "resource.h"
@@ -118,6 +119,10 @@ void OfferUpload(IUpdaterView& view, bool offered) {
 
 void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
                      int& nScannerVersion) {
+    const ExchangeGuard guard;
+    if (!guard.Claimed()) {
+        return;  // another exchange is running; this press changes nothing
+    }
     nPortIndex = io.view.GetPortSelection();
     std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {

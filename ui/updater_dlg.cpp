@@ -12,6 +12,7 @@
 #include "about_dlg.h"
 #include "app_icon.h"
 #include "diag_log.h"
+#include "exchange_guard.h"
 #include "exchange_session.h"
 #include "firmware_payload.h"
 #include "firmware_upload.h"
@@ -92,6 +93,9 @@ bool CUpdaterDlg::OnInitDialog() {
 
 template <typename Exchange>
 void CUpdaterDlg::RunExchange(Exchange&& exchange) {
+    if (exchange::ExchangeGuard::IsRunning()) {
+        return;  // a click that got past the input blocker; the exchange refuses it anyway
+    }
     ExchangeSession session(this, *m_opener, *m_clock);
     // The hidden message must not open in the middle of an exchange.
     const QSignalBlocker noAccelerator(m_hAccel);

@@ -235,6 +235,10 @@ RecordingView::RecordingView(EventLog& log, const VirtualClock* clock)
 int RecordingView::ShowMessageBox(const std::string& text, unsigned style) {
     messages.push_back({text, style, m_clock ? m_clock->Now() : 0});
     m_log.Add("message " + std::to_string(style) + ": " + text);
+    if (whileMessageShown) {
+        const MessageRecord shown = messages.back();  // the hook may show further boxes
+        whileMessageShown(shown);
+    }
     const bool yesNo = (style & 0x0F) == 0x04;
     return yesNo ? yesNoAnswer : 1;  // IDOK
 }

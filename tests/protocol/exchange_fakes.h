@@ -191,6 +191,8 @@ public:
     int cursorDepth = 0;    // begun minus ended
     int progressAlive = 0;  // windows created minus deleted
     std::vector<int> progressPositions;
+    // Runs while each message box is up, before it is answered.
+    std::function<void(const MessageRecord&)> whileMessageShown;
 
 private:
     EventLog& m_log;

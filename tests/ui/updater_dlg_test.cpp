@@ -1,6 +1,7 @@
 // The main dialog, the About box and the hidden message, driven as a user would, headless.
 #include "updater_dlg.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -34,6 +35,13 @@ QLabel* Label(const CUpdaterDlg& dlg, int id) {
 
 QComboBox* Ports(const CUpdaterDlg& dlg) {
     return qobject_cast<QComboBox*>(dlg.Control(IDC_COMPORT));
+}
+
+// Presses a button as assistive technology does: not an input event, so no filter sees it.
+void AccessiblePress(QWidget* button) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    QVERIFY(accessible != nullptr && accessible->actionInterface() != nullptr);
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
 }
 
 // Runs action once the next modal dialog of type T is up; records whether it came.
@@ -420,6 +428,60 @@ private slots:
         dlg.OnTest();
         QVERIFY(came);
         QCOMPARE(text, QStringLiteral("No data from the scanner. Please retry from step 1"));
+    }
+
+    void pressesDuringAnExchangeStartNothing() {
+        BoxAnswerer boxes(IDOK);
+        boxes.Queue(IDYES);  // the start-up warning
+        CUpdaterDlg dlg;
+        QVERIFY(dlg.OnInitDialog());
+        dlg.show();
+        auto opener = std::make_unique<ScriptedScannerOpener>();
+        ScriptedScannerOpener* seen = opener.get();
+        int writes = 0;
+        int pressAtWrite = 1;  // TEST's first query
+        int opensDuringPresses = -1;
+        opener->onWrite = [&] {
+            if (++writes != pressAtWrite) {
+                return;
+            }
+            const int opens = seen->opens;
+            AccessiblePress(dlg.Control(IDC_TEST));
+            AccessiblePress(dlg.Control(IDC_UPDATE));
+            dlg.OnTest();
+            dlg.OnUpdate();
+            opensDuringPresses = seen->opens - opens;
+        };
+        dlg.SetExchangeServices(std::move(opener), std::make_unique<FakeClock>());
+        Ports(dlg)->setCurrentIndex(2);
+
+        QTest::mouseClick(dlg.Control(IDC_TEST), Qt::LeftButton);
+        QCOMPARE(opensDuringPresses, 0);
+        QCOMPARE(seen->opens, 1);
+        QCOMPARE(dlg.m_nPortIndex, 2);
+        QCOMPARE(boxes.boxes.size(), std::size_t{2});
+        QCOMPARE(boxes.boxes[1].text, QStringLiteral("This update utility contains version 1.10."));
+        QVERIFY(Button(dlg, IDC_UPDATE)->isEnabled());
+
+        // During UPDATE, after the start packet and a few data packets.
+        writes = 0;
+        pressAtWrite = 5;
+        opensDuringPresses = -1;
+        Ports(dlg)->setCurrentIndex(6);  // a nested TEST would store it
+        QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
+        QCOMPARE(opensDuringPresses, 0);
+        QCOMPARE(seen->opens, 2);
+        QCOMPARE(dlg.m_nPortIndex, 2);
+        QCOMPARE(boxes.boxes.size(), std::size_t{2});
+        QVERIFY(Label(dlg, IDC_COMPLETE)->isVisible());
+        QVERIFY(Button(dlg, IDC_TEST)->isEnabled());
+        QVERIFY(!Button(dlg, IDC_UPDATE)->isEnabled());
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+        // Once it is over, TEST starts again.
+        QTest::mouseClick(dlg.Control(IDC_TEST), Qt::LeftButton);
+        QCOMPARE(seen->opens, 3);
+        QCOMPARE(dlg.m_nPortIndex, 6);
     }
 
     void testThenUpdateThroughTheDialog() {
