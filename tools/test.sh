@@ -23,8 +23,9 @@ run_suite() {
 # the programs) and the tests, and is ended whichever way they end.
 run_windows_suite() {
     local dir=build-win
+    # The COM port tests run the native build's simulated scanner and pty peer.
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools"
     tr_wine_start "$PWD/$dir/wineprefix"
     trap tr_wine_stop EXIT
     cmake --build "$dir" -j"$jobs"
@@ -32,6 +33,13 @@ run_windows_suite() {
     tr_wine_stop
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON
-run_windows_suite
+# Runs a stage and says how long it took.
+timed() {
+    local start=$SECONDS
+    "$@"
+    echo "== $1 $2: $((SECONDS - start)) s"
+}
+
+timed run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+timed run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON
+timed run_windows_suite

@@ -34,7 +34,14 @@ protected:
     static void SetTitle(std::string title) {
         SetMainWindowTitleSource([title] { return title; });
     }
+    // The file read back in text mode, as it was written: line ends come back as '\n'.
     static std::string Contents(const fs::path& file) {
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    static std::string RawBytes(const fs::path& file) {
         std::ifstream in(file, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
@@ -55,6 +62,14 @@ TEST_F(DiagLogTest, TwoCallsAppendTwoLinesToAnExistingFile) {
               "earlier line\n"
               "CSerial::Open - CreateFile(\\\\.\\COM4) failed, GetLastError()==0x00000002\n"
               "CSerial::Read - WaitForSingleObject() timed out\n");
+}
+
+TEST_F(DiagLogTest, LinesEndWithThePlatformsTextLineEnd) {
+    LogMessage("first");
+    LogMessage("second");
+    // The same lines written through a text-mode stream: CR LF on Windows, LF elsewhere.
+    std::ofstream("reference.txt") << "first\nsecond\n";
+    EXPECT_EQ(RawBytes("TR-520_521.log"), RawBytes("reference.txt"));
 }
 
 TEST_F(DiagLogTest, PercentInTheMessageReachesTheFile) {

@@ -2,7 +2,6 @@
 // the open-or-throw constructor, operations on a closed port, and the drain.
 #include "serial_port.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "scratch_port.h"
 
 namespace {
 
@@ -27,9 +27,7 @@ public:
             error = openError;
             return {};
         }
-        PortHandle port(::open("/dev/null", O_RDWR | O_CLOEXEC));
-        openFd = port.Fd();
-        return port;
+        return scratch.Open();
     }
     bool GetCommState(PortHandle&, Dcb& dcb, std::uint32_t& error) override {
         dcb = current;
@@ -81,12 +79,8 @@ public:
     std::vector<std::uint32_t> sleeps;
     int opens = 0;
     int writes = 0;
-    int openFd = -1;
+    ScratchPort scratch;  // the port handed out last
 };
-
-bool FdIsOpen(int fd) {
-    return fcntl(fd, F_GETFD) != -1;
-}
 
 std::unique_ptr<CSerial> OpenScripted(ScriptedPlatform& platform) {
     return std::make_unique<CSerial>("\\\\.\\COM4", 115200, 'N', 8, 1, true, true, platform);
@@ -202,14 +196,14 @@ TEST(Construction, RefusedSettingsAreLoggedAndReleaseThePort) {
     ScriptedPlatform platform;
     platform.setStateError = 0x16;
     EXPECT_THROW(OpenScripted(platform), int);
-    EXPECT_FALSE(FdIsOpen(platform.openFd));
+    EXPECT_FALSE(platform.scratch.IsHeld());
     platform.setStateError = 0;
     platform.getStateError = 0x19;
     EXPECT_THROW(OpenScripted(platform), int);
     platform.getStateError = 0;
     platform.timeoutsError = 0x05;
     EXPECT_THROW(OpenScripted(platform), int);
-    EXPECT_FALSE(FdIsOpen(platform.openFd));
+    EXPECT_FALSE(platform.scratch.IsHeld());
     EXPECT_THAT(
         log.Lines(),
         ElementsAre("CSerial::SetParams - SetCommState() failed, GetLastError()==0x00000016",
@@ -239,9 +233,9 @@ TEST(Construction, ConfiguredPortGetsTheCallersSettings) {
     auto port = OpenScripted(platform);
     EXPECT_EQ(platform.applied.BaudRate, 115200u);
     EXPECT_EQ(platform.applied.XonLim, 0);
-    EXPECT_TRUE(FdIsOpen(platform.openFd));
+    EXPECT_TRUE(platform.scratch.IsHeld());
     port.reset();
-    EXPECT_FALSE(FdIsOpen(platform.openFd)) << "deleting the object closes the port";
+    EXPECT_FALSE(platform.scratch.IsHeld()) << "deleting the object closes the port";
     EXPECT_THAT(log.Lines(), IsEmpty());
 }
 
