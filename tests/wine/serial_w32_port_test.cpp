@@ -96,6 +96,21 @@ TEST(SerialOpen, AnAbsentComNumberThrowsAfterOneLineWithTheErrorCode) {
     RecordProperty("log_line", lines[0]);
 }
 
+TEST(SerialOpen, ADeviceThatIsNoSerialPortIsRefusedItsSettingsAndReleased) {
+    LogCapture logs;
+    EXPECT_THROW(OpenPort("NUL"), int);
+    const auto lines = logs.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    unsigned code = 0;
+    ASSERT_EQ(std::sscanf(lines[0].c_str(),
+                          "CSerial::SetParams - GetCommState() failed, GetLastError()==0x%8X",
+                          &code),
+              1)
+        << lines[0];
+    EXPECT_NE(code, 0u);
+    RecordProperty("log_line", lines[0]);
+}
+
 TEST_F(SerialOnComPort, ReadWhoseLimitRunsOutReturnsZeroAndLeavesTheBufferAlone) {
     unsigned char buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     const auto start = Clock::now();
@@ -116,6 +131,7 @@ TEST_F(SerialOnComPort, ReadWhoseLimitRunsOutReturnsZeroAndLeavesTheBufferAlone)
     EXPECT_EQ(echoed, probe);
 }
 
+// The pattern holds every byte value: a line that is not raw would alter some of them.
 TEST_F(SerialOnComPort, WholeCountsGoOutAndComeBack) {
     const auto sent = Pattern(300);
     EXPECT_EQ(port->Write(sent.data(), 300, 5000), 300);
