@@ -36,7 +36,8 @@ void AbandonTransfer(const PortHandle& port, TransferRecord& record) {
 
 // Waits up to limitMs for the transfer started through record to complete.
 TransferResult AwaitTransfer(const PortHandle& port, TransferRecord& record, int limitMs) {
-    const DWORD waited = WaitForSingleObject(port.Event(), static_cast<DWORD>(std::max(limitMs, 0)));
+    const DWORD waited =
+        WaitForSingleObject(port.Event(), static_cast<DWORD>(std::max(limitMs, 0)));
     if (waited != WAIT_OBJECT_0) {
         AbandonTransfer(port, record);
         return Result(waited == WAIT_TIMEOUT ? TransferOutcome::TimedOut

@@ -1,8 +1,9 @@
 // CSerial's line-settings record and the Windows device control block: what goes to the port
 // is CSerial's settings, with the fields it does not own kept as the port reported them.
+#include "native_dcb.h"
+
 #include <gtest/gtest.h>
 
-#include "native_dcb.h"
 #include "serial_port.h"
 
 namespace {
@@ -43,8 +44,7 @@ DCB ReportedByThePort() {
 
 TEST(NativeDcb, TheCallersSettingsReachTheBlockAndTheRestIsKept) {
     const DCB reported = ReportedByThePort();
-    const Dcb settings =
-        ApplyLineSettings(FromNativeDcb(reported), 115200, 'N', 8, 1, true, true);
+    const Dcb settings = ApplyLineSettings(FromNativeDcb(reported), 115200, 'N', 8, 1, true, true);
     const DCB sent = ToNativeDcb(settings, reported);
 
     EXPECT_EQ(sent.BaudRate, 115200u);

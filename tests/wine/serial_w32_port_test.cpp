@@ -102,10 +102,10 @@ TEST(SerialOpen, ADeviceThatIsNoSerialPortIsRefusedItsSettingsAndReleased) {
     const auto lines = logs.Lines();
     ASSERT_EQ(lines.size(), 1u);
     unsigned code = 0;
-    ASSERT_EQ(std::sscanf(lines[0].c_str(),
-                          "CSerial::SetParams - GetCommState() failed, GetLastError()==0x%8X",
-                          &code),
-              1)
+    ASSERT_EQ(
+        std::sscanf(lines[0].c_str(),
+                    "CSerial::SetParams - GetCommState() failed, GetLastError()==0x%8X", &code),
+        1)
         << lines[0];
     EXPECT_NE(code, 0u);
     RecordProperty("log_line", lines[0]);

@@ -85,7 +85,8 @@ long Serve(int master, const Options& o) {
         unsigned char chunk[4096];
         std::size_t want = sizeof chunk;
         if (o.hangUpAfterBytes >= 0) {
-            want = std::min<std::size_t>(want, static_cast<std::size_t>(o.hangUpAfterBytes - received));
+            want = std::min<std::size_t>(want,
+                                         static_cast<std::size_t>(o.hangUpAfterBytes - received));
         }
         const ssize_t n = ::read(master, chunk, want);
         if (n < 0 && (errno == EAGAIN || errno == EINTR || errno == EIO)) {

@@ -18,9 +18,7 @@ public:
                           CreateEventA(nullptr, TRUE, FALSE, (m_name + "_event").c_str()));
     }
     // Whether the port or its event handed out last is still open.
-    bool IsHeld() const {
-        return !m_name.empty() && (Exists(m_name) || Exists(m_name + "_event"));
-    }
+    bool IsHeld() const { return !m_name.empty() && (Exists(m_name) || Exists(m_name + "_event")); }
 
 private:
     static bool Exists(const std::string& name) {
