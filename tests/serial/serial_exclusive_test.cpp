@@ -244,9 +244,10 @@ TEST_F(ExclusivePort, TheLockFileIsTakenWhileOpenAndRemovedOnClose) {
     EXPECT_THROW(OpenPort(), int);
     EXPECT_THAT(m_log.Lines(), ElementsAre(InUseLine("locked by PID " + std::to_string(getpid()) +
                                                      " in " + m_lockFile.string())));
-    port.reset();
-    EXPECT_FALSE(fs::exists(m_lockFile));
+    EXPECT_TRUE(port->Close());
+    EXPECT_FALSE(fs::exists(m_lockFile)) << "Close gives up the lock, not only the destructor";
     EXPECT_THAT(LockDirEntries(), IsEmpty());
+    EXPECT_NO_THROW(OpenPort());
 }
 
 TEST_F(ExclusivePort, AStaleLockOfADeadProcessIsRemovedAndTheOpenSucceeds) {
