@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "port_handle.h"  // this platform's port handle and transfer record
 #include "win_constants.h"
@@ -66,6 +67,9 @@ public:
     // Opens the named port for exclusive reading and writing; an invalid handle and the error
     // code when it cannot be opened.
     virtual PortHandle OpenPort(const char* portName, std::uint32_t& error) = 0;
+    // Who holds the port the last OpenPort refused, in words for the log line ("held by PID
+    // 42"); empty when the platform cannot say or the open failed for another reason.
+    virtual std::string OpenRefusalHolder() { return {}; }
     // Reads the port's current line settings.
     virtual bool GetCommState(PortHandle& port, Dcb& dcb, std::uint32_t& error) = 0;
     // Applies the line settings.

@@ -2,6 +2,7 @@
 #include "serial_port.h"
 
 #include <algorithm>
+#include <string>
 
 #include "diag_log.h"
 
@@ -24,7 +25,10 @@ bool CSerial::Open(const char* portName, int baudRate, char parity, int dataBits
     std::uint32_t error = 0;
     m_hPort = m_platform.OpenPort(portName, error);
     if (!m_hPort.IsValid()) {
-        LogMessage("CSerial::Open - CreateFile(%s) failed, GetLastError()==0x%08X", portName,
+        // The holder, when known, goes with the port name; the line keeps its words.
+        const std::string holder = m_platform.OpenRefusalHolder();
+        const std::string shown = holder.empty() ? portName : portName + (" [" + holder + "]");
+        LogMessage("CSerial::Open - CreateFile(%s) failed, GetLastError()==0x%08X", shown.c_str(),
                    error);
         return false;
     }

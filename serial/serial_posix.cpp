@@ -12,10 +12,12 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <utility>
 
 #include "com_port_names.h"
+#include "port_lock.h"
 #include "serial_platform.h"
 #include "serial_termios.h"
 
@@ -135,12 +137,19 @@ TransferResult AwaitOutputSent(int fd, std::chrono::steady_clock::time_point dea
 class PosixSerialPlatform final : public SerialPlatform {
 public:
     PortHandle OpenPort(const char* portName, std::uint32_t& error) override {
+        m_holder.clear();
         const auto path = comports::DevicePathForPortName(portName);
         if (!path) {
             error = ErrorCodeFromErrno(ENOENT);
             return {};
         }
+        // Looked at before the open: opening a terminal raises its modem lines under its user.
+        auto claim = portlock::Claim(*path);
+        if (claim.refusal) {
+            return Refused(*claim.refusal, error);
+        }
         PortHandle port(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        port.lock = std::move(claim.lock);
         if (!port.IsValid()) {
             error = LastError();
             return {};
@@ -150,11 +159,13 @@ public:
             error = LastError();
             return {};
         }
-        if (isatty(port.Fd()) && ioctl(port.Fd(), TIOCEXCL) != 0) {
-            error = LastError();
+        if (isatty(port.Fd()) && !TakeExclusiveUse(port, error)) {
             return {};
         }
-        port.exclusive = isatty(port.Fd()) != 0;
+        // Whoever opened it between the first look and TIOCEXCL is found now.
+        if (const auto holder = portlock::FindOtherHolder(*path)) {
+            return Refused(*holder, error);
+        }
         port.lineErrors = ReadLineErrorCounts(port.Fd()).value_or(LineErrorCounts{});
         return port;
     }
@@ -248,7 +259,33 @@ public:
 
     void Sleep(std::uint32_t ms) override { PlatformSleep(ms); }
 
+    std::string OpenRefusalHolder() override { return m_holder; }
+
 private:
+    std::string m_holder;  // who held the port the last open refused
+
+    PortHandle Refused(const portlock::Refusal& refusal, std::uint32_t& error) {
+        error = ErrorCodeFromErrno(refusal.error);
+        m_holder = refusal.holder;
+        return {};
+    }
+
+    // TIOCEXCL, unless another program set it already (only root gets this far then): its
+    // flag must not be lifted when this port is released.
+    static bool TakeExclusiveUse(PortHandle& port, std::uint32_t& error) {
+        int alreadyExclusive = 0;
+        if (ioctl(port.Fd(), TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
+            error = ErrorCodeFromErrno(EBUSY);
+            return false;
+        }
+        if (ioctl(port.Fd(), TIOCEXCL) != 0) {
+            error = LastError();
+            return false;
+        }
+        port.exclusive = true;
+        return true;
+    }
+
     // tcsetattr succeeds when any one change took; the speed is the one that matters most.
     static bool VerifySpeed(PortHandle& port, const termios& wanted, std::uint32_t& error) {
         termios now{};
@@ -283,23 +320,25 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         Reset();
         lineErrors = other.lineErrors;
         exclusive = other.exclusive;
+        lock = std::move(other.lock);
         m_fd = other.Release();
     }
     return *this;
 }
 
 void PortHandle::Reset() {
-    if (m_fd < 0) {
-        return;
+    if (m_fd >= 0) {
+        // The terminal may outlive our descriptor (a simulator holding the other side open),
+        // and its exclusive flag with it; lift it, or the next open of the port is refused.
+        if (exclusive) {
+            ioctl(m_fd, TIOCNXCL);
+        }
+        ::close(m_fd);
+        m_fd = -1;
+        exclusive = false;
     }
-    // The terminal may outlive our descriptor (a simulator holding the other side open), and
-    // its exclusive flag with it; lift it, or the next open of the port would be refused.
-    if (exclusive) {
-        ioctl(m_fd, TIOCNXCL);
-    }
-    ::close(m_fd);
-    m_fd = -1;
-    exclusive = false;
+    // Only once the port is closed may a program that waits for the lock file take it.
+    lock.Release();
 }
 
 std::optional<speed_t> SpeedForBaudRate(std::uint32_t baudRate) {

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+
+#include "port_lock.h"
 
 // Driver error counters of a POSIX serial device, remembered so that each status query
 // reports only the errors that arose since the one before, as a clearing query does.
@@ -20,7 +23,10 @@ public:
     explicit PortHandle(int fd) : m_fd(fd) {}
     ~PortHandle() { Reset(); }
     PortHandle(PortHandle&& other) noexcept
-        : lineErrors(other.lineErrors), exclusive(other.exclusive), m_fd(other.Release()) {}
+        : lineErrors(other.lineErrors),
+          exclusive(other.exclusive),
+          lock(std::move(other.lock)),
+          m_fd(other.Release()) {}
     PortHandle& operator=(PortHandle&& other) noexcept;
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
@@ -35,11 +41,13 @@ public:
         m_fd = -1;
         return fd;
     }
-    // Releases the port (lifting its exclusive use) and closes the descriptor.
+    // Releases the port (lifting its exclusive use), closes the descriptor, then gives up the
+    // lock file.
     void Reset();
 
     LineErrorCounts lineErrors;  // the counters at the last status query
     bool exclusive = false;      // TIOCEXCL was set on the terminal through this descriptor
+    portlock::UucpLock lock;     // the device's lock file, held from before the open
 
 private:
     int m_fd = -1;

@@ -13,6 +13,7 @@
 #include "exchange_fakes.h"
 #include "firmware_payload.h"
 #include "firmware_upload.h"
+#include "port_lock.h"
 #include "resource.h"
 #include "scanner_sim.h"
 #include "serial_link.h"
@@ -54,6 +55,8 @@ protected:
             m_savedConfig = saved;
         }
         setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);
+        std::filesystem::create_directories(m_dir / "lock");
+        portlock::SetLockDirectories({m_dir / "lock"});  // not the system's lock directory
         SetMainWindowTitleSource([] { return std::string("TR-520/521 CPU Update Utility"); });
         options.comNumber = kCom;
         view.portSelection = kCom - 1;
@@ -64,6 +67,7 @@ protected:
             m_sim->Stop();
         }
         SetMainWindowTitleSource({});
+        portlock::SetLockDirectories({});
         m_savedConfig ? setenv("XDG_CONFIG_HOME", m_savedConfig->c_str(), 1)
                       : unsetenv("XDG_CONFIG_HOME");
         std::filesystem::current_path(m_previousDir);

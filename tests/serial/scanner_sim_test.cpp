@@ -17,6 +17,7 @@
 #include "firmware_payload.h"
 #include "link_frame.h"
 #include "log_capture.h"
+#include "port_lock.h"
 #include "serial_port.h"
 
 namespace {
@@ -124,6 +125,8 @@ protected:
             m_savedConfig = saved;
         }
         setenv("XDG_CONFIG_HOME", m_config.c_str(), 1);
+        std::filesystem::create_directories(m_log.Dir() / "lock");
+        portlock::SetLockDirectories({m_log.Dir() / "lock"});  // not the system's lock directory
         m_options.comNumber = kCom;
         m_options.expectedImage = TestImage(250);
     }
@@ -131,6 +134,7 @@ protected:
         if (m_sim) {
             m_sim->Stop();
         }
+        portlock::SetLockDirectories({});
         m_savedConfig ? setenv("XDG_CONFIG_HOME", m_savedConfig->c_str(), 1)
                       : unsetenv("XDG_CONFIG_HOME");
     }
@@ -175,8 +179,9 @@ TEST_F(SimulatedScanner, TestThenUpdateThroughTwoOpensOfThePort) {
     EXPECT_TRUE(summary.completeCorrectUpload);
     EXPECT_EQ(summary.verdictSent, scanlink::EOT);
     EXPECT_THAT(summary.problems, IsEmpty());
+    // The second open meets the lock file the first one took.
     EXPECT_THAT(m_log.Lines(), ::testing::ElementsAre(::testing::StartsWith(
-                                   "CSerial::Open - CreateFile(\\\\.\\COM5) failed")));
+                                   "CSerial::Open - CreateFile(\\\\.\\COM5 [locked by PID ")));
 }
 
 TEST_F(SimulatedScanner, CorruptPacketsAreRefusedAndTheResendTaken) {

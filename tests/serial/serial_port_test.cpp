@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -63,8 +64,10 @@ public:
         return tick;
     }
     void Sleep(std::uint32_t ms) override { sleeps.push_back(ms); }
+    std::string OpenRefusalHolder() override { return holder; }
 
     std::uint32_t openError = 0;
+    std::string holder;  // who holds the port, as a refused open tells it
     std::uint32_t getStateError = 0;
     std::uint32_t setStateError = 0;
     std::uint32_t timeoutsError = 0;
@@ -224,6 +227,16 @@ TEST(Construction, AbsentPortThrowsTheIntegerOneAfterOneLine) {
     EXPECT_THAT(
         log.Lines(),
         ElementsAre("CSerial::Open - CreateFile(\\\\.\\COM4) failed, GetLastError()==0x00000002"));
+}
+
+TEST(Construction, PortInUseNamesItsHolderBesideThePortName) {
+    LogCapture log;
+    ScriptedPlatform platform;
+    platform.openError = 16;
+    platform.holder = "held by PID 4242";
+    EXPECT_THROW(OpenScripted(platform), int);
+    EXPECT_THAT(log.Lines(), ElementsAre("CSerial::Open - CreateFile(\\\\.\\COM4 [held by PID "
+                                         "4242]) failed, GetLastError()==0x00000010"));
 }
 
 TEST(Construction, ConfiguredPortGetsTheCallersSettings) {

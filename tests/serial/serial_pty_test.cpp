@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "port_lock.h"
 #include "serial_port.h"
 
 namespace {
@@ -40,8 +41,12 @@ protected:
         tcgetattr(m_slave, &raw);
         cfmakeraw(&raw);
         tcsetattr(m_slave, TCSANOW, &raw);
+        // Lock files go to the test's own directory, never the system's.
+        std::filesystem::create_directories(m_log.Dir() / "lock");
+        portlock::SetLockDirectories({m_log.Dir() / "lock"});
     }
     void TearDown() override {
+        portlock::SetLockDirectories({});
         for (int* fd : {&m_master, &m_slave}) {
             if (*fd >= 0) {
                 close(*fd);
@@ -156,7 +161,7 @@ TEST_F(PtyPort, SecondOpenOfAHeldPortFailsAndTheFirstCloseFreesIt) {
     EXPECT_THROW(OpenPort(), int);
     ASSERT_EQ(m_log.Lines().size(), 1u);
     EXPECT_THAT(m_log.Lines()[0], StartsWith("CSerial::Open - CreateFile(" + m_path +
-                                             ") failed, GetLastError()==0x"));
+                                             " [locked by PID "));
     // The test keeps its own end of the terminal open, as the simulated scanner does; the
     // exclusive use must still end with the first port.
     first.reset();

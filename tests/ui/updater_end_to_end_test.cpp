@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "port_lock.h"
 #include "progress_dlg.h"
 #include "resource.h"
 #include "scanner_sim.h"
@@ -48,7 +49,10 @@ private slots:
     void initTestCase() {
         QVERIFY(m_config.isValid());
         qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+        // Lock files go to the test's own directory, not the system's.
+        portlock::SetLockDirectories({m_config.path().toStdString()});
     }
+    void cleanupTestCase() { portlock::SetLockDirectories({}); }
 
     void testThenUpdateAgainstTheSimulatedScanner() {
         scannersim::Options options;

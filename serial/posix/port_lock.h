@@ -1,0 +1,82 @@
+// Keeping other programs off a serial device on Linux, beyond what TIOCEXCL and flock do:
+// a look for other processes that have the device open, and the UUCP lock file convention.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace portlock {
+
+// Why a device was refused: the errno value (EBUSY when another program has it) and the words
+// that say who has it, for the log line ("held by PID 42").
+struct Refusal {
+    int error = 0;
+    std::string holder;
+};
+
+// Another process that has the character device at devicePath open, found through the links
+// in /proc/PID/fd (compared by device number); this process and processes that cannot be
+// inspected are left out. A process that holds the master side of a pseudo-terminal is the
+// far end of that line, not a user of it, and is left out too. None when devicePath is not a
+// character device.
+std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
+
+// Whether pid names a process that exists (also one this process may not signal).
+bool ProcessExists(pid_t pid);
+
+// The directories tried for lock files, in order; the first that exists and is writable is
+// used, and when none is, no lock file is taken. /run/lock and /var/lock unless replaced.
+std::vector<std::filesystem::path> LockDirectories();
+// Replaces the lock directories (tests use a directory of their own); an empty list restores
+// the system's.
+void SetLockDirectories(std::vector<std::filesystem::path> directories);
+
+// The lock file name for a device: "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for
+// /dev/pts/3 (the path below /dev, '/' made '_'), taken after links are resolved.
+std::string LockFileName(const std::string& devicePath);
+
+// The PID a lock file's text names (ASCII decimal, blanks around it); none when it names none.
+std::optional<pid_t> LockOwner(const std::string& text);
+
+// A UUCP lock file this process holds; removed when released, if it still names this process.
+class UucpLock {
+public:
+    UucpLock() = default;
+    explicit UucpLock(std::filesystem::path file) : m_file(std::move(file)) {}
+    ~UucpLock() { Release(); }
+    UucpLock(UucpLock&& other) noexcept : m_file(std::exchange(other.m_file, {})) {}
+    UucpLock& operator=(UucpLock&& other) noexcept;
+    UucpLock(const UucpLock&) = delete;
+    UucpLock& operator=(const UucpLock&) = delete;
+
+    // Whether a lock file is held.
+    bool IsHeld() const { return !m_file.empty(); }
+    const std::filesystem::path& File() const { return m_file; }
+    // Removes the lock file; nothing when none is held.
+    void Release();
+
+private:
+    std::filesystem::path m_file;
+};
+
+// The outcome of TakeLock: the lock, or why the device is refused.
+struct LockOutcome {
+    UucpLock lock;  // not held when no lock directory is usable or when refused
+    std::optional<Refusal> refusal;
+};
+
+// Takes the lock file for devicePath in the first usable lock directory, removing a stale one
+// (its process gone) first; refused with EBUSY when a live process holds it or its text names
+// no process, and with the errno of the failing call when the file cannot be made.
+LockOutcome TakeLock(const std::string& devicePath);
+
+// Before the device is opened: refused when another process has it open or a live process
+// holds its lock file; otherwise granted with the lock file taken.
+LockOutcome Claim(const std::string& devicePath);
+
+}  // namespace portlock

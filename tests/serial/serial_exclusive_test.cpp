@@ -1,0 +1,369 @@
+// The port is ours alone: other processes holding the terminal, programs opening it after us,
+// and the UUCP lock files serial programs share. Real pseudo-terminals and real processes.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <poll.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "log_capture.h"
+#include "port_lock.h"
+#include "serial_port.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& file, const std::string& text) {
+    std::ofstream(file) << text;
+}
+
+std::string LockText(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+// A PID that no process has: a child that has already ended and been reaped.
+pid_t DeadPid() {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+// Another process that runs a step on the terminal, reports one number back and then waits
+// until it is told to end; it keeps whatever the step left open meanwhile.
+class ChildProcess {
+public:
+    ~ChildProcess() { End(); }
+
+    // Starts the child; step runs in it and returns the number to report. False on failure.
+    template <typename Step>
+    bool Start(Step step) {
+        if (pipe(m_report) != 0 || pipe(m_hold) != 0) {
+            return false;
+        }
+        m_pid = fork();
+        if (m_pid < 0) {
+            return false;
+        }
+        if (m_pid == 0) {
+            close(m_report[0]);
+            close(m_hold[1]);
+            const int result = step();
+            [[maybe_unused]] const ssize_t sent = write(m_report[1], &result, sizeof result);
+            char ignored = 0;
+            [[maybe_unused]] const ssize_t got = read(m_hold[0], &ignored, 1);
+            _exit(0);
+        }
+        close(m_report[1]);
+        close(m_hold[0]);
+        m_report[1] = m_hold[0] = -1;
+        return true;
+    }
+    // The number the step returned; -1 when none came within 5 s.
+    int Report() {
+        int result = -1;
+        pollfd in{m_report[0], POLLIN, 0};
+        if (poll(&in, 1, 5000) != 1 || read(m_report[0], &result, sizeof result) != sizeof result) {
+            return -1;
+        }
+        return result;
+    }
+    pid_t Pid() const { return m_pid; }
+    // Tells the child to end and reaps it.
+    void End() {
+        for (int* fd : {&m_report[0], &m_report[1], &m_hold[0], &m_hold[1]}) {
+            if (*fd >= 0) {
+                close(*fd);
+                *fd = -1;
+            }
+        }
+        if (m_pid > 0) {
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_report[2] = {-1, -1};
+    int m_hold[2] = {-1, -1};
+};
+
+class ExclusivePort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[256] = {};
+        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+            GTEST_SKIP() << "no pseudo-terminal available";
+        }
+        m_path = name;
+        termios raw{};
+        tcgetattr(m_slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(m_slave, TCSANOW, &raw);
+        m_lockDir = m_log.Dir() / "lock";
+        fs::create_directories(m_lockDir);
+        portlock::SetLockDirectories({m_lockDir});
+        m_lockFile = m_lockDir / portlock::LockFileName(m_path);
+    }
+    void TearDown() override {
+        portlock::SetLockDirectories({});
+        for (int* fd : {&m_master, &m_slave}) {
+            if (*fd >= 0) {
+                close(*fd);
+                *fd = -1;
+            }
+        }
+    }
+
+    std::unique_ptr<CSerial> OpenPort(int baudRate = 115200) {
+        return std::make_unique<CSerial>(m_path.c_str(), baudRate, 'N', 8, 1, true, true);
+    }
+    // The open failure's line for an "in use" refusal, with who holds the port.
+    std::string InUseLine(const std::string& holder) const {
+        return "CSerial::Open - CreateFile(" + m_path + " [" + holder +
+               "]) failed, GetLastError()==0x00000010";
+    }
+    // In a child: closes the test's ends of the terminal, so that only what the step opens
+    // is held.
+    void CloseInheritedEnds() const {
+        close(m_master);
+        close(m_slave);
+    }
+    std::vector<std::string> LockDirEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_lockDir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    LogCapture m_log;
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+    fs::path m_lockDir;
+    fs::path m_lockFile;
+};
+
+TEST_F(ExclusivePort, APlainHolderOpenedFirstIsRefusedUntilItLetsGo) {
+    ChildProcess holder;
+    ASSERT_TRUE(holder.Start([&] {
+        CloseInheritedEnds();
+        return open(m_path.c_str(), O_RDWR | O_NOCTTY);  // no flock, no TIOCEXCL
+    }));
+    ASSERT_GE(holder.Report(), 0) << "the holder could not open the terminal";
+
+    EXPECT_THROW(OpenPort(), int);
+    EXPECT_THAT(m_log.Lines(),
+                ElementsAre(InUseLine("held by PID " + std::to_string(holder.Pid()))));
+    EXPECT_THAT(LockDirEntries(), IsEmpty()) << "no lock file is left by a refused open";
+
+    holder.End();
+    EXPECT_NO_THROW(OpenPort());
+    EXPECT_EQ(m_log.Lines().size(), 1u);
+}
+
+TEST_F(ExclusivePort, TheFarEndOfThePseudoTerminalIsNoHolder) {
+    // Like the simulated scanner run as its own program: it has the master side, and keeps a
+    // slave descriptor so that the line survives our close.
+    ChildProcess farEnd;
+    ASSERT_TRUE(farEnd.Start([] { return 0; }));
+    ASSERT_EQ(farEnd.Report(), 0);
+    EXPECT_NO_THROW(OpenPort());
+    EXPECT_THAT(m_log.Lines(), IsEmpty());
+}
+
+TEST_F(ExclusivePort, ProgramsOpeningAfterUsAreRefusedUnlessRoot) {
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr) {
+            GTEST_SKIP() << "running as root and there is no user nobody to open as";
+        }
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+        ASSERT_EQ(fchmod(m_slave, 0666), 0);  // so that only the exclusive use can refuse it
+    }
+    // The open of another program, made as an ordinary user: 0 or its errno.
+    auto laterOpen = [&] {
+        ChildProcess other;
+        const bool started = other.Start([&] {
+            if (getuid() != uid && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 ||
+                                    setuid(uid) != 0)) {
+                return -2;
+            }
+            return open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : errno;
+        });
+        return started ? other.Report() : -1;
+    };
+    ASSERT_EQ(laterOpen(), 0) << "without our port open, the other program gets in";
+    {
+        auto port = OpenPort();
+        EXPECT_EQ(laterOpen(), EBUSY);
+    }
+    EXPECT_EQ(laterOpen(), 0) << "and it gets in again once our port is closed";
+    EXPECT_THAT(m_log.Lines(), IsEmpty());
+}
+
+TEST_F(ExclusivePort, TheLockFileIsTakenWhileOpenAndRemovedOnClose) {
+    auto port = OpenPort();
+    EXPECT_EQ(ReadFile(m_lockFile), LockText(getpid()));
+    EXPECT_THAT(LockDirEntries(), ElementsAre(m_lockFile.filename().string()));
+    // The same port cannot be opened twice, in this process either.
+    EXPECT_THROW(OpenPort(), int);
+    EXPECT_THAT(m_log.Lines(), ElementsAre(InUseLine("locked by PID " + std::to_string(getpid()) +
+                                                     " in " + m_lockFile.string())));
+    EXPECT_TRUE(port->Close());
+    EXPECT_FALSE(fs::exists(m_lockFile)) << "Close gives up the lock, not only the destructor";
+    EXPECT_THAT(LockDirEntries(), IsEmpty());
+    EXPECT_NO_THROW(OpenPort());
+}
+
+TEST_F(ExclusivePort, AStaleLockOfADeadProcessIsRemovedAndTheOpenSucceeds) {
+    WriteFile(m_lockFile, LockText(DeadPid()));
+    auto port = OpenPort();
+    EXPECT_EQ(ReadFile(m_lockFile), LockText(getpid())) << "the lock is ours now";
+    EXPECT_THAT(m_log.Lines(), IsEmpty());
+    port.reset();
+    EXPECT_FALSE(fs::exists(m_lockFile));
+}
+
+TEST_F(ExclusivePort, ALiveLockRefusesAndStays) {
+    ChildProcess owner;
+    ASSERT_TRUE(owner.Start([] { return 0; }));
+    ASSERT_EQ(owner.Report(), 0);
+    // Another program's lock, in the short form some write it.
+    const std::string theirs = std::to_string(owner.Pid()) + "\n";
+    WriteFile(m_lockFile, theirs);
+
+    EXPECT_THROW(OpenPort(), int);
+    EXPECT_THAT(m_log.Lines(), ElementsAre(InUseLine("locked by PID " + std::to_string(owner.Pid()) +
+                                                     " in " + m_lockFile.string())));
+    EXPECT_EQ(ReadFile(m_lockFile), theirs);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(m_slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the terminal was not touched";
+}
+
+TEST_F(ExclusivePort, ALockNamingNoProcessRefusesAndStays) {
+    for (const std::string text : {"", "garbage\n", "   -12\n", "0\n"}) {
+        WriteFile(m_lockFile, text);
+        EXPECT_THROW(OpenPort(), int) << "lock text '" << text << "'";
+        EXPECT_EQ(ReadFile(m_lockFile), text);
+    }
+    const auto lines = m_log.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], InUseLine("locked in " + m_lockFile.string()));
+}
+
+TEST_F(ExclusivePort, AnOpenThatFailsHalfWayGivesUpTheLock) {
+    EXPECT_THROW(OpenPort(12345), int);  // a speed the terminal does not have
+    ASSERT_EQ(m_log.Lines().size(), 1u);
+    EXPECT_THAT(m_log.Lines()[0], ::testing::StartsWith("CSerial::SetParams - SetCommState()"));
+    EXPECT_THAT(LockDirEntries(), IsEmpty());
+    EXPECT_NO_THROW(OpenPort()) << "nothing of the failed open is left holding the port";
+}
+
+TEST_F(ExclusivePort, ALockAnotherProgramTookOverIsNotRemovedOnClose) {
+    auto port = OpenPort();
+    const std::string theirs = LockText(getppid());
+    WriteFile(m_lockFile, theirs);
+    port.reset();
+    EXPECT_EQ(ReadFile(m_lockFile), theirs);
+}
+
+TEST_F(ExclusivePort, WithoutAUsableLockDirectoryFlockStillRefusesASecondOpen) {
+    portlock::SetLockDirectories({m_lockDir / "absent"});
+    auto port = OpenPort();
+    EXPECT_FALSE(fs::exists(m_lockDir / "absent"));
+    EXPECT_THAT(LockDirEntries(), IsEmpty());
+    EXPECT_THROW(OpenPort(), int);
+    // Root passes TIOCEXCL and meets the flock (EWOULDBLOCK); others meet TIOCEXCL (EBUSY).
+    char expected[128];
+    std::snprintf(expected, sizeof expected,
+                  "CSerial::Open - CreateFile(%s) failed, GetLastError()==0x%08X", m_path.c_str(),
+                  geteuid() == 0 ? EWOULDBLOCK : EBUSY);
+    EXPECT_THAT(m_log.Lines(), ElementsAre(expected));
+}
+
+TEST_F(ExclusivePort, ATerminalAnotherProgramMadeExclusiveIsRefusedAndKeepsItsFlag) {
+    ASSERT_EQ(ioctl(m_slave, TIOCEXCL), 0);
+    EXPECT_THROW(OpenPort(), int);
+    EXPECT_THAT(m_log.Lines(), ElementsAre("CSerial::Open - CreateFile(" + m_path +
+                                           ") failed, GetLastError()==0x00000010"));
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(m_slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "their exclusive use was not lifted by our refused open";
+    EXPECT_THAT(LockDirEntries(), IsEmpty());
+}
+
+TEST(LockFiles, NamesFollowTheDeviceBelowDev) {
+    EXPECT_EQ(portlock::LockFileName("/dev/ttyUSB0"), "LCK..ttyUSB0");
+    EXPECT_EQ(portlock::LockFileName("/dev/pts/7"), "LCK..pts_7");
+    EXPECT_EQ(portlock::LockFileName("/srv/devices/ttyS3"), "LCK..ttyS3");
+
+    // A link (as a user's COM link or /dev/serial/by-id) locks the device it leads to.
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal available";
+    }
+    LogCapture dir;
+    fs::create_symlink(name, dir.Dir() / "com4");
+    EXPECT_EQ(portlock::LockFileName((dir.Dir() / "com4").string()),
+              portlock::LockFileName(name));
+    close(master);
+    close(slave);
+}
+
+TEST(LockFiles, OwnersAreReadFromTheUsualTextsOnly) {
+    EXPECT_EQ(portlock::LockOwner("      4321\n"), 4321);
+    EXPECT_EQ(portlock::LockOwner("4321"), 4321);
+    EXPECT_EQ(portlock::LockOwner("  17  \n"), 17);
+    for (const std::string text : {"", "\n", "abc\n", "12ab\n", "-5\n", "0\n", "1 2\n",
+                                   "99999999999999999999\n"}) {
+        EXPECT_EQ(portlock::LockOwner(text), std::nullopt) << "'" << text << "'";
+    }
+}
+
+TEST(LockFiles, LivenessOfProcesses) {
+    EXPECT_TRUE(portlock::ProcessExists(getpid()));
+    EXPECT_TRUE(portlock::ProcessExists(1)) << "a process we may not signal still exists";
+    EXPECT_FALSE(portlock::ProcessExists(DeadPid()));
+    EXPECT_FALSE(portlock::ProcessExists(0));
+    EXPECT_FALSE(portlock::ProcessExists(-1));
+}
+
+}  // namespace
