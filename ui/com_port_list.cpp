@@ -1,0 +1,45 @@
+#include "com_port_list.h"
+
+#include <QEvent>
+#include <QFont>
+
+void DropDownList::showPopup() {
+    emit aboutToShowDetails();
+    QComboBox::showPopup();
+}
+
+bool DropDownList::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        emit aboutToShowDetails();  // a cable plugged in since the list was last opened
+    }
+    return QComboBox::event(event);
+}
+
+QString ComPortToolTip(int comNumber, const comports::PortDevice& device) {
+    const QString com = QStringLiteral("COM%1").arg(comNumber);
+    if (device.device.empty()) {
+        return QStringLiteral("%1: no device (a link %2 can name one)")
+            .arg(com, QString::fromStdString(comports::PortLinkPath(comNumber).string()));
+    }
+    QString text = com + ": " + QString::fromStdString(device.device);
+    if (!device.link.empty()) {
+        text += " (per-user link " + QString::fromStdString(device.link.string()) + ")";
+    }
+    return text + (device.present ? ", present" : ", not present");
+}
+
+void MarkComPorts(QComboBox& list) {
+    QFont bold = list.font();
+    bold.setBold(true);
+    for (int index = 0; index < list.count(); ++index) {
+        const comports::PortDevice device = comports::DescribeComPort(index + 1);
+        list.setItemData(index, ComPortToolTip(index + 1, device), Qt::ToolTipRole);
+        // Clearing the mark of an absent device undoes it for a cable pulled since last time.
+        list.setItemData(index, device.present ? QVariant(bold) : QVariant(), Qt::FontRole);
+    }
+    ShowSelectedPortTip(list);
+}
+
+void ShowSelectedPortTip(QComboBox& list) {
+    list.setToolTip(list.currentData(Qt::ToolTipRole).toString());
+}
