@@ -1,7 +1,22 @@
 #include "com_port_list.h"
 
+#include <QAbstractItemModel>
 #include <QEvent>
 #include <QFont>
+#include <QSignalBlocker>
+
+namespace {
+
+void MarkEntries(QComboBox& list, const QFont& bold) {
+    for (int index = 0; index < list.count(); ++index) {
+        const comports::PortDevice device = comports::DescribeComPort(index + 1);
+        list.setItemData(index, ComPortToolTip(index + 1, device), Qt::ToolTipRole);
+        // Clearing the mark of an absent device undoes it for a cable pulled since last time.
+        list.setItemData(index, device.present ? QVariant(bold) : QVariant(), Qt::FontRole);
+    }
+}
+
+}  // namespace
 
 void DropDownList::showPopup() {
     emit aboutToShowDetails();
@@ -31,11 +46,16 @@ QString ComPortToolTip(int comNumber, const comports::PortDevice& device) {
 void MarkComPorts(QComboBox& list) {
     QFont bold = list.font();
     bold.setBold(true);
-    for (int index = 0; index < list.count(); ++index) {
-        const comports::PortDevice device = comports::DescribeComPort(index + 1);
-        list.setItemData(index, ComPortToolTip(index + 1, device), Qt::ToolTipRole);
-        // Clearing the mark of an absent device undoes it for a cable pulled since last time.
-        list.setItemData(index, device.present ? QVariant(bold) : QVariant(), Qt::FontRole);
+    QAbstractItemModel* model = list.model();
+    {
+        // One change notice for the lot instead of one for each of 512 values, each of which
+        // would have the list work out its size again.
+        const QSignalBlocker quiet(model);
+        MarkEntries(list, bold);
+    }
+    if (list.count() > 0) {
+        emit model->dataChanged(model->index(0, list.modelColumn()),
+                                model->index(list.count() - 1, list.modelColumn()));
     }
     ShowSelectedPortTip(list);
 }
