@@ -43,7 +43,8 @@ bool StartsWithNoCase(const std::string& text, std::size_t at, const char* word)
 }
 
 // The kernel keeps a node for every serial port slot, UART or not; type 0 marks an empty one.
-bool EmptySerialSlot(const std::filesystem::path& device, const std::filesystem::path& ttyClassDir) {
+bool EmptySerialSlot(const std::filesystem::path& device,
+                     const std::filesystem::path& ttyClassDir) {
     std::error_code error;
     const std::filesystem::path real = std::filesystem::canonical(device, error);
     if (error) {

@@ -1,5 +1,7 @@
 // The COM port list names each number's device in a tooltip and marks the present ones, taken
 // afresh whenever the list opens; its texts, order and selection stay as they were.
+#include "com_port_list.h"
+
 #include <pty.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <filesystem>
 #include <optional>
 
-#include "com_port_list.h"
 #include "com_port_names.h"
 #include "resource.h"
 #include "ui_test_support.h"
@@ -79,8 +80,7 @@ private slots:
         QCOMPARE(Tip(*ports, 7),
                  "COM8: /nonexistent/ttyUSB99 (per-user link " + LinkText(8) + "), not present");
         QCOMPARE(Tip(*ports, 33), QStringLiteral("COM34: /dev/ttyUSB1, not present"));
-        QCOMPARE(Tip(*ports, 149),
-                 "COM150: no device (a link " + LinkText(150) + " can name one)");
+        QCOMPARE(Tip(*ports, 149), "COM150: no device (a link " + LinkText(150) + " can name one)");
 
         // The list's own tooltip is the selected entry's.
         QCOMPARE(ports->currentIndex(), 0);
