@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 namespace comports {
@@ -39,6 +40,19 @@ bool StartsWithNoCase(const std::string& text, std::size_t at, const char* word)
         }
     }
     return true;
+}
+
+// The kernel keeps a node for every serial port slot, UART or not; type 0 marks an empty one.
+bool EmptySerialSlot(const std::filesystem::path& device,
+                     const std::filesystem::path& ttyClassDir) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(device, error);
+    if (error) {
+        return false;
+    }
+    std::ifstream type(ttyClassDir / real.filename() / "type");
+    int value = -1;
+    return type >> value && value == 0;
 }
 
 }  // namespace
@@ -97,6 +111,30 @@ std::optional<std::string> DevicePathForPortName(const std::string& name) {
         return link.string();
     }
     return ConventionalDevice(*comNumber);
+}
+
+bool DevicePresent(const std::filesystem::path& device, const std::filesystem::path& ttyClassDir) {
+    std::error_code error;
+    return std::filesystem::is_character_file(device, error) &&
+           !EmptySerialSlot(device, ttyClassDir);
+}
+
+PortDevice DescribeComPort(int comNumber, const std::filesystem::path& ttyClassDir) {
+    PortDevice described;
+    const std::filesystem::path link = PortLinkPath(comNumber);
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(link, error))) {
+        described.link = link;
+        const std::filesystem::path target = std::filesystem::read_symlink(link, error);
+        // A relative link points from the links' directory.
+        described.device =
+            error ? link.string() : (link.parent_path() / target).lexically_normal().string();
+        described.present = DevicePresent(link, ttyClassDir);
+    } else if (const auto device = ConventionalDevice(comNumber)) {
+        described.device = *device;
+        described.present = DevicePresent(*device, ttyClassDir);
+    }
+    return described;
 }
 
 }  // namespace comports

@@ -28,4 +28,21 @@ std::optional<std::string> ConventionalDevice(int comNumber);
 // is taken as a device path as it stands.
 std::optional<std::string> DevicePathForPortName(const std::string& name);
 
+// What a COM number stands for on this machine, as the port list shows it to the user.
+struct PortDevice {
+    std::string device;          // the link's target or the table's device; empty when none
+    std::filesystem::path link;  // the per-user link that names the device, when there is one
+    bool present = false;        // whether the device is there now
+};
+
+// The device a COM number opens, by the same rule as DevicePathForPortName, and whether it is
+// present. ttyClassDir is where the kernel lists its terminals (/sys/class/tty).
+PortDevice DescribeComPort(int comNumber,
+                           const std::filesystem::path& ttyClassDir = "/sys/class/tty");
+
+// Whether a terminal device is there now: the path, through any links, is a character device
+// that the kernel does not list as a serial port slot without a UART (type 0 in ttyClassDir).
+bool DevicePresent(const std::filesystem::path& device,
+                   const std::filesystem::path& ttyClassDir = "/sys/class/tty");
+
 }  // namespace comports

@@ -4,12 +4,25 @@
 
 namespace {
 
+// How long a look at an empty input queue waits for input before it answers.
+constexpr int kIdleWaitMs = 1;
+
 // An open CSerial as the exchanges see it; deleting the adapter deletes the port.
 class SerialPortAdapter final : public exchange::IPort {
 public:
     explicit SerialPortAdapter(std::unique_ptr<CSerial> port) : m_port(std::move(port)) {}
 
-    int BytesWaiting() override { return m_port->BytesWaiting(); }
+    // The exchanges poll this in their waiting loops; when nothing is there it first waits up
+    // to a millisecond for input, so that they let the processor sleep instead of spinning,
+    // while a byte that arrives is seen at once.
+    int BytesWaiting() override {
+        int waiting = m_port->BytesWaiting();
+        if (waiting == 0) {
+            m_port->WaitForInput(kIdleWaitMs);
+            waiting = m_port->BytesWaiting();
+        }
+        return waiting;
+    }
     int Read(void* buffer, int count, int limitMs) override {
         return m_port->Read(buffer, count, limitMs);
     }

@@ -3,7 +3,8 @@
 
 #include "exchange_io.h"
 
-// Opens ports as CSerial objects; a CSerial constructor that throws yields the exception.
+// Opens ports as CSerial objects; a CSerial constructor that throws yields the exception. The
+// ports' BytesWaiting waits up to a millisecond for input before it reports none.
 class SerialPortOpener : public exchange::IPortOpener {
 public:
     // Constructs a CSerial for the name with the given settings.

@@ -88,6 +88,10 @@ public:
     virtual std::uint32_t GetTickCount() = 0;
     // Pauses ms milliseconds; 0 yields the processor.
     virtual void Sleep(std::uint32_t ms) = 0;
+    // Waits up to limitMs for received input, returning as soon as some is waiting, so that
+    // a caller that polls the port can let the processor sleep. Without such a wait the
+    // platform returns at once and the caller polls as before.
+    virtual void WaitForInput(PortHandle& /*port*/, int /*limitMs*/) {}
 };
 
 // The platform this program runs on.

@@ -154,6 +154,12 @@ void CSerial::DrainInput() {
     }
 }
 
+void CSerial::WaitForInput(int limitMs) {
+    if (m_bOpen) {
+        m_platform.WaitForInput(m_hPort, limitMs);
+    }
+}
+
 Dcb ApplyLineSettings(const Dcb& current, int baudRate, char parity, int dataBits, int stopBits,
                       bool dtr, bool rts) {
     Dcb dcb = current;

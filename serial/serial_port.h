@@ -34,6 +34,9 @@ public:
     int Write(const void* buffer, int count, int limitMs);
     // Reads and discards input until none is waiting.
     void DrainInput();
+    // Waits up to limitMs for input, returning as soon as some is waiting; at once when the
+    // port is not open or the platform cannot wait.
+    void WaitForInput(int limitMs);
 
 private:
     bool m_bOpen = false;

@@ -134,6 +134,16 @@ TransferResult AwaitOutputSent(int fd, std::chrono::steady_clock::time_point dea
     return written;
 }
 
+// Sleeps until input arrives or limitMs passes. A hung-up or failed device is ready at once
+// with nothing to read; the limit is slept out then, so that a poller does not spin on it.
+void AwaitInput(int fd, int limitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    pollfd waitFor{fd, POLLIN, 0};
+    if (poll(&waitFor, 1, limitMs) > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        std::this_thread::sleep_until(deadline);
+    }
+}
+
 class PosixSerialPlatform final : public SerialPlatform {
 public:
     PortHandle OpenPort(const char* portName, std::uint32_t& error) override {
@@ -260,6 +270,10 @@ public:
     void Sleep(std::uint32_t ms) override { PlatformSleep(ms); }
 
     std::string OpenRefusalHolder() override { return m_holder; }
+
+    void WaitForInput(PortHandle& port, int limitMs) override {
+        AwaitInput(port.Fd(), std::max(limitMs, 0));
+    }
 
 private:
     std::string m_holder;  // who held the port the last open refused

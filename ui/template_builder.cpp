@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app_icon.h"
+#include "com_port_list.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ QLabel* MakeText(QWidget* parent, const ControlTemplate& control) {
 // The closed box takes the font's natural height; the template height includes the opened
 // list, which sets how many entries the list shows at once.
 QComboBox* MakeDropDownList(QWidget* parent, QRect& rect) {
-    auto* combo = new QComboBox(parent);
+    auto* combo = new DropDownList(parent);
     combo->setEditable(false);
     const int closedHeight = combo->sizeHint().height();
     const int itemHeight = combo->fontMetrics().height() + 2;

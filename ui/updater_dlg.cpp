@@ -11,6 +11,7 @@
 
 #include "about_dlg.h"
 #include "app_icon.h"
+#include "com_port_list.h"
 #include "diag_log.h"
 #include "exchange_guard.h"
 #include "exchange_session.h"
@@ -52,6 +53,7 @@ CUpdaterDlg::CUpdaterDlg(QWidget* parent)
     m_hAccel = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F3), this);
     m_hAccel->setContext(Qt::WindowShortcut);
     connect(m_hAccel, &QShortcut::activated, this, &CUpdaterDlg::OnHiddenMessage);
+    ConnectPortMarks();
     SetMainWindowTitleSource([this] { return windowTitle().toStdString(); });
 }
 
@@ -81,6 +83,7 @@ bool CUpdaterDlg::OnInitDialog() {
         ports->addItem(QStringLiteral("COM%1").arg(n));
     }
     ports->setCurrentIndex(0);
+    MarkComPorts(*ports);
     const QString version = CarriedVersion();
     SetControlText(IDC_VERSION, "SCANNER VERSION: ?.?\nUPDATER VERSION: " + version.toStdString());
     setWindowTitle(windowTitle() + " " + version);
@@ -89,6 +92,13 @@ bool CUpdaterDlg::OnInitDialog() {
     const int answer = ::ShowMessageBox(nullptr, QString::fromUtf8(dialog_template::kStartupWarning),
                                       kStartupWarningStyle);
     return answer == IDYES;
+}
+
+void CUpdaterDlg::ConnectPortMarks() {
+    auto* ports = qobject_cast<DropDownList*>(Control(IDC_COMPORT));
+    // Devices come and go (a USB cable), so the marks are taken afresh whenever they show.
+    connect(ports, &DropDownList::aboutToShowDetails, this, [ports] { MarkComPorts(*ports); });
+    connect(ports, &QComboBox::currentIndexChanged, this, [ports] { ShowSelectedPortTip(*ports); });
 }
 
 template <typename Exchange>

@@ -66,6 +66,8 @@ private:
     template <typename Exchange>
     void RunExchange(Exchange&& exchange);
     void AppendText(int id, const QString& suffix);
+    // Keeps the COM port list's device tooltips and marks current.
+    void ConnectPortMarks();
 
     std::unique_ptr<exchange::IPortOpener> m_opener;
     std::unique_ptr<exchange::IClock> m_clock;

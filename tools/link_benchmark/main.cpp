@@ -127,6 +127,9 @@ void Report(const Traffic& traffic, double wall, double processCpu, double threa
     std::printf("  CPU time, process        : %.3f s (utility and simulator threads)\n",
                 processCpu);
     std::printf("  CPU time, utility thread : %.3f s\n", threadCpu);
+    if (wall > 0) {
+        std::printf("  CPU / wall, utility      : %.1f %%\n", 100.0 * threadCpu / wall);
+    }
 }
 
 // Runs one exchange with its own counting opener and reports it.
