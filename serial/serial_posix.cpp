@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "com_port_names.h"
+#include "port_safety.h"
 #include "serial_platform.h"
 #include "serial_termios.h"
 
@@ -145,6 +146,11 @@ public:
             error = LastError();
             return {};
         }
+        // A stale link may lead to somebody's terminal or to no device at all.
+        if (const int refusal = portsafety::RefusalFor(port.Fd()); refusal != 0) {
+            error = ErrorCodeFromErrno(refusal);
+            return {};
+        }
         // The advisory lock keeps out other programs even where TIOCEXCL does not (root).
         if (flock(port.Fd(), LOCK_EX | LOCK_NB) != 0) {
             error = LastError();
@@ -180,6 +186,7 @@ public:
             error = ErrorCodeFromErrno(EINVAL);
             return false;
         }
+        port.RememberSettings(base);
         if (tcsetattr(port.Fd(), TCSANOW, &settings->attributes) != 0) {
             error = LastError();
             return false;
@@ -195,6 +202,7 @@ public:
             return false;
         }
         // A read waits for at least one byte, with no inter-byte timer: only our poll limits it.
+        port.RememberSettings(current);
         current.c_cc[VMIN] = 1;
         current.c_cc[VTIME] = 0;
         if (tcsetattr(port.Fd(), TCSANOW, &current) != 0) {
@@ -283,6 +291,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         Reset();
         lineErrors = other.lineErrors;
         exclusive = other.exclusive;
+        settingsBefore = other.settingsBefore;
         m_fd = other.Release();
     }
     return *this;
@@ -292,6 +301,11 @@ void PortHandle::Reset() {
     if (m_fd < 0) {
         return;
     }
+    // A port is left with the line settings we found. Writes return once their bytes have left,
+    // so the change cuts none of ours short.
+    if (settingsBefore) {
+        tcsetattr(m_fd, TCSANOW, &*settingsBefore);
+    }
     // The terminal may outlive our descriptor (a simulator holding the other side open), and
     // its exclusive flag with it; lift it, or the next open of the port would be refused.
     if (exclusive) {
@@ -300,6 +314,7 @@ void PortHandle::Reset() {
     ::close(m_fd);
     m_fd = -1;
     exclusive = false;
+    settingsBefore.reset();
 }
 
 std::optional<speed_t> SpeedForBaudRate(std::uint32_t baudRate) {

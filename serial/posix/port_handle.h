@@ -1,7 +1,10 @@
 // The open port as POSIX holds it: a file descriptor, and the record of one transfer.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
+#include <optional>
 
 // Driver error counters of a POSIX serial device, remembered so that each status query
 // reports only the errors that arose since the one before, as a clearing query does.
@@ -20,7 +23,10 @@ public:
     explicit PortHandle(int fd) : m_fd(fd) {}
     ~PortHandle() { Reset(); }
     PortHandle(PortHandle&& other) noexcept
-        : lineErrors(other.lineErrors), exclusive(other.exclusive), m_fd(other.Release()) {}
+        : lineErrors(other.lineErrors),
+          exclusive(other.exclusive),
+          settingsBefore(other.settingsBefore),
+          m_fd(other.Release()) {}
     PortHandle& operator=(PortHandle&& other) noexcept;
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
@@ -35,11 +41,19 @@ public:
         m_fd = -1;
         return fd;
     }
-    // Releases the port (lifting its exclusive use) and closes the descriptor.
+    // Releases the port (lifting its exclusive use, putting back the line settings it had
+    // before we changed them) and closes the descriptor.
     void Reset();
+    // Notes the settings the terminal has before our first change of them.
+    void RememberSettings(const termios& current) {
+        if (!settingsBefore) {
+            settingsBefore = current;
+        }
+    }
 
     LineErrorCounts lineErrors;  // the counters at the last status query
     bool exclusive = false;      // TIOCEXCL was set on the terminal through this descriptor
+    std::optional<termios> settingsBefore;  // the terminal's settings before our first change
 
 private:
     int m_fd = -1;
