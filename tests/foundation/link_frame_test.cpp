@@ -48,9 +48,9 @@ TEST(LinkFrame, ChecksumWrapsAndHexIsUppercase) {
     EXPECT_EQ(HexDigits(0xE0), (std::array<char, 2>{'E', '0'}));
 }
 
-TEST(LinkFrame, StartPacketForTheCarriedImage) {
+TEST(LinkFrame, StartPacketForA59862ByteImage) {
     LinkFrame frame;
-    BuildStartPacket(frame, g_carriedFirmware.imageLength);
+    BuildStartPacket(frame, 59862);
     EXPECT_EQ(Bytes(frame), (std::vector<std::uint8_t>{0x02, 0xFA, 0x30, 0x30, 0x45, 0x39, 0x44,
                                                        0x36, 0x03, 0x55}));
 }
