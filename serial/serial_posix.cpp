@@ -18,6 +18,7 @@
 
 #include "com_port_names.h"
 #include "port_lock.h"
+#include "port_safety.h"
 #include "serial_platform.h"
 #include "serial_termios.h"
 
@@ -164,6 +165,11 @@ public:
             error = LastError();
             return {};
         }
+        // A stale link may lead to somebody's terminal or to no device at all.
+        if (const int refusal = portsafety::RefusalFor(port.Fd()); refusal != 0) {
+            error = ErrorCodeFromErrno(refusal);
+            return {};
+        }
         // The advisory lock keeps out other programs even where TIOCEXCL does not (root).
         if (flock(port.Fd(), LOCK_EX | LOCK_NB) != 0) {
             error = LastError();
@@ -201,6 +207,7 @@ public:
             error = ErrorCodeFromErrno(EINVAL);
             return false;
         }
+        port.RememberSettings(base);
         if (tcsetattr(port.Fd(), TCSANOW, &settings->attributes) != 0) {
             error = LastError();
             return false;
@@ -216,6 +223,7 @@ public:
             return false;
         }
         // A read waits for at least one byte, with no inter-byte timer: only our poll limits it.
+        port.RememberSettings(current);
         current.c_cc[VMIN] = 1;
         current.c_cc[VTIME] = 0;
         if (tcsetattr(port.Fd(), TCSANOW, &current) != 0) {
@@ -335,6 +343,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         lineErrors = other.lineErrors;
         exclusive = other.exclusive;
         lock = std::move(other.lock);
+        settingsBefore = other.settingsBefore;
         m_fd = other.Release();
     }
     return *this;
@@ -342,6 +351,11 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
 
 void PortHandle::Reset() {
     if (m_fd >= 0) {
+        // A port is left with the line settings we found. Writes return once their bytes have
+        // left, so the change cuts none of ours short.
+        if (settingsBefore) {
+            tcsetattr(m_fd, TCSANOW, &*settingsBefore);
+        }
         // The terminal may outlive our descriptor (a simulator holding the other side open),
         // and its exclusive flag with it; lift it, or the next open of the port is refused.
         if (exclusive) {
@@ -350,6 +364,7 @@ void PortHandle::Reset() {
         ::close(m_fd);
         m_fd = -1;
         exclusive = false;
+        settingsBefore.reset();
     }
     // Only once the port is closed may a program that waits for the lock file take it.
     lock.Release();

@@ -29,8 +29,27 @@ fi
 sim_log=build/scanner-sim.log
 build/tools/tr520-scanner-sim --com "$com" --line-speed --keep-running --verbose >"$sim_log" 2>&1 &
 sim_pid=$!
-# The simulator removes its COM link when it ends; end it whichever way the utility ends.
-trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
+
+# Ends the simulator and removes its COM link if it is still there: a simulator that was
+# killed or crashed leaves it behind, and it would then lead to whichever terminal gets the
+# pseudo-terminal's number next. Only a link that still points at the simulator's device goes.
+end_simulator() {
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    local published pattern='^Simulated scanner on (.+), published as COM[0-9]+ \((.+)\)$'
+    published=$(grep -m1 '^Simulated scanner on ' "$sim_log" 2>/dev/null) || return 0
+    if [[ $published =~ $pattern ]]; then
+        local device=${BASH_REMATCH[1]} link=${BASH_REMATCH[2]}
+        if [ -L "$link" ] && [ "$(readlink "$link")" = "$device" ]; then
+            rm -f "$link"
+        fi
+    fi
+}
+# Whichever way this script ends, the utility closing, a failure, Ctrl+C, a closed terminal.
+trap end_simulator EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 sleep 0.5
 if ! kill -0 "$sim_pid" 2>/dev/null; then
     echo "The simulated scanner did not start:" >&2

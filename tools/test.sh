@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a plain build, a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the 32-bit Windows build under wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, a build that carries another firmware image,
+# and the 32-bit Windows build under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -33,6 +34,17 @@ run_windows_suite() {
     tr_wine_stop
 }
 
+# A release build carries another image than the placeholder: the whole suite once more with
+# a generated one that fills the image field (262,144 bytes, a fixed pseudo-random sequence)
+# and another version, in a build directory of its own so that tools/run.sh never carries it.
+run_image_suite() {
+    local dir=build-image
+    mkdir -p "$dir"
+    perl -e 'srand(20520); print map { chr(int(rand(256))) } 1 .. 262144' >"$dir/image.bin"
+    run_suite "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFIRMWARE_IMAGE="$PWD/$dir/image.bin" \
+        -DFIRMWARE_VERSION=0x25
+}
+
 # Runs a stage and says how long it took.
 timed() {
     local start=$SECONDS
@@ -42,4 +54,5 @@ timed() {
 
 timed run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 timed run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON
+timed run_image_suite
 timed run_windows_suite

@@ -1,7 +1,10 @@
 // The open port as POSIX holds it: a file descriptor, and the record of one transfer.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "port_lock.h"
@@ -26,6 +29,7 @@ public:
         : lineErrors(other.lineErrors),
           exclusive(other.exclusive),
           lock(std::move(other.lock)),
+          settingsBefore(other.settingsBefore),
           m_fd(other.Release()) {}
     PortHandle& operator=(PortHandle&& other) noexcept;
     PortHandle(const PortHandle&) = delete;
@@ -41,13 +45,20 @@ public:
         m_fd = -1;
         return fd;
     }
-    // Releases the port (lifting its exclusive use), closes the descriptor, then gives up the
-    // lock file.
+    // Releases the port (lifting its exclusive use, putting back the line settings it had
+    // before we changed them), closes the descriptor, then gives up the lock file.
     void Reset();
+    // Notes the settings the terminal has before our first change of them.
+    void RememberSettings(const termios& current) {
+        if (!settingsBefore) {
+            settingsBefore = current;
+        }
+    }
 
     LineErrorCounts lineErrors;  // the counters at the last status query
     bool exclusive = false;      // TIOCEXCL was set on the terminal through this descriptor
     portlock::UucpLock lock;     // the device's lock file, held from before the open
+    std::optional<termios> settingsBefore;  // the terminal's settings before our first change
 
 private:
     int m_fd = -1;

@@ -1,10 +1,11 @@
+#include "link_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
 
 #include "firmware_payload.h"
-#include "link_frame.h"
 
 using namespace scanlink;
 
@@ -47,9 +48,9 @@ TEST(LinkFrame, ChecksumWrapsAndHexIsUppercase) {
     EXPECT_EQ(HexDigits(0xE0), (std::array<char, 2>{'E', '0'}));
 }
 
-TEST(LinkFrame, StartPacketForTheCarriedImage) {
+TEST(LinkFrame, StartPacketForA59862ByteImage) {
     LinkFrame frame;
-    BuildStartPacket(frame, g_carriedFirmware.imageLength);
+    BuildStartPacket(frame, 59862);
     EXPECT_EQ(Bytes(frame), (std::vector<std::uint8_t>{0x02, 0xFA, 0x30, 0x30, 0x45, 0x39, 0x44,
                                                        0x36, 0x03, 0x55}));
 }
@@ -82,9 +83,13 @@ TEST(LinkFrame, DataPacketSizesOverTheCarriedImage) {
     EXPECT_EQ(frame.bytes[241], ETX);
     EXPECT_EQ(frame.bytes[242], Checksum(frame.data() + 1, 240));
 
-    BuildDataPacket(frame, image.data() + 498 * 120, 102);
+    // The last packet carries the rest: 102 bytes of a 59,862-byte image, 207 on the link.
+    const std::size_t rest = image.size() - (image.size() - 1) / 120 * 120;
+    BuildDataPacket(frame, image.data() + image.size() - rest, rest);
+    EXPECT_EQ(frame.size, 2 * rest + 3);
+    EXPECT_EQ(frame.bytes[frame.size - 2], ETX);
+    BuildDataPacket(frame, image.data(), 102);
     EXPECT_EQ(frame.size, 207u);
-    EXPECT_EQ(498u * 120u + 102u, image.size());
 }
 
 TEST(LinkFrame, DataPacketRefusesCountsOutsideOneTo120) {
@@ -99,8 +104,8 @@ TEST(VersionReplyMatcher, FindsAReplyAfterNoise) {
     matcher.Clear();
     // 'C' ready bytes, a stray STX, then X=0x20 Y=0x21 and the digits "11".
     const std::uint8_t sum = (0x20 + 0x21 + '1' + '1' + 0x03) & 0xFF;
-    const std::vector<std::uint8_t> stream{'C', 'C', 0x02, 0x99, 0x02, 0x20, 0x21, '1', '1', 0x03,
-                                           sum};
+    const std::vector<std::uint8_t> stream{'C',  'C', 0x02, 0x99, 0x02, 0x20,
+                                           0x21, '1', '1',  0x03, sum};
     EXPECT_EQ(FirstReplyAt(matcher, stream), 10);
     EXPECT_EQ(matcher.D1(), '1');
     EXPECT_EQ(matcher.D2(), '1');

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
 #include "link_frame.h"
 #include "resource.h"
 #include "test_support.h"
@@ -30,9 +35,25 @@ const std::string kNoAnswer = "Timed out waiting for response from scanner";
 const std::vector<std::string> kCleanUpControls{"enable 1002 on", "enable 1003 off",
                                                 "enable 1000 on"};
 
+// A record of length bytes in a counting pattern, with the carried version.
+const FirmwarePayload& RecordOfLength(std::uint32_t length) {
+    static std::map<std::uint32_t, std::unique_ptr<FirmwarePayload>> records;
+    std::unique_ptr<FirmwarePayload>& record = records[length];
+    if (!record) {
+        record = std::make_unique<FirmwarePayload>();
+        record->version = g_carriedFirmware.version;
+        record->imageLength = length;
+        for (std::uint32_t i = 0; i < length; ++i) {
+            record->image[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+        }
+    }
+    return *record;
+}
+
 class UploadTest : public ExchangeTest {
 protected:
-    UploadTest() {
+    explicit UploadTest(const FirmwarePayload& record = g_carriedFirmware)
+        : firmware(record), scanner(port, record.imageLength) {
         // As a TEST that offered the upload left the dialog.
         view.SetEnabled(IDC_TEST, false);
         view.SetEnabled(IDC_UPDATE, true);
@@ -105,8 +126,8 @@ protected:
     // The time the answer window of the n-th data write (0-based) was started at, about.
     std::uint64_t DataWriteAt(std::size_t n) const { return DataWrites().at(n).at; }
 
-    const FirmwarePayload& firmware = g_carriedFirmware;
-    ScriptedScanner scanner{port, firmware.imageLength};
+    const FirmwarePayload& firmware;
+    ScriptedScanner scanner;
 };
 
 }  // namespace
@@ -141,8 +162,55 @@ INSTANTIATE_TEST_SUITE_P(ThrowOrNothing, UploadOpenFailure,
 
 // --- the whole image ----------------------------------------------------------------------
 
-TEST_F(UploadTest, WholeCarriedImageInFourHundredNinetyNinePackets) {
-    ASSERT_EQ(firmware.imageLength, 59862u) << "these tests carry the placeholder image";
+// Any image of up to 262,144 bytes: the carried one, and lengths at the edges.
+class WholeImageUpload : public UploadTest, public ::testing::WithParamInterface<std::uint32_t> {
+protected:
+    // 0 stands for the carried record.
+    WholeImageUpload()
+        : UploadTest(GetParam() == 0 ? g_carriedFirmware : RecordOfLength(GetParam())) {}
+};
+
+TEST_P(WholeImageUpload, EveryPacketOnceAndTheBarFollowsTheAcceptedBytes) {
+    const std::uint32_t length = firmware.imageLength;
+    const std::size_t packets = (length + 119) / 120;
+    Run();
+    ExpectSuccess();
+    EXPECT_EQ(scanner.sendsPerPacket, std::vector<int>(packets, 1));
+    char digits[7];
+    std::snprintf(digits, sizeof digits, "%06X", length);
+    ASSERT_EQ(scanner.startPacket.size(), 10u);
+    EXPECT_EQ(std::string(scanner.startPacket.begin() + 2, scanner.startPacket.begin() + 8),
+              digits);
+
+    std::vector<int> positions;
+    for (std::uint32_t accepted = 120; accepted < length; accepted += 120) {
+        positions.push_back(static_cast<int>(accepted));
+    }
+    positions.push_back(static_cast<int>(length));
+    positions.push_back(0);
+    EXPECT_EQ(view.progressPositions, positions);
+
+    const auto data = DataWrites();
+    ASSERT_EQ(data.size(), packets);
+    const std::size_t last = 2 * (length - 120 * (packets - 1)) + 3;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        EXPECT_EQ(data[i].bytes.size(), i + 1 < packets ? 243u : last) << "packet " << i;
+        EXPECT_EQ(data[i].limitMs, 5000);
+    }
+    const std::string range = "progress range 0 " + std::to_string(length);
+    EXPECT_TRUE(LoggedBefore("progress create", range));
+    EXPECT_TRUE(LoggedBefore("progress pos " + std::to_string(length), "progress pos 0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, WholeImageUpload, ::testing::Values(0u, 240u, 241u, 262144u));
+
+// The image length of the placeholder, as a worked example of the packet arithmetic.
+class FiftyNineThousandByteUpload : public UploadTest {
+protected:
+    FiftyNineThousandByteUpload() : UploadTest(RecordOfLength(59862)) {}
+};
+
+TEST_F(FiftyNineThousandByteUpload, GoesInFourHundredNinetyNinePackets) {
     Run();
     ExpectSuccess();
     EXPECT_EQ(scanner.sendsPerPacket, std::vector<int>(499, 1));
@@ -161,7 +229,6 @@ TEST_F(UploadTest, WholeCarriedImageInFourHundredNinetyNinePackets) {
     ASSERT_EQ(data.size(), 499u);
     for (std::size_t i = 0; i < data.size(); ++i) {
         EXPECT_EQ(data[i].bytes.size(), i < 498 ? 243u : 207u) << "packet " << i;
-        EXPECT_EQ(data[i].limitMs, 5000);
     }
     // The window appears with its range and caption; the bar is at 0 for the verdict wait.
     EXPECT_EQ(log.WithPrefix("progress create").size(), 1u);
@@ -382,7 +449,7 @@ TEST_F(UploadTest, VerdictWaitRunsOutAfterTheLastKeepAlive) {
     scanner.verdict = {{1500, {kDle}}, {3600, {kEot}}};
     Run();
     ExpectVerdictFailure("Scanner response timeout!");
-    const std::uint64_t lastAck = DataWriteAt(498) + 1;
+    const std::uint64_t lastAck = DataWrites().back().at + 1;
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_GE(view.messages[0].at, lastAck + 3500);
     EXPECT_LE(view.messages[0].at, lastAck + 3510);

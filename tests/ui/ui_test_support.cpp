@@ -2,7 +2,17 @@
 
 #include <QPushButton>
 
+#include "firmware_payload.h"
 #include "resource.h"
+
+QString CarriedVersion() {
+    return QString::fromStdString(VersionText(g_carriedFirmware.VersionByte()));
+}
+
+std::string OlderScannerDigits() {
+    const int older = g_carriedFirmware.VersionByte() - 1;
+    return QStringLiteral("%1").arg(older, 2, 16, QChar('0')).toUpper().toStdString();
+}
 
 int SilentPort::BytesWaiting() {
     if (m_onCall) {

@@ -12,6 +12,14 @@
 #include "message_box.h"
 #include "resource.h"
 
+// The carried version as the dialogs show it: "1.10" for the placeholder's 0x11.
+QString CarriedVersion();
+
+// The version digits of a scanner one version older than the carried firmware, to which TEST
+// offers the upload without a question ("10" for the placeholder's 0x11). A carried version
+// byte below 2 leaves no such scanner; the dialog tests assume 2 or more.
+std::string OlderScannerDigits();
+
 // Virtual time: every tick read moves on by one millisecond, every pause by its length.
 class FakeClock : public exchange::IClock {
 public:
@@ -103,6 +111,6 @@ public:
         return std::make_unique<ScriptedScannerPort>(versionDigits, onWrite);
     }
     int opens = 0;
-    std::string versionDigits = "10";
+    std::string versionDigits = OlderScannerDigits();
     std::function<void()> onWrite;
 };

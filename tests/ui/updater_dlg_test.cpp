@@ -15,6 +15,7 @@
 #include "diag_log.h"
 #include "dialog_templates.h"
 #include "dialog_units.h"
+#include "firmware_payload.h"
 #include "hidden_message.h"
 #include "progress_dlg.h"
 #include "resource.h"
@@ -23,7 +24,37 @@
 
 namespace {
 
-const QString kCompletion = QString::fromUtf8(dialog_template::kCompletionText);
+// The dialog's own texts, written out here so that a slip in the code's copy shows.
+const QString kCompletion = QStringLiteral(
+    "Operation complete. You may exit this utility by clicking the 'EXIT' button.\nYou can check "
+    "the new version number by pressing '3' while the scanner's power-up Welcome Message is "
+    "displayed.");
+const QString kStartupWarning = QStringLiteral(
+    "IMPORTANT!!!\n\nBefore attempting to use this utility, please ensure that you can transfer "
+    "data\nbetween the TR-520/521 and your PC, using the Quillcraft USB cable. A good test "
+    "would\nbe "
+    "to acquire one of the data-management programs available, and perform a few\nupload and "
+    "download operations between such a program and your scanner.\n\nThe steps described in this "
+    "utility are written with the presumption that you\nalready have the Quillcraft USB-Scanner "
+    "Programming cable and are familiar with using\nthat cable to connect your TR-520/521 to your "
+    "computer.\n\nPlease be assured that you cannot 'destroy' your radio with this utility - if "
+    "an\nupdate operation fails, the scanner's 'Boot' code will clean up and prompt you\nfor a CPU "
+    "load until the operation is successful.\n\nAre you ready to proceed with this update "
+    "utility?");
+const QString kStep1 = QStringLiteral(
+    "Connect the TR-520/521 to the PC, using the Quillcraft USB-Scanner Programming Cable. Then, "
+    "while holding down the PGM key, turn the scanner ON. The scanner will enter its \"CPU SW "
+    "Upgrade\" mode.");
+const QString kStep2 = QStringLiteral(
+    "In the list at the right, select the COM port which Windows assigned to the USB cable. You "
+    "can obtain the COM port from Device Manager, in Control Panel");
+const QString kStep3 = QStringLiteral(
+    "Click the 'TEST' button to the right. This will test the connection to the scanner.");
+const QString kStep4 = QStringLiteral(
+    "Click the 'UPDATE' button to the right. This will update the TR-520/521 CPU firmware to "
+    "version ");
+// The offer TEST makes to a scanner one version older than the carried firmware.
+const QString kOffer = "This update utility contains version " + CarriedVersion() + ".";
 
 QPushButton* Button(const CUpdaterDlg& dlg, int id) {
     return qobject_cast<QPushButton*>(dlg.Control(id));
@@ -108,7 +139,7 @@ private slots:
         const SeenBox& warning = boxes.boxes[0];
         QCOMPARE(warning.caption, QString::fromStdString(ApplicationTitle()));
         QCOMPARE(warning.caption, QStringLiteral("updater_dlg_test"));
-        QCOMPARE(warning.text, QString::fromUtf8(dialog_template::kStartupWarning));
+        QCOMPARE(warning.text, kStartupWarning);
         QCOMPARE(warning.icon, QMessageBox::Information);
         QCOMPARE(warning.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(warning.defaultButton, QMessageBox::No);
@@ -172,10 +203,20 @@ private slots:
         QCOMPARE(ports->currentIndex(), 0);
         QCOMPARE(ports->currentText(), QStringLiteral("COM1"));
 
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("TR-520/521 CPU Update Utility 1.10"));
+        if (TR_PLACEHOLDER_FIRMWARE) {
+            QCOMPARE(CarriedVersion(), QStringLiteral("1.10"));
+        }
+        QCOMPARE(dlg.windowTitle(), "TR-520/521 CPU Update Utility " + CarriedVersion());
         QCOMPARE(Label(dlg, IDC_VERSION)->text(),
-                 QStringLiteral("SCANNER VERSION: ?.?\nUPDATER VERSION: 1.10"));
-        QVERIFY(Label(dlg, IDC_STEP4)->text().endsWith("firmware to version  1.10 "));
+                 "SCANNER VERSION: ?.?\nUPDATER VERSION: " + CarriedVersion());
+        QStringList texts;
+        for (const QLabel* label : dlg.findChildren<QLabel*>()) {
+            texts.append(label->text());
+        }
+        for (const QString& step : {kStep1, kStep2, kStep3}) {
+            QVERIFY2(texts.contains(step), qPrintable(step));
+        }
+        QCOMPARE(Label(dlg, IDC_STEP4)->text(), kStep4 + " " + CarriedVersion() + " ");
         QCOMPARE(Label(dlg, IDC_COMPLETE)->text(), kCompletion);
         QCOMPARE(GetLogBaseName(), std::string("TR-520_521"));
 
@@ -275,7 +316,7 @@ private slots:
         QCOMPARE(came, opens);
         if (opens) {
             QCOMPARE(caption, QStringLiteral("About the TR-520/521 CPU Update Utility"));
-            QCOMPARE(versionLine, QStringLiteral("TR-520/521 CPU Update Utility 1.10"));
+            QCOMPARE(versionLine, "TR-520/521 CPU Update Utility " + CarriedVersion());
         }
         QVERIFY(dlg.isVisible());
     }
@@ -460,7 +501,7 @@ private slots:
         QCOMPARE(seen->opens, 1);
         QCOMPARE(dlg.m_nPortIndex, 2);
         QCOMPARE(boxes.boxes.size(), std::size_t{2});
-        QCOMPARE(boxes.boxes[1].text, QStringLiteral("This update utility contains version 1.10."));
+        QCOMPARE(boxes.boxes[1].text, kOffer);
         QVERIFY(Button(dlg, IDC_UPDATE)->isEnabled());
 
         // During UPDATE, after the start packet and a few data packets.
@@ -506,8 +547,8 @@ private slots:
 
         QTest::mouseClick(dlg.Control(IDC_TEST), Qt::LeftButton);
         QCOMPARE(boxes.boxes.size(), std::size_t{2});
-        QCOMPARE(boxes.boxes[1].text, QStringLiteral("This update utility contains version 1.10."));
-        QCOMPARE(Label(dlg, IDC_VERSION)->text(), QStringLiteral("\nUPDATER VERSION: 1.10"));
+        QCOMPARE(boxes.boxes[1].text, kOffer);
+        QCOMPARE(Label(dlg, IDC_VERSION)->text(), "\nUPDATER VERSION: " + CarriedVersion());
         QVERIFY(!Button(dlg, IDC_TEST)->isEnabled());
         QVERIFY(Button(dlg, IDC_UPDATE)->isEnabled());
         QVERIFY(!Ports(dlg)->isEnabled());
@@ -515,7 +556,9 @@ private slots:
         QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
         QCOMPARE(boxes.boxes.size(), std::size_t{2});
         QCOMPARE(captions, QStringList{"Upgrading CPU"});
-        QVERIFY(highestPosition >= 59760);
+        // The bar stands at the last full packet at least when the last packet is sent.
+        const int lastFull = static_cast<int>((g_carriedFirmware.imageLength - 1) / 120 * 120);
+        QVERIFY(highestPosition >= lastFull);
         QVERIFY(dlg.findChild<CProgressDlg*>() == nullptr);
         QVERIFY(Label(dlg, IDC_COMPLETE)->isVisible());
         QVERIFY(Button(dlg, IDC_TEST)->isEnabled());

@@ -216,8 +216,11 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kExitUploadSeen;
     }
+    // Ending through Stop removes the COM link. A closed terminal window sends SIGHUP; a link
+    // left behind would lead to whichever terminal gets the pseudo-terminal's number next.
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
+    signal(SIGHUP, OnSignal);
 
     scannersim::ScannerSim sim(args.options);
     std::string error;
