@@ -177,7 +177,9 @@ TEST(SerialClock, TickCountIsInMillisecondsAndSleepPauses) {
     const std::uint32_t before = platform.GetTickCount();
     platform.Sleep(200);
     const std::uint32_t slept = platform.GetTickCount() - before;
-    EXPECT_GE(slept, 190u);
+    // The tick count moves in steps (10 to 16 ms on Windows), so a 200 ms pause may read
+    // one step short.
+    EXPECT_GE(slept, 170u);
     EXPECT_LT(slept, 3000u);
 }
 
