@@ -6,9 +6,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFont>
 #include <QHelpEvent>
+#include <QImage>
+#include <QPainter>
 #include <QtTest>
 #include <filesystem>
 #include <optional>
@@ -33,6 +36,27 @@ QString Tip(const QComboBox& list, int index) {
 
 QString LinkText(int comNumber) {
     return QString::fromStdString(comports::PortLinkPath(comNumber).string());
+}
+
+// The pixels that the open list's delegate darkens when it draws the entry.
+int InkOfEntry(const QComboBox& list, int row) {
+    QAbstractItemView* view = list.view();
+    const QModelIndex index = view->model()->index(row, list.modelColumn());
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.rect = QRect(QPoint(0, 0), view->itemDelegate()->sizeHint(option, index));
+    QImage image(option.rect.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    view->itemDelegate()->paint(&painter, option, index);
+    painter.end();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ink += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+        }
+    }
+    return ink;
 }
 
 }  // namespace
@@ -81,6 +105,13 @@ private slots:
                  "COM8: /nonexistent/ttyUSB99 (per-user link " + LinkText(8) + "), not present");
         QCOMPARE(Tip(*ports, 33), QStringLiteral("COM34: /dev/ttyUSB1, not present"));
         QCOMPARE(Tip(*ports, 149), "COM150: no device (a link " + LinkText(150) + " can name one)");
+
+        // The open list draws the marked entry in bold: more ink than its unmarked neighbour.
+        ports->showPopup();
+        const int marked = InkOfEntry(*ports, 6);
+        const int unmarked = InkOfEntry(*ports, 7);
+        QVERIFY2(marked > unmarked, qPrintable(QString("%1 %2").arg(marked).arg(unmarked)));
+        ports->hidePopup();
 
         // The list's own tooltip is the selected entry's.
         QCOMPARE(ports->currentIndex(), 0);
