@@ -46,10 +46,8 @@ CUpdaterDlg::CUpdaterDlg(QWidget* parent)
     BuildFromTemplate(*this, dialog_template::kMainDialog);
     connect(qobject_cast<QPushButton*>(Control(IDC_EXIT)), &QPushButton::clicked, this,
             &QDialog::accept);
-    connect(qobject_cast<QPushButton*>(Control(IDC_TEST)), &QPushButton::clicked, this,
-            &CUpdaterDlg::OnTest);
-    connect(qobject_cast<QPushButton*>(Control(IDC_UPDATE)), &QPushButton::clicked, this,
-            &CUpdaterDlg::OnUpdate);
+    ConnectCommand(IDC_TEST, &CUpdaterDlg::OnTest);
+    ConnectCommand(IDC_UPDATE, &CUpdaterDlg::OnUpdate);
     m_hAccel = new QShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F3), this);
     m_hAccel->setContext(Qt::WindowShortcut);
     connect(m_hAccel, &QShortcut::activated, this, &CUpdaterDlg::OnHiddenMessage);
@@ -99,6 +97,17 @@ void CUpdaterDlg::ConnectPortMarks() {
     // Devices come and go (a USB cable), so the marks are taken afresh whenever they show.
     connect(ports, &DropDownList::aboutToShowDetails, this, [ports] { MarkComPorts(*ports); });
     connect(ports, &QComboBox::currentIndexChanged, this, [ports] { ShowSelectedPortTip(*ports); });
+}
+
+// An accessibility press releases the button 100 ms later, also when an exchange has disabled
+// it meanwhile; a disabled button commands nothing, as a Windows button sends no command then.
+void CUpdaterDlg::ConnectCommand(int id, void (CUpdaterDlg::*handler)()) {
+    auto* button = qobject_cast<QPushButton*>(Control(id));
+    connect(button, &QPushButton::clicked, this, [this, button, handler] {
+        if (button->isEnabled()) {
+            (this->*handler)();
+        }
+    });
 }
 
 template <typename Exchange>

@@ -66,6 +66,7 @@ private:
     template <typename Exchange>
     void RunExchange(Exchange&& exchange);
     void AppendText(int id, const QString& suffix);
+    void ConnectCommand(int id, void (CUpdaterDlg::*handler)());
     // Keeps the COM port list's device tooltips and marks current.
     void ConnectPortMarks();
 

@@ -504,6 +504,9 @@ private slots:
         QCOMPARE(boxes.boxes.size(), std::size_t{2});
         QCOMPARE(boxes.boxes[1].text, kOffer);
         QVERIFY(Button(dlg, IDC_UPDATE)->isEnabled());
+        // An accessibility press lets its button go 100 ms later; by then TEST is disabled.
+        QTest::qWait(250);
+        QCOMPARE(seen->opens, 1);
 
         // During UPDATE, after the start packet and a few data packets.
         writes = 0;
@@ -519,6 +522,8 @@ private slots:
         QVERIFY(Button(dlg, IDC_TEST)->isEnabled());
         QVERIFY(!Button(dlg, IDC_UPDATE)->isEnabled());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QTest::qWait(250);
+        QCOMPARE(seen->opens, 2);
 
         // Once it is over, TEST starts again.
         QTest::mouseClick(dlg.Control(IDC_TEST), Qt::LeftButton);
