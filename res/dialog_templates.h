@@ -4,12 +4,10 @@
 
 #include <span>
 
+#include "dialog_texts.h"
 #include "resource.h"
 
 namespace dialog_template {
-
-// Controls that nobody addresses carry this id.
-inline constexpr int IDC_STATIC = -1;
 
 // The kinds of control the templates use.
 enum class ControlKind {
@@ -23,7 +21,8 @@ enum class ControlKind {
     ProgressBar,        // a smooth progress bar with a border
 };
 
-// One control of a template; position and size in dialog units.
+// One control of a template; position and size in dialog units. visible and enabled follow
+// from the style's WS_VISIBLE and WS_DISABLED.
 struct ControlTemplate {
     int id;
     ControlKind kind;
@@ -31,76 +30,59 @@ struct ControlTemplate {
     const char* text;
     bool visible;
     bool enabled;
+    unsigned style;
+    const char* windowClass;
 };
 
-// One dialog: its client size in dialog units, its caption and its controls in tab order.
+// One dialog: its position and size in dialog units, caption, styles, font and its controls in
+// tab order.
 struct DialogTemplate {
     int cx, cy;
     const char* caption;
     std::span<const ControlTemplate> controls;
+    int resourceId;
+    int x, y;
+    unsigned style;
+    unsigned exStyle;
+    int pointSize;
+    const char* fontFace;
 };
 
 using enum ControlKind;
 
 // Main dialog texts.
-inline constexpr const char* kStep1Text =
-    "Connect the TR-520/521 to the PC, using the Quillcraft USB-Scanner Programming Cable. "
-    "Then, while holding down the PGM key, turn the scanner ON. The scanner will enter its "
-    "\"CPU SW Upgrade\" mode.";
-inline constexpr const char* kStep2Text =
-    "In the list at the right, select the COM port which Windows assigned to the USB cable. "
-    "You can obtain the COM port from Device Manager, in Control Panel";
-inline constexpr const char* kStep3Text =
-    "Click the 'TEST' button to the right. This will test the connection to the scanner.";
-inline constexpr const char* kStep4Text =
-    "Click the 'UPDATE' button to the right. This will update the TR-520/521 CPU firmware to "
-    "version ";
-inline constexpr const char* kCompletionText =
-    "Operation complete. You may exit this utility by clicking the 'EXIT' button.\nYou can "
-    "check the new version number by pressing '3' while the scanner's power-up Welcome Message "
-    "is displayed.";
+inline constexpr const char* kStep1Text = TR_TEXT_STEP1;
+inline constexpr const char* kStep2Text = TR_TEXT_STEP2;
+inline constexpr const char* kStep3Text = TR_TEXT_STEP3;
+inline constexpr const char* kStep4Text = TR_TEXT_STEP4;
+inline constexpr const char* kCompletionText = TR_TEXT_COMPLETION;
 
-inline constexpr ControlTemplate kMainControls[] = {
-    {IDC_EXIT, DefaultPushButton, 261, 179, 65, 14, "EXIT", true, true},
-    {IDC_COMPORT, DropDownList, 261, 82, 65, 155, "", true, true},
-    {IDC_STATIC, LeftText, 32, 34, 220, 41, kStep1Text, true, true},
-    {IDC_STATIC, RightText, 7, 34, 21, 30, "1.", true, true},
-    {IDC_STATIC, LeftText, 32, 82, 220, 30, kStep2Text, true, true},
-    {IDC_STATIC, RightText, 7, 82, 21, 30, "2.", true, true},
-    {IDC_STATIC, LeftText, 32, 112, 220, 30, kStep3Text, true, true},
-    {IDC_STATIC, RightText, 7, 112, 21, 30, "3.", true, true},
-    {IDC_TEST, PushButton, 261, 112, 65, 14, "TEST", true, true},
-    {IDC_STEP4, LeftText, 32, 150, 220, 30, kStep4Text, true, true},
-    {IDC_STATIC, RightText, 7, 150, 21, 30, "4.", true, true},
-    {IDC_UPDATE, PushButton, 261, 150, 65, 14, "UPDATE", true, false},
-    {IDC_COMPLETE, LeftText, 32, 179, 220, 51, kCompletionText, false, true},
-    {IDC_VERSION, CentredText, 7, 6, 329, 24, "UPDATER VERSION: 00.00", true, true},
-};
+// The control tables kMainDialogControls, kAboutDialogControls and kProgressDialogControls.
+#define TR_DIALOG(name, resId, x, y, cx, cy, style, exStyle, caption, points, face) \
+    inline constexpr ControlTemplate name##Controls[] = {
+#define TR_CONTROL(dialog, id, kind, windowClass, x, y, cx, cy, style, text)              \
+    {id,   kind, x, y, cx, cy, text, ((style) & WS_VISIBLE) != 0, ((style) & WS_DISABLED) == 0, \
+     (style), windowClass},
+#define TR_DIALOG_END(name) };
+#include "dialog_layouts.inc"
+#undef TR_DIALOG
+#undef TR_CONTROL
+#undef TR_DIALOG_END
 
-// Template 102: the main dialog.
-inline constexpr DialogTemplate kMainDialog{343, 236, "TR-520/521 CPU Update Utility",
-                                            kMainControls};
-
-inline constexpr ControlTemplate kAboutControls[] = {
-    {IDC_STATIC, Icon, 11, 17, 20, 20, "", true, true},
-    {IDC_ABOUT_VERSION, LeftText, 40, 12, 152, 8, "TR-520/521 CPU Update Utility", true, true},
-    {IDC_STATIC, LeftText, 40, 27, 152, 8, "Copyright (C) 2026", true, true},
-    {IDOK, DefaultPushButton, 202, 7, 50, 14, "OK", true, true},
-};
-
-// Template 100: the About box.
-inline constexpr DialogTemplate kAboutDialog{259, 66, "About the TR-520/521 CPU Update Utility",
-                                             kAboutControls};
-
-inline constexpr ControlTemplate kProgressControls[] = {
-    {IDC_PROGRESS, ProgressBar, 7, 7, 167, 14, "Progress1", true, true},
-};
-
-// Template 6000: the progress window; the upload sets its caption.
-inline constexpr DialogTemplate kProgressDialog{181, 28, "", kProgressControls};
+// Templates 102 (kMainDialog), 100 (kAboutDialog) and 6000 (kProgressDialog; the upload sets
+// its caption).
+#define TR_DIALOG(name, resId, x, y, cx, cy, style, exStyle, caption, points, face)       \
+    inline constexpr DialogTemplate name{cx,    cy,      caption, name##Controls, resId, x, y, \
+                                         style, exStyle, points,  face};
+#define TR_CONTROL(dialog, id, kind, windowClass, x, y, cx, cy, style, text)
+#define TR_DIALOG_END(name)
+#include "dialog_layouts.inc"
+#undef TR_DIALOG
+#undef TR_CONTROL
+#undef TR_DIALOG_END
 
 // String 101: the About item of the system menu (the ampersand marks the mnemonic).
-inline constexpr const char* kAboutMenuText = "&About the TRX-521 CPU Update Utility...";
+inline constexpr const char* kAboutMenuText = TR_TEXT_ABOUT_MENU;
 
 // The start-up warning, shown with style 324.
 inline constexpr const char* kStartupWarning =
@@ -116,6 +98,6 @@ inline constexpr const char* kStartupWarning =
     "you ready to proceed with this update utility?";
 
 // The program's file and product version (app/version_info.cpp holds the whole resource).
-inline constexpr const char* kFileVersion = "0.1.1.0";
+inline constexpr const char* kFileVersion = TR_VERSION_DOTTED;
 
 }  // namespace dialog_template

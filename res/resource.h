@@ -16,6 +16,9 @@
 #define IDM_ABOUTBOX 0x0010        // system-menu command of the About item
 #define ID_HIDDEN_MESSAGE 32771    // sent by accelerator table 130
 
+// Controls that nobody addresses.
+#define IDC_STATIC (-1)
+
 // Controls of the main dialog.
 #define IDC_EXIT 1         // the EXIT button sends IDOK
 #define IDC_COMPORT 1000   // COM port drop-down list

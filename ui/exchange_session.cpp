@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QMessageBox>
 #include <QWidget>
-#include <algorithm>
 
 EventPump::EventPump() {
     m_sinceLast.start();
@@ -85,87 +84,11 @@ bool InputBlocker::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-namespace {
-
-// A port whose every call first lets the pump run.
-class PumpingPort : public exchange::IPort {
-public:
-    PumpingPort(std::unique_ptr<exchange::IPort> port, EventPump& pump)
-        : m_port(std::move(port)), m_pump(pump) {}
-    int BytesWaiting() override {
-        m_pump.MaybePump();
-        return m_port->BytesWaiting();
-    }
-    int Read(void* buffer, int count, int limitMs) override {
-        m_pump.MaybePump();
-        return m_port->Read(buffer, count, limitMs);
-    }
-    int Write(const void* buffer, int count, int limitMs) override {
-        m_pump.MaybePump();
-        return m_port->Write(buffer, count, limitMs);
-    }
-    void DrainInput() override {
-        m_pump.MaybePump();
-        m_port->DrainInput();
-    }
-
-private:
-    std::unique_ptr<exchange::IPort> m_port;
-    EventPump& m_pump;
-};
-
-}  // namespace
-
-class ExchangeSession::PumpingOpener : public exchange::IPortOpener {
-public:
-    PumpingOpener(exchange::IPortOpener& opener, EventPump& pump)
-        : m_opener(opener), m_pump(pump) {}
-    std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
-                                          int dataBits, int stopBits, bool dtr, bool rts) override {
-        auto port = m_opener.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts);
-        if (!port) {
-            return nullptr;
-        }
-        return std::make_unique<PumpingPort>(std::move(port), m_pump);
-    }
-
-private:
-    exchange::IPortOpener& m_opener;
-    EventPump& m_pump;
-};
-
-// Long pauses are cut into slices so that the windows are painted during them too.
-class ExchangeSession::PumpingClock : public exchange::IClock {
-public:
-    PumpingClock(exchange::IClock& clock, EventPump& pump) : m_clock(clock), m_pump(pump) {}
-    std::uint32_t GetTickCount() override {
-        m_pump.MaybePump();
-        return m_clock.GetTickCount();
-    }
-    void Sleep(std::uint32_t ms) override {
-        if (ms == 0) {
-            m_pump.MaybePump();
-            m_clock.Sleep(0);
-            return;
-        }
-        while (ms > 0) {
-            const std::uint32_t slice = std::min<std::uint32_t>(ms, EventPump::kPumpIntervalMs);
-            m_clock.Sleep(slice);
-            ms -= slice;
-            m_pump.MaybePump();
-        }
-    }
-
-private:
-    exchange::IClock& m_clock;
-    EventPump& m_pump;
-};
-
 ExchangeSession::ExchangeSession(QWidget* mainWindow, exchange::IPortOpener& opener,
                                  exchange::IClock& clock)
     : m_blocker(mainWindow),
-      m_opener(std::make_unique<PumpingOpener>(opener, m_pump)),
-      m_clock(std::make_unique<PumpingClock>(clock, m_pump)) {
+      m_opener(opener, m_pump),
+      m_clock(clock, m_pump, EventPump::kPumpIntervalMs) {
     QCoreApplication::instance()->installEventFilter(&m_blocker);
 }
 
@@ -177,9 +100,9 @@ ExchangeSession::~ExchangeSession() {
 }
 
 exchange::IPortOpener& ExchangeSession::Opener() {
-    return *m_opener;
+    return m_opener;
 }
 
 exchange::IClock& ExchangeSession::Clock() {
-    return *m_clock;
+    return m_clock;
 }

@@ -8,15 +8,16 @@
 #include <memory>
 
 #include "exchange_io.h"
+#include "pumping_io.h"
 
 // Lets queued paint, timer and window-system work run at most every kPumpIntervalMs, without
 // dispatching user input.
-class EventPump {
+class EventPump : public IEventPump {
 public:
     static constexpr int kPumpIntervalMs = 30;
     EventPump();
     // Runs the queued non-input events when the interval has passed.
-    void MaybePump();
+    void MaybePump() override;
 
 private:
     QElapsedTimer m_sinceLast;
@@ -51,10 +52,8 @@ public:
     exchange::IClock& Clock();
 
 private:
-    class PumpingOpener;
-    class PumpingClock;
     EventPump m_pump;
     InputBlocker m_blocker;
-    std::unique_ptr<PumpingOpener> m_opener;
-    std::unique_ptr<PumpingClock> m_clock;
+    PumpingOpener m_opener;
+    PumpingClock m_clock;
 };

@@ -84,7 +84,7 @@ QList<QWidget*> BuildFromTemplate(QDialog& dialog, const dialog_template::Dialog
     for (const ControlTemplate& control : dlg.controls) {
         QRect rect = units.Rect(control.x, control.y, control.cx, control.cy);
         QWidget* widget = MakeControl(&dialog, control, rect);
-        if (control.id != dialog_template::IDC_STATIC) {
+        if (control.id != IDC_STATIC) {
             widget->setObjectName(QString::number(control.id));
         }
         widget->setGeometry(rect);

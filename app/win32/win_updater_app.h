@@ -1,0 +1,14 @@
+// CUpdaterApp on Windows: start-up runs the main dialog modally; when it closes the program
+// ends.
+#pragma once
+
+// The one application object.
+class CUpdaterApp {
+public:
+    // Turns on the common-controls look, runs the main dialog until it closes and returns
+    // false: nothing runs after.
+    bool InitInstance();
+};
+
+// The application object of the program.
+extern CUpdaterApp theApp;

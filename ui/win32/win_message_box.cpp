@@ -1,0 +1,24 @@
+#include "win_message_box.h"
+
+#include "diag_log.h"
+
+namespace {
+
+MessageBoxHook& Hook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
+
+int AppMessageBox(HWND owner, const std::string& text, unsigned style) {
+    const std::string caption = ApplicationTitle();
+    if (Hook()) {
+        return Hook()(owner, text, caption, style);
+    }
+    return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+}

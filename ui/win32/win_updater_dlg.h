@@ -1,0 +1,69 @@
+// CUpdaterDlg on Windows: template 102, its four steps and the view the TEST and UPDATE
+// exchanges use.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "dialog_base.h"
+#include "exchange_io.h"
+
+class ExchangeSession;
+
+class CUpdaterDlg : public CDialog, public exchange::IUpdaterView {
+public:
+    // Loads icon 128 and accelerator table 130; the ports and clock come through
+    // SetExchangeServices before TEST or UPDATE run.
+    explicit CUpdaterDlg(HWND parent = nullptr);
+    ~CUpdaterDlg() override;
+
+    // The ports and clock the exchanges use: the real ones in the program, stand-ins in tests.
+    void SetExchangeServices(std::unique_ptr<exchange::IPortOpener> opener,
+                             std::unique_ptr<exchange::IClock> clock);
+
+    // TEST: the version check on the selected port.
+    void OnTest();
+    // UPDATE: the firmware upload on the port the last TEST stored.
+    void OnUpdate();
+    // Command 32771: the message box of the four stored texts.
+    void OnHiddenMessage();
+    // Whether an exchange is running now.
+    bool InExchange() const { return m_pSession != nullptr; }
+
+    // IUpdaterView
+    int GetPortSelection() override;
+    int ShowMessageBox(const std::string& text, unsigned style) override;
+    void EnableControl(int id, bool enable) override;
+    void SetControlText(int id, const std::string& text) override;
+    void ShowControl(int id) override;
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    std::unique_ptr<exchange::IProgressWindow> CreateProgressWindow() override;
+
+    int m_nPortIndex = 0;       // the list index TEST stored; the COM number is one more
+    int m_nScannerVersion = 0;  // the scanner's version as TEST last read it
+    HICON m_hIcon;              // icon 128
+    HACCEL m_hAccel;            // accelerator table 130; null when it cannot be loaded
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(int id, int notifyCode) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    // Offers messages bound for the dialog or its controls to the accelerator table first.
+    bool PreTranslateMessage(MSG& msg) override;
+
+private:
+    void AddAboutItem();
+    void FillPortList();
+    void WriteVersionTexts();
+    bool OnSysCommand(WPARAM id);
+    void PaintMinimised();
+    template <typename Exchange>
+    void RunExchange(Exchange&& exchange);
+
+    std::unique_ptr<exchange::IPortOpener> m_opener;
+    std::unique_ptr<exchange::IClock> m_clock;
+    ExchangeSession* m_pSession = nullptr;
+    int m_waitCursors = 0;
+};
