@@ -341,6 +341,25 @@ TEST_F(MainDialogTest, ClickQueuedDuringAnExchangeStartsNoSecondOne) {
     EXPECT_EQ(opener.requests.size(), 2u);
 }
 
+TEST_F(MainDialogTest, CommandsSentDuringAnExchangeStartNothing) {
+    bool sent = false;
+    onSleep = [&] {
+        if (!sent) {
+            sent = true;
+            Click(IDC_TEST);
+            SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(ID_HIDDEN_MESSAGE, 1), 0);
+        }
+    };
+    RunTest('1', '0');
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(opener.requests.size(), 1u);
+    ASSERT_EQ(answerer.boxes.size(), 2u);  // the warning and the outcome, no hidden message
+    EXPECT_EQ(answerer.boxes[1].text, kOffered);
+    // Once it is over, the hidden message command is handled again.
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(ID_HIDDEN_MESSAGE, 1), 0);
+    EXPECT_EQ(answerer.boxes.size(), 3u);
+}
+
 // A window that counts the messages it gets.
 struct ProbeWindow {
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

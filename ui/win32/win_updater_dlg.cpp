@@ -4,6 +4,7 @@
 
 #include "diag_log.h"
 #include "dialog_templates.h"
+#include "exchange_guard.h"
 #include "exchange_pump.h"
 #include "firmware_payload.h"
 #include "firmware_upload.h"
@@ -173,8 +174,8 @@ void CUpdaterDlg::PaintMinimised() {
 
 template <typename Exchange>
 void CUpdaterDlg::RunExchange(Exchange&& exchange) {
-    if (m_pSession != nullptr || !m_opener || !m_clock) {
-        return;
+    if (exchange::ExchangeGuard::IsRunning() || !m_opener || !m_clock) {
+        return;  // a command that got past the pump; the exchange refuses it anyway
     }
     ExchangeSession session(m_hWnd, *m_opener, *m_clock);
     m_pSession = &session;
@@ -201,6 +202,10 @@ void CUpdaterDlg::OnUpdate() {
 }
 
 void CUpdaterDlg::OnHiddenMessage() {
+    // Not in the middle of an exchange, however the command arrived.
+    if (exchange::ExchangeGuard::IsRunning()) {
+        return;
+    }
     AppMessageBox(m_hWnd, HiddenMessageText(g_storedTexts), MB_OK | MB_ICONINFORMATION);
 }
 

@@ -28,8 +28,6 @@ public:
     void OnUpdate();
     // Command 32771: the message box of the four stored texts.
     void OnHiddenMessage();
-    // Whether an exchange is running now.
-    bool InExchange() const { return m_pSession != nullptr; }
 
     // IUpdaterView
     int GetPortSelection() override;
