@@ -3,8 +3,8 @@
 
 TR_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev)
 # The 32-bit Windows build: the MinGW-w64 cross compiler, GoogleTest's sources for it, and
-# wine with its 32-bit half to run the result.
-TR_WINDOWS_PACKAGES=(g++-mingw-w64-i686 googletest wine wine32:i386)
+# wine with its 32-bit half to run the result, and a virtual X display for its dialogs.
+TR_WINDOWS_PACKAGES=(g++-mingw-w64-i686 googletest wine wine32:i386 xvfb)
 
 # Installs the named packages that are not installed yet.
 tr_install_packages() {

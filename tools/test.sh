@@ -21,17 +21,20 @@ run_suite() {
 }
 
 # The Windows tests run through wine; its server lives for the build (test discovery runs
-# the programs) and the tests, and is ended whichever way they end.
+# the programs) and the tests, and is ended whichever way they end. The dialog tests show
+# real windows on a virtual X display.
 run_windows_suite() {
     local dir=build-win
     # The COM port tests run the native build's simulated scanner and pty peer.
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools"
+    tr_display_start
     tr_wine_start "$PWD/$dir/wineprefix"
-    trap tr_wine_stop EXIT
+    trap 'tr_wine_stop; tr_display_stop' EXIT
     cmake --build "$dir" -j"$jobs"
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
     tr_wine_stop
+    tr_display_stop
 }
 
 # A release build carries another image than the placeholder: the whole suite once more with
