@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows program's core with MinGW-w64 into build-win/ (installing
-# the cross compiler when missing). Extra arguments go to the configure step, e.g.
+# Cross-builds the 32-bit Windows program with MinGW-w64 into build-win/app/tr520-updater.exe:
+# one file, no DLLs of its own (installing the cross compiler when missing). Extra arguments
+# go to the configure step, e.g.
 #   tools/build-windows.sh -DFIRMWARE_IMAGE=/path/to/cpu.bin -DFIRMWARE_VERSION=0x11
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,5 @@ tr_install_windows_deps
 dir=build-win
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-# The core: firmware, protocol, diagnostics and CSerial on Win32 (static libraries).
-cmake --build "$dir" -j"$(nproc)" --target tr_serial_link
-echo "Windows core built in $dir/ (libraries under firmware/, protocol/, diag/, serial/)"
+cmake --build "$dir" -j"$(nproc)" --target tr520-updater
+echo "Built $PWD/$dir/app/tr520-updater.exe"
