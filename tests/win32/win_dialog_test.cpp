@@ -136,6 +136,8 @@ TEST_F(MainDialogTest, SystemMenuEndsWithASeparatorAndTheAboutItemAndTheIconIsSe
 }
 
 TEST_F(MainDialogTest, TestThatOffersTheUploadSwapsTheControls) {
+    SetFocus(Item(IDC_TEST));  // as after a click on it
+    ASSERT_EQ(GetFocus(), Item(IDC_TEST));
     RunTest('1', '0');
     ASSERT_EQ(answerer.boxes.size(), 2u);
     EXPECT_EQ(answerer.boxes[1].text, kOffered);
@@ -144,6 +146,9 @@ TEST_F(MainDialogTest, TestThatOffersTheUploadSwapsTheControls) {
     EXPECT_EQ(States(), kOfferedStates);
     EXPECT_EQ(Text(IDC_VERSION), "\nUPDATER VERSION: " + kVersion);
     EXPECT_EQ(opener.requests.at(0).name, "\\\\.\\COM1");
+    // The keyboard is not left on the button that was disabled.
+    ASSERT_NE(GetFocus(), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(GetFocus()));
 }
 
 TEST_F(MainDialogTest, TestAnsweredNoKeepsTestAndTheListAndAskedWithTheQuestionStyle) {
