@@ -5,13 +5,20 @@
 namespace {
 
 [[gnu::used, gnu::section(".tr_version")]] const char kVersionResource[] =
-    "FileVersion=" TR_VERSION_TEXT "\n"
-    "ProductVersion=" TR_VERSION_TEXT "\n"
-    "FileDescription=" TR_VERSION_DESCRIPTION "\n"
-    "InternalName=" TR_VERSION_DESCRIPTION "\n"
-    "ProductName=" TR_VERSION_DESCRIPTION "\n"
-    "CompanyName=" TR_VERSION_COMPANY "\n"
-    "LegalCopyright=" TR_TEXT_COPYRIGHT "\n"
+    "FileVersion=" TR_VERSION_TEXT
+    "\n"
+    "ProductVersion=" TR_VERSION_TEXT
+    "\n"
+    "FileDescription=" TR_VERSION_DESCRIPTION
+    "\n"
+    "InternalName=" TR_VERSION_DESCRIPTION
+    "\n"
+    "ProductName=" TR_VERSION_DESCRIPTION
+    "\n"
+    "CompanyName=" TR_VERSION_COMPANY
+    "\n"
+    "LegalCopyright=" TR_TEXT_COPYRIGHT
+    "\n"
     "OriginalFilename=tr520-updater\n";
 
 }  // namespace

@@ -57,6 +57,7 @@ inline constexpr const char* kStep3Text = TR_TEXT_STEP3;
 inline constexpr const char* kStep4Text = TR_TEXT_STEP4;
 inline constexpr const char* kCompletionText = TR_TEXT_COMPLETION;
 
+// clang-format off
 // The control tables kMainDialogControls, kAboutDialogControls and kProgressDialogControls.
 #define TR_DIALOG(name, resId, x, y, cx, cy, style, exStyle, caption, points, face) \
     inline constexpr ControlTemplate name##Controls[] = {
@@ -80,6 +81,7 @@ inline constexpr const char* kCompletionText = TR_TEXT_COMPLETION;
 #undef TR_DIALOG
 #undef TR_CONTROL
 #undef TR_DIALOG_END
+// clang-format on
 
 // String 101: the About item of the system menu (the ampersand marks the mnemonic).
 inline constexpr const char* kAboutMenuText = TR_TEXT_ABOUT_MENU;

@@ -1,7 +1,7 @@
 #include "win_updater_app.h"
 
 #include <windows.h>
-
+// Needs <windows.h> before it.
 #include <commctrl.h>
 
 #include "serial_link.h"

@@ -5,7 +5,7 @@
 // HOLD_MS keeps the finished dialog on screen that long before EXIT (for a screenshot).
 // Exit status 0 when every step was seen.
 #include <windows.h>
-
+// Needs <windows.h> before it.
 #include <commctrl.h>
 
 #include <cstdio>
@@ -124,13 +124,13 @@ void WatchUpload(HWND dialog) {
         }
         HWND progress = FindWindowOf([](HWND hwnd) { return GetDlgItem(hwnd, 6000) != nullptr; });
         if (progress != nullptr) {
-            positions.insert(static_cast<int>(
-                SendMessageA(GetDlgItem(progress, 6000), PBM_GETPOS, 0, 0)));
+            positions.insert(
+                static_cast<int>(SendMessageA(GetDlgItem(progress, 6000), PBM_GETPOS, 0, 0)));
         }
         Sleep(100);
     }
-    std::printf("upload: %lu ms, %zu bar positions seen, %d unanswered\n",
-                GetTickCount() - start, positions.size(), unanswered);
+    std::printf("upload: %lu ms, %zu bar positions seen, %d unanswered\n", GetTickCount() - start,
+                positions.size(), unanswered);
     Expect(positions.size() >= 3, "the bar moved during the upload");
     Expect(unanswered == 0, "the dialog answered messages throughout");
 }
@@ -154,16 +154,18 @@ int main(int argc, char** argv) {
     g_processId = process.dwProcessId;
 
     Answer("IMPORTANT!!!", IDYES);
-    HWND dialog = WaitFor("main dialog", [] {
-        return FindWindowOf([](HWND hwnd) { return GetDlgItem(hwnd, 1002) != nullptr; });
-    }, kStepLimitMs);
+    HWND dialog = WaitFor(
+        "main dialog",
+        [] { return FindWindowOf([](HWND hwnd) { return GetDlgItem(hwnd, 1002) != nullptr; }); },
+        kStepLimitMs);
     std::printf("title: %s\n", Text(dialog).c_str());
     SendMessageA(GetDlgItem(dialog, 1000), CB_SETCURSEL, com - 1, 0);
     Press(dialog, 1002);
     Answer("This update utility contains version", IDOK);
-    WaitFor("UPDATE enabled", [dialog] {
-        return IsWindowEnabled(GetDlgItem(dialog, 1003)) ? dialog : nullptr;
-    }, kStepLimitMs);
+    WaitFor(
+        "UPDATE enabled",
+        [dialog] { return IsWindowEnabled(GetDlgItem(dialog, 1003)) ? dialog : nullptr; },
+        kStepLimitMs);
     Expect(!IsWindowEnabled(GetDlgItem(dialog, 1002)), "TEST is disabled");
     Expect(!IsWindowEnabled(GetDlgItem(dialog, 1000)), "the COM port list is disabled");
     Press(dialog, 1003);

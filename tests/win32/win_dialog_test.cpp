@@ -2,7 +2,7 @@
 // every outcome against scripted ports in virtual time, input during an exchange, the About
 // box, and the message boxes' caption and style.
 #include <windows.h>
-
+// Needs <windows.h> before it.
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -212,9 +212,12 @@ protected:
         HWND bar = GetDlgItem(window, IDC_PROGRESS);
         PBRANGE range{};
         SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-        ProgressSample sample{GetWindow(window, GW_OWNER), WindowText(window),
-                              static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)), range.iLow,
-                              range.iHigh, {}};
+        ProgressSample sample{GetWindow(window, GW_OWNER),
+                              WindowText(window),
+                              static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)),
+                              range.iLow,
+                              range.iHigh,
+                              {}};
         GetWindowRect(window, &sample.rect);
         samples.push_back(sample);
     }
@@ -281,8 +284,7 @@ struct UpdateFailure {
     bool progressOnScreenAtMessage;
 };
 
-class UpdateFailureTest : public UpdateTest,
-                          public ::testing::WithParamInterface<UpdateFailure> {};
+class UpdateFailureTest : public UpdateTest, public ::testing::WithParamInterface<UpdateFailure> {};
 
 TEST_P(UpdateFailureTest, ShowsItsMessageThenHandsTheControlsBack) {
     GetParam().script(*scanner);
@@ -300,26 +302,31 @@ TEST_P(UpdateFailureTest, ShowsItsMessageThenHandsTheControlsBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWay, UpdateFailureTest,
-    ::testing::Values(
-        UpdateFailure{"NoReadyByte", [](auto& s) { s.readyBytes.clear(); },
-                      "No data from the scanner. Please retry from step 4", false},
-        UpdateFailure{"NoGoAhead", [](auto& s) { s.goAhead.clear(); },
-                      "No data from the scanner. Please retry from step 4", false},
-        UpdateFailure{"ThreeNaks",
-                      [](auto& s) {
-                          for (std::size_t send = 0; send < 3; ++send) {
-                              s.AnswerSend(4, send, {{1, {kNak}}});
-                          }
-                      },
-                      "Scanner not approving the upgrade packets", true},
-        UpdateFailure{"NoAnswer", [](auto& s) { s.AnswerSend(4, 0, {}); },
-                      "Timed out waiting for response from scanner", true},
-        UpdateFailure{"Rejected", [](auto& s) { s.verdict = {{1, {kCan}}}; },
-                      "Scanner rejected the upgrade!", false},
-        UpdateFailure{"Silence", [](auto& s) { s.verdict.clear(); }, "Scanner response timeout!",
-                      false},
-        UpdateFailure{"UnknownByte", [](auto& s) { s.verdict = {{1, {'?'}}}; },
-                      "Scanner unknown response!", false}),
+    ::testing::Values(UpdateFailure{"NoReadyByte", [](auto& s) { s.readyBytes.clear(); },
+                                    "No data from the scanner. Please retry from step 4", false},
+                      UpdateFailure{"NoGoAhead", [](auto& s) { s.goAhead.clear(); },
+                                    "No data from the scanner. Please retry from step 4", false},
+                      UpdateFailure{"ThreeNaks",
+                                    [](auto& s) {
+                                        for (std::size_t send = 0; send < 3; ++send) {
+                                            s.AnswerSend(4, send, {{1, {kNak}}});
+                                        }
+                                    },
+                                    "Scanner not approving the upgrade packets", true},
+                      UpdateFailure{"NoAnswer", [](auto& s) { s.AnswerSend(4, 0, {}); },
+                                    "Timed out waiting for response from scanner", true},
+                      UpdateFailure{"Rejected",
+                                    [](auto& s) {
+                                        s.verdict = {{1, {kCan}}};
+                                    },
+                                    "Scanner rejected the upgrade!", false},
+                      UpdateFailure{"Silence", [](auto& s) { s.verdict.clear(); },
+                                    "Scanner response timeout!", false},
+                      UpdateFailure{"UnknownByte",
+                                    [](auto& s) {
+                                        s.verdict = {{1, {'?'}}};
+                                    },
+                                    "Scanner unknown response!", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainDialogTest, ClickQueuedDuringAnExchangeStartsNoSecondOne) {
@@ -369,8 +376,8 @@ TEST_F(MainDialogTest, CommandsSentDuringAnExchangeStartNothing) {
 struct ProbeWindow {
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_APP || message == WM_KEYDOWN || message == WM_LBUTTONDOWN) {
-            auto* counts = reinterpret_cast<std::map<UINT, int>*>(
-                GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+            auto* counts =
+                reinterpret_cast<std::map<UINT, int>*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
             if (counts != nullptr) {
                 ++(*counts)[message];
             }
@@ -493,18 +500,17 @@ void PostKey(HWND dialog, WPARAM key) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWay, ModalRunTest,
-    ::testing::Values(
-        ModalEnd{"WarningAnsweredNo", IDNO, nullptr, IDCANCEL},
-        ModalEnd{"Exit", IDYES,
-                 [](HWND d) {
-                     PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED),
-                                  reinterpret_cast<LPARAM>(GetDlgItem(d, IDC_EXIT)));
-                 },
-                 IDOK},
-        ModalEnd{"Enter", IDYES, [](HWND d) { PostKey(d, VK_RETURN); }, IDOK},
-        ModalEnd{"Escape", IDYES, [](HWND d) { PostKey(d, VK_ESCAPE); }, IDCANCEL},
-        ModalEnd{"CloseRequest", IDYES, [](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); },
-                 IDCANCEL}),
+    ::testing::Values(ModalEnd{"WarningAnsweredNo", IDNO, nullptr, IDCANCEL},
+                      ModalEnd{"Exit", IDYES,
+                               [](HWND d) {
+                                   PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED),
+                                                reinterpret_cast<LPARAM>(GetDlgItem(d, IDC_EXIT)));
+                               },
+                               IDOK},
+                      ModalEnd{"Enter", IDYES, [](HWND d) { PostKey(d, VK_RETURN); }, IDOK},
+                      ModalEnd{"Escape", IDYES, [](HWND d) { PostKey(d, VK_ESCAPE); }, IDCANCEL},
+                      ModalEnd{"CloseRequest", IDYES,
+                               [](HWND d) { PostMessageA(d, WM_CLOSE, 0, 0); }, IDCANCEL}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProgressPlacement, CentresTermByTermTruncatingTowardZero) {
@@ -536,8 +542,10 @@ LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) {
         HWND box = reinterpret_cast<HWND>(wParam);
         // Read once the box has its texts, from the box's own loop.
         RunFromLoop(50, [box] {
-            g_seen = {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF)),
-                      GetDlgItem(box, IDYES) != nullptr, GetDlgItem(box, IDNO) != nullptr,
+            g_seen = {WindowText(box),
+                      WindowText(GetDlgItem(box, 0xFFFF)),
+                      GetDlgItem(box, IDYES) != nullptr,
+                      GetDlgItem(box, IDNO) != nullptr,
                       GetDlgItem(box, IDOK) != nullptr,
                       IsDefaultButton(GetDlgItem(box, IDNO)),
                       IsDefaultButton(GetDlgItem(box, IDYES))};
@@ -651,14 +659,13 @@ TEST_P(AcceleratorTest, OnlyCtrlAltShiftF3OpensTheHiddenMessage) {
     EXPECT_EQ(HiddenMessages(), GetParam().hiddenMessages);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, AcceleratorTest,
-    ::testing::Values(KeyCase{"CtrlAltShiftF3", kHiddenKeys, 1},
-                      KeyCase{"CtrlShiftF3", {VK_CONTROL, VK_SHIFT, VK_F3}, 0},
-                      KeyCase{"CtrlAltF3", {VK_CONTROL, VK_MENU, VK_F3}, 0},
-                      KeyCase{"AltShiftF3", {VK_MENU, VK_SHIFT, VK_F3}, 0},
-                      KeyCase{"F3", {VK_F3}, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Keys, AcceleratorTest,
+                         ::testing::Values(KeyCase{"CtrlAltShiftF3", kHiddenKeys, 1},
+                                           KeyCase{"CtrlShiftF3", {VK_CONTROL, VK_SHIFT, VK_F3}, 0},
+                                           KeyCase{"CtrlAltF3", {VK_CONTROL, VK_MENU, VK_F3}, 0},
+                                           KeyCase{"AltShiftF3", {VK_MENU, VK_SHIFT, VK_F3}, 0},
+                                           KeyCase{"F3", {VK_F3}, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ModalDialogTest, HiddenMessageKeysDuringAnExchangeAreDropped) {
     bool sent = false;

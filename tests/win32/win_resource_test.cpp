@@ -1,9 +1,8 @@
 // The resources of tr520-updater.exe: dialogs 100, 102 and 6000 compare field by field with
 // the layout table the code reads, and the icon, accelerator table, string and version
 // resource load by number. The program's path comes in TR_UPDATER_EXE.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -121,13 +120,13 @@ void ProgramResources::ExpectDialogMatchesTable(const dialog_template::DialogTem
     EXPECT_EQ(in.SzOrOrdinal(), "");  // the standard dialog class
     EXPECT_EQ(in.SzOrOrdinal(), table.caption);
     EXPECT_EQ(in.Word(), table.pointSize);
-    in.Word();  // weight
+    in.Word();   // weight
     in.Skip(2);  // italic, charset
     EXPECT_EQ(in.SzOrOrdinal(), table.fontFace);
     for (const dialog_template::ControlTemplate& control : table.controls) {
         SCOPED_TRACE(control.text);
         in.AlignDword();
-        in.Dword();  // help id
+        in.Dword();                 // help id
         EXPECT_EQ(in.Dword(), 0u);  // extended style
         EXPECT_EQ(in.Dword(), control.style);
         EXPECT_EQ(in.Short(), control.x);
@@ -154,8 +153,8 @@ TEST_F(ProgramResources, DialogsMatchTheLayoutTableFieldByField) {
 
 TEST_F(ProgramResources, IconAcceleratorAndStringLoadByNumber) {
     for (int size : {32, 16}) {
-        HANDLE icon = LoadImageA(m_module, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, size, size,
-                                 0);
+        HANDLE icon =
+            LoadImageA(m_module, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, size, size, 0);
         ASSERT_NE(icon, nullptr) << size;
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(static_cast<HICON>(icon), &info));

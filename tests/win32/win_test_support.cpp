@@ -26,9 +26,9 @@ BOOL CALLBACK FindInThread(HWND hwnd, LPARAM param) {
     if (!IsWindowVisible(hwnd)) {
         return TRUE;
     }
-    const bool match = state->progress ? GetDlgItem(hwnd, 6000) != nullptr &&
-                                             GetDlgItem(hwnd, 1002) == nullptr
-                                       : WindowText(hwnd) == state->caption;
+    const bool match = state->progress
+                           ? GetDlgItem(hwnd, 6000) != nullptr && GetDlgItem(hwnd, 1002) == nullptr
+                           : WindowText(hwnd) == state->caption;
     if (match) {
         state->found = hwnd;
         return FALSE;
@@ -45,20 +45,20 @@ HWND Find(const std::string& caption, bool progress) {
 }  // namespace
 
 BoxAnswerer::BoxAnswerer() {
-    SetMessageBoxHook([this](HWND owner, const std::string& text, const std::string& caption,
-                             unsigned style) {
-        boxes.push_back({owner, text, caption, style, owner != nullptr && IsWindowVisible(owner),
-                         FindProgressWindow()});
-        if (onBox) {
-            onBox(boxes.back());
-        }
-        if (!answers.empty()) {
-            const int answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return (style & 0x0F) == MB_YESNO ? IDYES : IDOK;
-    });
+    SetMessageBoxHook(
+        [this](HWND owner, const std::string& text, const std::string& caption, unsigned style) {
+            boxes.push_back({owner, text, caption, style,
+                             owner != nullptr && IsWindowVisible(owner), FindProgressWindow()});
+            if (onBox) {
+                onBox(boxes.back());
+            }
+            if (!answers.empty()) {
+                const int answer = answers.front();
+                answers.pop_front();
+                return answer;
+            }
+            return (style & 0x0F) == MB_YESNO ? IDYES : IDOK;
+        });
 }
 
 BoxAnswerer::~BoxAnswerer() {

@@ -40,8 +40,7 @@ class ForwardingOpener : public exchange::IPortOpener {
 public:
     explicit ForwardingOpener(exchange::IPortOpener& inner) : m_inner(inner) {}
     std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
-                                          int dataBits, int stopBits, bool dtr,
-                                          bool rts) override {
+                                          int dataBits, int stopBits, bool dtr, bool rts) override {
         return m_inner.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts);
     }
 

@@ -1,7 +1,6 @@
 #include "exchange_pump.h"
 
-MessagePump::MessagePump(HWND mainWindow)
-    : m_mainWindow(mainWindow), m_lastPump(GetTickCount()) {}
+MessagePump::MessagePump(HWND mainWindow) : m_mainWindow(mainWindow), m_lastPump(GetTickCount()) {}
 
 MessagePump::~MessagePump() {
     if (m_quitSeen) {

@@ -9,9 +9,8 @@
 
 // Stands in for MessageBoxA; tests answer boxes through it. Gets the owner, text, caption and
 // style and returns the answer (IDOK, IDYES, IDNO, ...).
-using MessageBoxHook =
-    std::function<int(HWND owner, const std::string& text, const std::string& caption,
-                      unsigned style)>;
+using MessageBoxHook = std::function<int(HWND owner, const std::string& text,
+                                         const std::string& caption, unsigned style)>;
 
 // Sets (or, with an empty function, clears) the hook that answers every message box.
 void SetMessageBoxHook(MessageBoxHook hook);
