@@ -165,6 +165,18 @@ TEST_F(MainDialogTest, TestAnsweredNoKeepsTestAndTheListAndAskedWithTheQuestionS
     EXPECT_EQ(States(), kOfferedStates);
 }
 
+TEST_F(MainDialogTest, CommandsForADisabledButtonStartNothing) {
+    Click(IDC_UPDATE);  // disabled at start
+    EXPECT_TRUE(opener.requests.empty());
+    RunTest('1', '0');  // offers the upload, which disables TEST
+    ASSERT_EQ(opener.requests.size(), 1u);
+    const std::size_t boxes = answerer.boxes.size();
+    Click(IDC_TEST);
+    EXPECT_EQ(opener.requests.size(), 1u);
+    EXPECT_EQ(answerer.boxes.size(), boxes);
+    EXPECT_EQ(States(), kOfferedStates);
+}
+
 TEST_F(MainDialogTest, FailedTestsChangeNoControl) {
     Click(IDC_TEST);  // no ready byte
     ASSERT_EQ(answerer.boxes.size(), 2u);

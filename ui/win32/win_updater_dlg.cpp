@@ -98,11 +98,17 @@ void CUpdaterDlg::WriteVersionTexts() {
 
 bool CUpdaterDlg::OnCommand(int id, int notifyCode) {
     switch (id) {
+        // A click posted before the button was disabled, or sent by another program, must
+        // not start the step the dialog does not offer now.
         case IDC_TEST:
-            OnTest();
+            if (IsWindowEnabled(GetDlgItem(id))) {
+                OnTest();
+            }
             return true;
         case IDC_UPDATE:
-            OnUpdate();
+            if (IsWindowEnabled(GetDlgItem(id))) {
+                OnUpdate();
+            }
             return true;
         case ID_HIDDEN_MESSAGE:
             OnHiddenMessage();
