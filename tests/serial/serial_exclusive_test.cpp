@@ -22,6 +22,7 @@
 #include <string>
 
 #include "log_capture.h"
+#include "raw_pty.h"
 #include "port_lock.h"
 #include "serial_port.h"
 
@@ -121,15 +122,9 @@ private:
 class ExclusivePort : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[256] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        if (!OpenRawPty(m_master, m_slave, m_path)) {
             GTEST_SKIP() << "no pseudo-terminal available";
         }
-        m_path = name;
-        termios raw{};
-        tcgetattr(m_slave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(m_slave, TCSANOW, &raw);
         m_lockDir = m_log.Dir() / "lock";
         fs::create_directories(m_lockDir);
         portlock::SetLockDirectories({m_lockDir});
@@ -137,12 +132,7 @@ protected:
     }
     void TearDown() override {
         portlock::SetLockDirectories({});
-        for (int* fd : {&m_master, &m_slave}) {
-            if (*fd >= 0) {
-                close(*fd);
-                *fd = -1;
-            }
-        }
+        CloseRawPty(m_master, m_slave);
     }
 
     std::unique_ptr<CSerial> OpenPort(int baudRate = 115200) {

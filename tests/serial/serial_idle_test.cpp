@@ -16,6 +16,7 @@
 
 #include "firmware_payload.h"
 #include "log_capture.h"
+#include "raw_pty.h"
 #include "serial_link.h"
 #include "serial_port.h"
 #include "version_check.h"
@@ -43,15 +44,9 @@ double ThreadCpuMs() {
 class IdlePort : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[256] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        if (!OpenRawPty(m_master, m_slave, m_path)) {
             GTEST_SKIP() << "no pseudo-terminal available";
         }
-        m_path = name;
-        termios raw{};
-        tcgetattr(m_slave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(m_slave, TCSANOW, &raw);
         if (const char* old = getenv("XDG_CONFIG_HOME")) {
             m_savedConfig = old;
         }
@@ -79,12 +74,7 @@ protected:
         if (m_peer.joinable()) {
             m_peer.join();
         }
-        for (int* fd : {&m_master, &m_slave}) {
-            if (*fd >= 0) {
-                close(*fd);
-                *fd = -1;
-            }
-        }
+        CloseRawPty(m_master, m_slave);
     }
 
     LogCapture m_log;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "raw_pty.h"
 #include "port_lock.h"
 #include "serial_port.h"
 
@@ -32,27 +33,16 @@ long MsSince(Clock::time_point start) {
 class PtyPort : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[256] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        if (!OpenRawPty(m_master, m_slave, m_path)) {
             GTEST_SKIP() << "no pseudo-terminal available";
         }
-        m_path = name;
-        termios raw{};
-        tcgetattr(m_slave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(m_slave, TCSANOW, &raw);
         // Lock files go to the test's own directory, never the system's.
         std::filesystem::create_directories(m_log.Dir() / "lock");
         portlock::SetLockDirectories({m_log.Dir() / "lock"});
     }
     void TearDown() override {
         portlock::SetLockDirectories({});
-        for (int* fd : {&m_master, &m_slave}) {
-            if (*fd >= 0) {
-                close(*fd);
-                *fd = -1;
-            }
-        }
+        CloseRawPty(m_master, m_slave);
     }
 
     std::unique_ptr<CSerial> OpenPort() {
