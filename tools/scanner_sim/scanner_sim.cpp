@@ -396,6 +396,11 @@ private:
                 ++s.packetsReceived;
                 s.resends += afterNak ? 1 : 0;
             });
+            if (HangUpDue()) {
+                // The utility's next packet then cannot leave its end, so the pulled cable
+                // meets it in mid-write, as a real one would.
+                tcflow(m_sim.m_slave, TCOOFF);
+            }
             const std::string fault = CheckDataFrame(frame, length - image.size());
             if (!fault.empty()) {
                 Problem("packet " + std::to_string(packet) + " refused: " + fault);
@@ -431,10 +436,24 @@ private:
         return true;
     }
 
-    bool HangUpAfterPacket() {
+    // Whether the line is to go once the packet just received has been answered.
+    bool HangUpDue() {
         int received = 0;
         Update([&](Summary& s) { received = s.packetsReceived; });
-        if (m_options.hangUpAfterPackets >= 0 && received >= m_options.hangUpAfterPackets) {
+        return m_options.hangUpAfterPackets >= 0 && received >= m_options.hangUpAfterPackets;
+    }
+
+    bool HangUpAfterPacket() {
+        if (HangUpDue()) {
+            // Closing the line would discard an answer still waiting there: let the utility
+            // take it and start its next write first.
+            const auto deadline = Clock::now() + Ms(500);
+            while (Backlog() > 0 && Clock::now() < deadline) {
+                std::this_thread::sleep_for(Ms(1));
+            }
+            std::this_thread::sleep_for(Ms(100));
+            int received = 0;
+            Update([&](Summary& s) { received = s.packetsReceived; });
             HangUp("after " + std::to_string(received) + " data packets");
             return true;
         }
