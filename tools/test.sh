@@ -52,7 +52,7 @@ run_image_suite() {
 timed() {
     local start=$SECONDS
     "$@"
-    echo "== $1 $2: $((SECONDS - start)) s"
+    echo "== $1 ${2:-}: $((SECONDS - start)) s"
 }
 
 timed run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
