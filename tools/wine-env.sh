@@ -29,6 +29,8 @@ tr_wine_start() {
 # Ends the wine server that tr_wine_start started.
 tr_wine_stop() {
     [ -n "${TR_WINESERVER_PID:-}" ] || return 0
+    # The prefix's own services (services.exe, winedevice.exe, ...) would outlive the server.
+    wineserver -k >/dev/null 2>&1 || true
     kill "$TR_WINESERVER_PID" 2>/dev/null || true
     wait "$TR_WINESERVER_PID" 2>/dev/null || true
     TR_WINESERVER_PID=
