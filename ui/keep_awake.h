@@ -1,0 +1,34 @@
+// Keeping the machine awake and up while the scanner's firmware is written: a suspend or a
+// shutdown in the middle of the image leaves the scanner without application code. Every
+// front end holds it around UPDATE; the exchanges themselves know nothing of it.
+#pragma once
+
+#include <memory>
+
+// The platform's means of holding off sleep, and shutdown where a program may.
+class IKeepAwake {
+public:
+    virtual ~IKeepAwake() = default;
+    // Starts holding the machine up. Never throws: a hold the platform refuses is reported
+    // by the implementation, and the upload goes on without it.
+    virtual void Begin() = 0;
+    // Gives the hold back, restoring the state from before Begin; nothing when none is held.
+    virtual void End() = 0;
+};
+
+// Holds the machine up for as long as it lives, so that every way out of UPDATE gives it back.
+class KeepAwakeScope {
+public:
+    explicit KeepAwakeScope(IKeepAwake& keepAwake) : m_keepAwake(keepAwake) {
+        m_keepAwake.Begin();
+    }
+    ~KeepAwakeScope() { m_keepAwake.End(); }
+    KeepAwakeScope(const KeepAwakeScope&) = delete;
+    KeepAwakeScope& operator=(const KeepAwakeScope&) = delete;
+
+private:
+    IKeepAwake& m_keepAwake;
+};
+
+// This platform's hold: SetThreadExecutionState on Windows, a logind inhibitor lock on Linux.
+std::unique_ptr<IKeepAwake> CreateSystemKeepAwake();
