@@ -1,7 +1,10 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 # Sourced by tools/test.sh and tools/run.sh.
 
-TR_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev qt6-base-dev)
+# CLI11 parses the console program's arguments; libsystemd's sd-bus asks logind for the inhibitor
+# lock during an upload, and the tests run a private D-Bus daemon.
+TR_PACKAGES=(cmake make g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
+             libsystemd-dev dbus)
 # The 32-bit Windows build: the MinGW-w64 cross compiler, GoogleTest's sources for it, and
 # wine with its 32-bit half to run the result, and a virtual X display for its dialogs.
 TR_WINDOWS_PACKAGES=(g++-mingw-w64-i686 googletest wine wine32:i386 xvfb)

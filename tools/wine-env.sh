@@ -1,18 +1,27 @@
-# The wine surroundings of the Windows tests: a private 32-bit prefix, no debug output, no
-# Mono or Gecko prompts, and one persistent wine server for the whole run. Sourced.
+# The wine surroundings of the Windows tests: a private prefix (32-bit for the i686 build,
+# 64-bit for the x86_64 one), no debug output, no Mono or Gecko prompts, and one persistent wine
+# server for the whole run. Sourced.
 
-# Exports the environment for the prefix $1.
+# The architecture of the prefix $1: what it was made as, win32 for a new one unless $2 says.
+tr_wine_arch() {
+    local made
+    made=$(sed -n 's/^#arch=//p' "$1/system.reg" 2>/dev/null | head -n1)
+    echo "${made:-${2:-win32}}"
+}
+
+# Exports the environment for the prefix $1, made as architecture $2 (win32 or win64) when new.
 tr_wine_env() {
     export WINEPREFIX="$1"
-    export WINEARCH=win32
+    WINEARCH=$(tr_wine_arch "$1" "${2:-}")
+    export WINEARCH
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
-# Creates the prefix $1 when missing and starts a persistent wine server for it; its PID is
-# left in TR_WINESERVER_PID for tr_wine_stop.
+# Creates the prefix $1 (architecture $2, win32 by default) when missing and starts a
+# persistent wine server for it; its PID is left in TR_WINESERVER_PID for tr_wine_stop.
 tr_wine_start() {
-    tr_wine_env "$1"
+    tr_wine_env "$1" "${2:-}"
     mkdir -p "$(dirname "$WINEPREFIX")"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
