@@ -8,11 +8,12 @@
 namespace {
 
 void MarkEntries(QComboBox& list, const QFont& bold) {
-    for (int index = 0; index < list.count(); ++index) {
-        const comports::PortDevice device = comports::DescribeComPort(index + 1);
-        list.setItemData(index, ComPortToolTip(index + 1, device), Qt::ToolTipRole);
+    const std::vector<comports::ComPortInfo> ports = comports::DescribeComPorts();
+    for (int index = 0; index < list.count() && index < static_cast<int>(ports.size()); ++index) {
+        const comports::ComPortInfo& port = ports[static_cast<std::size_t>(index)];
+        list.setItemData(index, QString::fromStdString(port.description), Qt::ToolTipRole);
         // Clearing the mark of an absent device undoes it for a cable pulled since last time.
-        list.setItemData(index, device.present ? QVariant(bold) : QVariant(), Qt::FontRole);
+        list.setItemData(index, port.present ? QVariant(bold) : QVariant(), Qt::FontRole);
     }
 }
 
@@ -28,19 +29,6 @@ bool DropDownList::event(QEvent* event) {
         emit aboutToShowDetails();  // a cable plugged in since the list was last opened
     }
     return QComboBox::event(event);
-}
-
-QString ComPortToolTip(int comNumber, const comports::PortDevice& device) {
-    const QString com = QStringLiteral("COM%1").arg(comNumber);
-    if (device.device.empty()) {
-        return QStringLiteral("%1: no device (a link %2 can name one)")
-            .arg(com, QString::fromStdString(comports::PortLinkPath(comNumber).string()));
-    }
-    QString text = com + ": " + QString::fromStdString(device.device);
-    if (!device.link.empty()) {
-        text += " (per-user link " + QString::fromStdString(device.link.string()) + ")";
-    }
-    return text + (device.present ? ", present" : ", not present");
 }
 
 void MarkComPorts(QComboBox& list) {

@@ -6,7 +6,7 @@
 #include <QComboBox>
 #include <QString>
 
-#include "com_port_names.h"
+#include "com_port_devices.h"
 
 // A drop-down list that says when it is about to open its list or show its tooltip, so that
 // what it shows can be brought up to date first.
@@ -23,9 +23,6 @@ signals:
 protected:
     bool event(QEvent* event) override;
 };
-
-// The tooltip of COM comNumber: the device it stands for and whether it is present now.
-QString ComPortToolTip(int comNumber, const comports::PortDevice& device);
 
 // Brings every entry's tooltip and mark up to date (entry i is COM i+1) and gives the list the
 // selected entry's tooltip.

@@ -1,0 +1,33 @@
+// The COM numbers on Linux: the per-user link or the fixed table's device of each.
+#include "com_port_devices.h"
+#include "com_port_names.h"
+
+namespace comports {
+
+namespace {
+
+std::string Description(int comNumber, const PortDevice& device) {
+    const std::string com = "COM" + std::to_string(comNumber);
+    if (device.device.empty()) {
+        return com + ": no device (a link " + PortLinkPath(comNumber).string() + " can name one)";
+    }
+    std::string text = com + ": " + device.device;
+    if (!device.link.empty()) {
+        text += " (per-user link " + device.link.string() + ")";
+    }
+    return text + (device.present ? ", present" : ", not present");
+}
+
+}  // namespace
+
+std::vector<ComPortInfo> DescribeComPorts() {
+    std::vector<ComPortInfo> ports;
+    ports.reserve(kComPortCount);
+    for (int comNumber = 1; comNumber <= kComPortCount; ++comNumber) {
+        const PortDevice device = DescribeComPort(comNumber);
+        ports.push_back({comNumber, device.present, device.device, Description(comNumber, device)});
+    }
+    return ports;
+}
+
+}  // namespace comports
