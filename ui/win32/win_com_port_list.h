@@ -18,7 +18,9 @@ public:
     // Where the ports are looked up: one call, one look at the system.
     using PortSource = std::function<std::vector<comports::ComPortInfo>()>;
 
+    // A list that looks at the ports through source; the system's own listing by default.
     explicit CComPortList(PortSource source = comports::DescribeComPorts);
+    // Frees the bold font; the tooltips go with the combo box's parent.
     ~CComPortList();
     CComPortList(const CComPortList&) = delete;
     CComPortList& operator=(const CComPortList&) = delete;
