@@ -151,6 +151,22 @@ TEST_F(ProgramResources, DialogsMatchTheLayoutTableFieldByField) {
     ExpectDialogMatchesTable(dialog_template::kProgressDialog);
 }
 
+// The COM port list draws its own entries (bold for a present port) from the strings it
+// holds; it stays an unsorted drop-down list without edit field.
+TEST_F(ProgramResources, ComPortListIsAnOwnerDrawnDropDownListThatKeepsItsStrings) {
+    const dialog_template::ControlTemplate* list = nullptr;
+    for (const dialog_template::ControlTemplate& control : dialog_template::kMainDialogControls) {
+        list = control.id == IDC_COMPORT ? &control : list;
+    }
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->kind, dialog_template::DropDownList);
+    EXPECT_EQ(list->style & 0x0F, static_cast<unsigned>(CBS_DROPDOWNLIST));
+    EXPECT_EQ(
+        list->style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE | CBS_HASSTRINGS | CBS_SORT),
+        static_cast<unsigned>(CBS_OWNERDRAWFIXED | CBS_HASSTRINGS));
+    EXPECT_NE(list->style & WS_VSCROLL, 0u);
+}
+
 TEST_F(ProgramResources, IconAcceleratorAndStringLoadByNumber) {
     for (int size : {32, 16}) {
         HANDLE icon =

@@ -5,7 +5,7 @@ cmake_minimum_required(VERSION 3.20)
 set(_system_dlls
     kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll comdlg32.dll shell32.dll
     ole32.dll oleaut32.dll msvcrt.dll ntdll.dll uxtheme.dll version.dll winmm.dll ws2_32.dll
-    imm32.dll shlwapi.dll)
+    imm32.dll shlwapi.dll setupapi.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE _dump RESULT_VARIABLE _status)
 if(NOT _status EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} -p ${PROGRAM} failed (${_status})")

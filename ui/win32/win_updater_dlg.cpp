@@ -87,6 +87,7 @@ void CUpdaterDlg::FillPortList() {
         SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     }
     SendMessageA(list, CB_SETCURSEL, 0, 0);
+    m_portList.Attach(list);
 }
 
 void CUpdaterDlg::WriteVersionTexts() {
@@ -113,12 +114,17 @@ bool CUpdaterDlg::OnCommand(int id, int notifyCode) {
         case ID_HIDDEN_MESSAGE:
             OnHiddenMessage();
             return true;
+        case IDC_COMPORT:
+            return m_portList.OnNotify(notifyCode);
         default:
             return CDialog::OnCommand(id, notifyCode);
     }
 }
 
 bool CUpdaterDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+    if (m_portList.OnParentMessage(message, wParam, lParam, result)) {
+        return true;
+    }
     switch (message) {
         case WM_SYSCOMMAND:
             if (!OnSysCommand(wParam)) {

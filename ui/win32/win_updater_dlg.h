@@ -8,6 +8,7 @@
 
 #include "dialog_base.h"
 #include "exchange_io.h"
+#include "win_com_port_list.h"
 
 class ExchangeSession;
 
@@ -63,5 +64,6 @@ private:
     std::unique_ptr<exchange::IPortOpener> m_opener;
     std::unique_ptr<exchange::IClock> m_clock;
     ExchangeSession* m_pSession = nullptr;
+    CComPortList m_portList;  // the COM port list's device marks and tooltips
     int m_waitCursors = 0;
 };
