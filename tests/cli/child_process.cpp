@@ -119,7 +119,7 @@ bool ChildProcess::Reaped() {
     int status = 0;
     if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_ended = true;
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
     }
     return m_ended;
 }

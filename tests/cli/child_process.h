@@ -33,7 +33,7 @@ public:
     // Sends a signal to the child.
     void Signal(int signalNumber) const;
     // Reads output until the child ends (killing it after timeout); its exit status, or
-    // 128 + the signal that ended it, or -1 when it had to be killed.
+    // 256 + the signal that ended it (never an exit status), or -1 when it had to be killed.
     int Wait(Ms timeout);
 
     const std::string& Out() const { return m_out; }

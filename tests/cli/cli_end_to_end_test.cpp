@@ -525,3 +525,29 @@ TEST_F(CliEndToEnd, CtrlCTwiceMidUploadEndsWith130AndFreesThePort) {
     EXPECT_GT(summary.packets, 0);
     EXPECT_FALSE(summary.completeCorrectUpload);
 }
+
+TEST_F(CliEndToEnd, AnEndRequestMidUploadClosesThePortAtOnce) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "SIGTERM and SIGHUP are Linux's end requests";
+    }
+    scannersim::Options options;
+    options.lineSpeed = true;
+    int com = Com(0);
+    for (const int signalNumber : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalNumber == SIGTERM ? "SIGTERM" : "SIGHUP");
+        const std::string device = StartSim(options, com).DevicePath();
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(Options({"update", "--yes", "--port", Port(com++)})));
+        ASSERT_TRUE(child.WaitFor(
+            [](const std::string&, const std::string& err) {
+                return err.find("Upgrading CPU: 10 %") != std::string::npos;
+            },
+            Ms(60000)))
+            << child.Err();
+        child.Signal(signalNumber);
+        EXPECT_EQ(child.Wait(Ms(30000)), 130) << child.Err();
+        EXPECT_EQ(child.Err().find(kUploadUnderWayNotice), std::string::npos);
+        EXPECT_NE(child.Err().find(kUploadAbandonedNotice), std::string::npos);
+        EXPECT_NO_THROW(CSerial(device.c_str(), 115200, 'N', 8, 1, true, true));
+    }
+}
