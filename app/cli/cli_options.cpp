@@ -16,7 +16,12 @@ const char* const kDescription =
     "standard output, the progress of an upload to standard error.";
 
 std::string Footer() {
-    return "Ports:\n"
+    return "Examples:\n"
+           "  tr520-cli ports --find\n"
+           "  tr520-cli test --port COM33\n"
+           "  tr520-cli update --port auto --yes\n"
+           "\n"
+           "Ports:\n"
            "  --port takes " +
            PortArgumentHelp() +
            ".\n"

@@ -7,6 +7,7 @@
 #include "console_platform.h"
 #include "diag_log.h"
 #include "dialog_texts.h"
+#include "exit_codes.h"
 #include "firmware_payload.h"
 #include "keep_awake.h"
 #include "serial_link.h"
@@ -41,5 +42,5 @@ int RunCliRequest(const CliRequest& request) {
         case CliRequest::Command::kUpdate:
             return RunUpdateCommand(s, request.port);
     }
-    return 70;
+    return cli::kExitInternal;
 }

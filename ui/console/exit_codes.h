@@ -12,8 +12,8 @@ namespace cli {
 
 inline constexpr int kExitDone = 0;   // test: the scanner answered; update: it accepted
 inline constexpr int kExitUsage = 1;  // a wrong command line
-inline constexpr int kExitPortNotOpened =
-    2;  // the port cannot be opened (or --port auto found none or several)
+// The port cannot be opened, or --port auto found no scanner or several.
+inline constexpr int kExitPortNotOpened = 2;
 inline constexpr int kExitNoAnswer = 3;       // no ready byte, go-ahead, answer, verdict or reply
 inline constexpr int kExitRefused = 4;        // NAK three times, CAN, an unknown verdict byte
 inline constexpr int kExitWriteFailed = 5;    // a write failed: the cable went away
