@@ -1,0 +1,553 @@
+// tr520-cli itself, run as a child process against the simulated scanner on a pseudo-terminal
+// published as a COM port. With TR_CLI_EXE set (the Windows stage) the same cases run the
+// Windows program under wine, the simulator published in the wine prefix's dosdevices.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "child_process.h"
+#include "console_commands.h"
+#include "dialog_templates.h"
+#include "firmware_payload.h"
+#include "port_lock.h"
+#include "raw_pty.h"
+#include "scanner_sim.h"
+#include "serial_port.h"
+
+namespace fs = std::filesystem;
+using Ms = std::chrono::milliseconds;
+
+namespace {
+
+// The program under test and where its COM ports are published.
+struct Target {
+    bool wine = false;
+    std::vector<std::string> command;  // the program, or the wine runner, its prefix, the program
+    fs::path linkDirectory;            // wine: the prefix's dosdevices; else a private one
+    int comBase = 41;                  // the COM numbers the cases use: comBase to comBase + 5
+};
+
+const Target& TheTarget() {
+    static const Target target = [] {
+        Target t;
+        const char* exe = std::getenv("TR_CLI_EXE");
+        if (exe == nullptr || exe[0] == '\0') {
+            t.command = {TR_CLI_PROGRAM};
+            return t;
+        }
+        t.wine = true;
+        const std::string prefix = std::getenv("TR_CLI_WINEPREFIX");
+        t.command = {std::getenv("TR_CLI_WINE_RUN"), prefix, exe};
+        t.linkDirectory = fs::path(prefix) / "dosdevices";
+        if (const char* base = std::getenv("TR_CLI_COM_BASE")) {
+            t.comBase = std::atoi(base);
+        }
+        return t;
+    }();
+    return target;
+}
+
+std::string CarriedVersion() {
+    return VersionText(g_carriedFirmware.VersionByte());
+}
+
+// The open failure of TEST, which update runs first.
+std::string OpenFailedText(int com) {
+    return "Unable to open the port COM" + std::to_string(com) +
+           ". Make sure that it actually\nexists and is not being used by any other program "
+           "(e.g. a\nPDA program like Palm's HotSync).\n\nPlease retry from Step 2.";
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+struct CliRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() / ("tr_cli_e2e_" + std::to_string(getpid()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "absent");
+        if (Cli().wine) {
+            m_linkDir = Cli().linkDirectory;
+            for (int offset = 0; offset <= 5; ++offset) {
+                fs::remove(m_linkDir / ("com" + std::to_string(Com(offset))));
+            }
+            return;
+        }
+        m_linkDir = m_dir / "config" / "tr520-updater" / "ports";
+        fs::create_directories(m_linkDir);
+        // No COM number may lead to a real device of this machine: each of the fixed table's
+        // gets a link to nothing.
+        for (int com = 1; com <= 96; ++com) {
+            MakeAbsent(com);
+        }
+    }
+    void TearDown() override {
+        m_sims.clear();
+        if (Cli().wine) {
+            for (int offset = 0; offset <= 5; ++offset) {
+                fs::remove(m_linkDir / ("com" + std::to_string(Com(offset))));
+            }
+        }
+        for (auto& [master, slave] : m_silent) {
+            CloseRawPty(master, slave);
+        }
+        fs::remove_all(m_dir);
+    }
+
+    static const Target& Cli() { return TheTarget(); }
+    static int Com(int offset) { return Cli().comBase + offset; }
+
+    void MakeAbsent(int com) {
+        const fs::path link = m_linkDir / ("com" + std::to_string(com));
+        fs::remove(link);
+        fs::create_symlink(m_dir / "absent" / ("com" + std::to_string(com)), link);
+    }
+
+    // A simulated scanner published as COM com.
+    scannersim::ScannerSim& StartSim(scannersim::Options options, int com) {
+        options.comNumber = com;
+        options.linkDirectory = m_linkDir;
+        options.replaceLink = true;
+        auto sim = std::make_unique<scannersim::ScannerSim>(options);
+        std::string error;
+        EXPECT_TRUE(sim->Start(&error)) << error;
+        m_sims.push_back(std::move(sim));
+        return *m_sims.back();
+    }
+
+    // A line on which nothing is ever sent, published as COM com; returns its master side.
+    int StartSilentPort(int com) {
+        int master = -1;
+        int slave = -1;
+        std::string path;
+        EXPECT_TRUE(OpenRawPty(master, slave, path));
+        m_silent.emplace_back(master, slave);
+        const fs::path link = m_linkDir / ("com" + std::to_string(com));
+        fs::remove(link);
+        fs::create_symlink(path, link);
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        return master;
+    }
+
+    ChildOptions Options(const std::vector<std::string>& args) const {
+        ChildOptions options;
+        options.argv = Cli().command;
+        options.argv.insert(options.argv.end(), args.begin(), args.end());
+        options.workingDirectory = m_dir.string();  // the serial log lands here
+        if (!Cli().wine) {
+            options.env = {"XDG_CONFIG_HOME=" + (m_dir / "config").string()};
+        }
+        return options;
+    }
+
+    // Runs the program with both outputs through pipes, where no carriage return and no escape
+    // sequence may appear.
+    CliRun RunCli(const std::vector<std::string>& args, Ms timeout = Ms(90000)) {
+        ChildProcess child;
+        EXPECT_TRUE(child.Start(Options(args)));
+        CliRun run;
+        run.code = child.Wait(timeout);
+        run.out = child.Out();
+        run.err = child.Err();
+        for (const std::string* stream : {&run.out, &run.err}) {
+            EXPECT_EQ(stream->find('\r'), std::string::npos) << *stream;
+            EXPECT_EQ(stream->find('\x1b'), std::string::npos) << *stream;
+        }
+        return run;
+    }
+
+    static std::string Port(int com) { return "COM" + std::to_string(com); }
+
+    fs::path m_dir;
+    fs::path m_linkDir;
+
+private:
+    std::vector<std::unique_ptr<scannersim::ScannerSim>> m_sims;
+    std::vector<std::pair<int, int>> m_silent;
+};
+
+// Whether something came from a silent port's far end, i.e. the program sent it.
+bool SentTo(int master) {
+    char byte = 0;
+    return read(master, &byte, 1) > 0;
+}
+
+}  // namespace
+
+TEST_F(CliEndToEnd, InfoNamesTheCarriedImage) {
+    const auto length = static_cast<int>(fs::file_size(TR_FIRMWARE_IMAGE_PATH));
+    const unsigned byte = TR_FIRMWARE_VERSION_VALUE & 0xFFu;
+    char version[16];
+    std::snprintf(version, sizeof version, "%u.%u0", (byte >> 4) & 7u, byte & 15u);
+    const CliRun run = RunCli({"info"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, std::string("Firmware version: ") + version +
+                           "\nLength: " + std::to_string(length) +
+                           " bytes\nPackets: " + std::to_string((length + 119) / 120) +
+                           " (120 image bytes each)\nSHA-256: " TR_FIRMWARE_IMAGE_SHA256 "\n");
+}
+
+TEST_F(CliEndToEnd, PortsFindFindsTheScannerAmongSilentPorts) {
+    const int silentA = StartSilentPort(Com(1));
+    StartSim({}, Com(2));
+    const int silentB = StartSilentPort(Com(3));
+    const CliRun ports = RunCli({"ports"});
+    EXPECT_EQ(ports.code, 0);
+    if (Cli().wine && ports.out.find(Port(Com(2)) + ":") == std::string::npos) {
+        GTEST_SKIP() << "the Windows port listing does not report " << Port(Com(2))
+                     << " as present yet (serial/com_port_devices_w32.cpp)";
+    }
+    if (!Cli().wine) {
+        EXPECT_EQ(CountOf(ports.out, "\n"), 3) << ports.out;
+        EXPECT_EQ(CountOf(RunCli({"ports", "--all"}).out, "\n"), 256);
+    }
+    const CliRun find = RunCli({"ports", "--find"});
+    EXPECT_EQ(find.code, 0) << find.err;
+    EXPECT_EQ(find.out.rfind(Port(Com(2)) + ": ", 0), 0u) << find.out;
+    EXPECT_EQ(CountOf(find.out, "\n"), 1) << find.out;
+    EXPECT_FALSE(SentTo(silentA));
+    EXPECT_FALSE(SentTo(silentB));
+
+    const CliRun test = RunCli({"test", "--port", "auto"});
+    EXPECT_EQ(test.code, 0) << test.out << test.err;
+    EXPECT_NE(test.out.find("Scanner version: 1.00\n"), std::string::npos) << test.out;
+}
+
+TEST_F(CliEndToEnd, PortAutoRefusesWhenNoScannerAnswers) {
+    StartSilentPort(Com(1));
+    const CliRun test = RunCli({"test", "--port", "auto"});
+    EXPECT_EQ(test.code, 2);
+    EXPECT_TRUE(test.out.empty()) << test.out;
+    EXPECT_NE(test.err.find("--port auto: no port where the scanner answers"), std::string::npos)
+        << test.err;
+}
+
+TEST_F(CliEndToEnd, TestPrintsTheScannersVersionAndTheUtilitysMessage) {
+    scannersim::Options none;
+    none.versionDigits = "FF";
+    StartSim(none, Com(0));
+    const CliRun empty = RunCli({"test", "--port", Port(Com(0))});
+    EXPECT_EQ(empty.code, 0);
+    EXPECT_EQ(empty.out,
+              "Scanner version: none\nThe scanner currently contains no CPU application "
+              "code!\n\nThis update utility contains version " +
+                  CarriedVersion() + ".\n");
+
+    // The same version as the carried one: the question is shown, not asked, nothing started.
+    scannersim::Options same;
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", g_carriedFirmware.VersionByte());
+    same.versionDigits = digits;
+    auto& sim = StartSim(same, Com(1));
+    const CliRun question = RunCli({"test", "--port", std::to_string(Com(1))});
+    EXPECT_EQ(question.code, 0);
+    EXPECT_EQ(question.out.rfind("Scanner version: " + CarriedVersion() + "\n", 0), 0u)
+        << question.out;
+    EXPECT_TRUE(EndsWith(question.out, " ?\n")) << question.out;
+    EXPECT_NE(question.out.find("the same as what your scanner"), std::string::npos);
+    EXPECT_EQ(question.err.find("[y/N]"), std::string::npos);
+    EXPECT_EQ(sim.GetSummary().startPackets, 0);
+}
+
+TEST_F(CliEndToEnd, UpdateWithYesWritesTheImageTheSimulatorConfirms) {
+    auto& sim = StartSim({}, Com(0));
+    const CliRun run = RunCli({"update", "--yes", "--port", Port(Com(0))});
+    EXPECT_EQ(run.code, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.rfind(std::string(dialog_template::kStartupWarning) + "\n", 0), 0u);
+    EXPECT_NE(run.out.find("Scanner version: 1.00\n"), std::string::npos);
+    EXPECT_TRUE(EndsWith(run.out, TR_TEXT_COMPLETION "\n")) << run.out;
+    // A plain progress line every 10 %, then the verdict wait.
+    EXPECT_EQ(CountOf(run.err, "\nUpgrading CPU: "), 10) << run.err;
+    EXPECT_NE(run.err.find("\nUpgrading CPU: 100 % ("), std::string::npos);
+    EXPECT_TRUE(EndsWith(run.err, "Waiting for CPU approval\n")) << run.err;
+    ASSERT_TRUE(sim.WaitFinished(Ms(5000)));
+    const auto summary = sim.GetSummary();
+    EXPECT_TRUE(summary.completeCorrectUpload) << scannersim::FormatSummary(summary);
+    EXPECT_EQ(summary.verdictSent, std::optional<std::uint8_t>(0x04));
+    EXPECT_TRUE(summary.problems.empty());
+}
+
+TEST_F(CliEndToEnd, WithoutATerminalOrYesTheWarningCountsAsNo) {
+    auto& sim = StartSim({}, Com(0));
+    const CliRun run = RunCli({"update", "--port", Port(Com(0))});
+    EXPECT_EQ(run.code, 6);
+    EXPECT_EQ(run.out, std::string(dialog_template::kStartupWarning) + "\n");
+    EXPECT_NE(run.err.find("(answered No"), std::string::npos) << run.err;
+    EXPECT_EQ(sim.GetSummary().queriesAnswered, 0) << "the port was not even opened";
+}
+
+TEST_F(CliEndToEnd, OnATerminalTheQuestionsAreAskedAndTheBarIsRedrawn) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "a pseudo-terminal is no Windows console";
+    }
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    ASSERT_TRUE(OpenRawPty(master, slave, path));
+    auto answer = [&](ChildProcess& child, int prompt, const char* typed) {
+        ASSERT_TRUE(
+            child.WaitFor([&](const std::string&,
+                              const std::string& err) { return CountOf(err, "[y/N] ") >= prompt; },
+                          Ms(20000)))
+            << child.Err();
+        ASSERT_EQ(write(master, typed, std::strlen(typed)),
+                  static_cast<ssize_t>(std::strlen(typed)));
+    };
+
+    // Yes to the warning, No to the version question.
+    scannersim::Options same;
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", g_carriedFirmware.VersionByte());
+    same.versionDigits = digits;
+    auto& declined = StartSim(same, Com(0));
+    ChildOptions options = Options({"update", "--port", Port(Com(0))});
+    options.terminal = slave;
+    {
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(options, master));
+        answer(child, 1, "y\n");
+        answer(child, 2, "n\n");
+        EXPECT_EQ(child.Wait(Ms(30000)), 6) << child.Out() << child.Err();
+        EXPECT_TRUE(EndsWith(child.Out(), " ?\n"));
+        EXPECT_EQ(declined.GetSummary().startPackets, 0);
+    }
+
+    // Yes to the warning; the upload's bar is redrawn on one line of the terminal.
+    scannersim::Options lineSpeed;
+    lineSpeed.lineSpeed = true;
+    auto& accepted = StartSim(lineSpeed, Com(1));
+    options = Options({"update", "--port", Port(Com(1))});
+    options.terminal = slave;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(options, master));
+    answer(child, 1, "yes\n");
+    EXPECT_EQ(child.Wait(Ms(60000)), 0) << child.Out() << child.Err();
+    EXPECT_TRUE(EndsWith(child.Out(), TR_TEXT_COMPLETION "\n"));
+    EXPECT_EQ(child.Out().find('\r'), std::string::npos) << "standard output is a pipe";
+    const std::string& terminal = child.Err();
+    EXPECT_GE(CountOf(terminal, "\r["), 10) << terminal;
+    EXPECT_NE(terminal.find("\r[##########] 100 % "), std::string::npos) << terminal;
+    EXPECT_EQ(terminal.find("Upgrading CPU: "), std::string::npos) << "no plain lines there";
+    EXPECT_EQ(terminal.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(accepted.WaitFinished(Ms(5000)));
+    EXPECT_TRUE(accepted.GetSummary().completeCorrectUpload);
+    CloseRawPty(master, slave);
+}
+
+TEST_F(CliEndToEnd, DevicePathsGoThroughTheSameChecks) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "device paths are for Linux";
+    }
+    auto& sim = StartSim({}, Com(0));
+    const CliRun test = RunCli({"test", "--port", sim.DevicePath()});
+    EXPECT_EQ(test.code, 0) << test.out << test.err;
+    EXPECT_NE(test.out.find("Scanner version: 1.00\n"), std::string::npos);
+    const CliRun absent = RunCli({"test", "--port", "/dev/tr520-no-such-tty"});
+    EXPECT_EQ(absent.code, 2);
+    EXPECT_EQ(absent.out, OpenFailedText(1) + "\n");
+    EXPECT_NE(absent.err.find("(the port above is /dev/tr520-no-such-tty)"), std::string::npos);
+    // A terminal that is somebody's controlling terminal is refused like a held port.
+    if (const char* tty = ttyname(STDIN_FILENO); tty != nullptr) {
+        EXPECT_EQ(RunCli({"test", "--port", tty}).code, 2);
+    }
+}
+
+namespace {
+
+// One failure of update and the exit code it must end with.
+struct FailureRow {
+    const char* name;
+    bool simulator;  // false: nothing behind the port
+    std::function<void(scannersim::Options&)> configure;
+    int exitCode;
+    std::function<std::string(int com)> message;  // the last message on standard output
+};
+
+std::function<std::string(int)> Text(std::string text) {
+    return [text](int) { return text; };
+}
+
+const FailureRow kFailureRows[] = {
+    {"AbsentPort", false, {}, 2, OpenFailedText},
+    {"NoReadyByte", true, [](scannersim::Options& o) { o.sendReady = false; }, 3,
+     Text("No data from the scanner. Please retry from step 1")},
+    {"NoReply", true, [](scannersim::Options& o) { o.answerQuery = false; }, 3,
+     Text("Unable to communicate with the scanner.\n\nPlease retry from Step 1.")},
+    {"NoGoAhead", true, [](scannersim::Options& o) { o.sendGoAhead = false; }, 3,
+     Text("No data from the scanner. Please retry from step 4")},
+    {"NakThreeTimes", true,
+     [](scannersim::Options& o) {
+         o.nak.packet = 2;
+         o.nak.times = 3;
+     },
+     4, Text("Scanner not approving the upgrade packets")},
+    {"Rejected", true, [](scannersim::Options& o) { o.verdict = scannersim::VerdictMode::Reject; },
+     4, Text("Scanner rejected the upgrade!")},
+    {"UnknownVerdict", true,
+     [](scannersim::Options& o) { o.verdict = scannersim::VerdictMode::Unknown; }, 4,
+     Text("Scanner unknown response!")},
+    {"NoVerdict", true,
+     [](scannersim::Options& o) { o.verdict = scannersim::VerdictMode::Silence; }, 3,
+     Text("Scanner response timeout!")},
+    // The simulator acknowledges packet 100 and hangs up: the line is gone while the next
+    // packet is written, so the write fails.
+    {"HangUpMidUpload", true, [](scannersim::Options& o) { o.hangUpAfterPackets = 100; }, 5,
+     Text("Unable to send data to the scanner. Please retry from step 4")},
+};
+
+void PrintTo(const FailureRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class CliExitCode : public CliEndToEnd, public ::testing::WithParamInterface<FailureRow> {};
+
+}  // namespace
+
+TEST_P(CliExitCode, UpdateEndsWithTheCodeOfItsFailure) {
+    const FailureRow& row = GetParam();
+    const int com = Com(row.simulator ? 0 : 5);
+    scannersim::Options options;
+    if (row.configure) {
+        row.configure(options);
+    }
+    scannersim::ScannerSim* sim = row.simulator ? &StartSim(options, com) : nullptr;
+    const CliRun run = RunCli({"update", "--yes", "--port", Port(com)});
+    EXPECT_EQ(run.code, row.exitCode) << run.out << run.err;
+    EXPECT_TRUE(EndsWith(run.out, "\n" + row.message(com) + "\n")) << run.out;
+    EXPECT_EQ(run.out.find(TR_TEXT_COMPLETION), std::string::npos);
+    if (sim != nullptr) {
+        EXPECT_NE(sim->GetSummary().verdictSent, std::optional<std::uint8_t>(0x04));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, CliExitCode, ::testing::ValuesIn(kFailureRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+
+struct LineState {
+    bool valid = false;
+    termios attributes{};
+};
+
+LineState ReadLineState(const std::string& device) {
+    LineState state;
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        state.valid = tcgetattr(fd, &state.attributes) == 0;
+        close(fd);
+    }
+    return state;
+}
+
+}  // namespace
+
+TEST_F(CliEndToEnd, CtrlCTwiceMidUploadEndsWith130AndFreesThePort) {
+    scannersim::Options options;
+    options.lineSpeed = true;  // an upload of some seconds, to press Ctrl+C in
+    auto& sim = StartSim(options, Com(0));
+    const std::string device = sim.DevicePath();
+    const LineState before = ReadLineState(device);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(Options({"update", "--yes", "--port", Port(Com(0))})));
+    auto stderrHas = [&](const std::string& text, int times = 1) {
+        return child.WaitFor(
+            [&](const std::string&, const std::string& err) { return CountOf(err, text) >= times; },
+            Ms(60000));
+    };
+    ASSERT_TRUE(stderrHas("Upgrading CPU: 20 %")) << child.Err();
+
+    // While the port is open, the lock file names the program (Linux).
+    const auto lockDirs = portlock::LockDirectories();
+    fs::path lockFile;
+    for (const auto& dir : lockDirs) {
+        if (fs::is_directory(dir) && access(dir.c_str(), W_OK) == 0) {
+            lockFile = dir / portlock::LockFileName(device);
+            break;
+        }
+    }
+    if (!Cli().wine && !lockFile.empty()) {
+        EXPECT_TRUE(fs::exists(lockFile)) << lockFile;
+    }
+
+    child.Signal(SIGINT);
+    ASSERT_TRUE(stderrHas(kUploadUnderWayNotice)) << child.Err();
+    // The upload goes on after the first press.
+    const int lines = CountOf(child.Err(), "Upgrading CPU: ");
+    ASSERT_TRUE(stderrHas("Upgrading CPU: ", lines + 1)) << child.Err();
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(Ms(30000)), 130) << child.Out() << child.Err();
+    EXPECT_NE(child.Err().find(kUploadAbandonedNotice), std::string::npos);
+    EXPECT_EQ(child.Out().find(TR_TEXT_COMPLETION), std::string::npos);
+    EXPECT_EQ(child.Err().find('\r'), std::string::npos);
+
+    // The port is free again: the lock file is gone, the line settings are back, and the next
+    // open succeeds.
+    if (!Cli().wine) {
+        if (!lockFile.empty()) {
+            EXPECT_FALSE(fs::exists(lockFile)) << lockFile;
+        }
+        const LineState after = ReadLineState(device);
+        ASSERT_TRUE(before.valid && after.valid);
+        EXPECT_EQ(after.attributes.c_cflag, before.attributes.c_cflag);
+        EXPECT_EQ(after.attributes.c_iflag, before.attributes.c_iflag);
+        EXPECT_EQ(after.attributes.c_lflag, before.attributes.c_lflag);
+        EXPECT_EQ(cfgetospeed(&after.attributes), cfgetospeed(&before.attributes));
+    }
+    EXPECT_NO_THROW(CSerial(device.c_str(), 115200, 'N', 8, 1, true, true));
+    const auto summary = sim.GetSummary();
+    EXPECT_GT(summary.packets, 0);
+    EXPECT_FALSE(summary.completeCorrectUpload);
+}
+
+TEST_F(CliEndToEnd, AnEndRequestMidUploadClosesThePortAtOnce) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "SIGTERM and SIGHUP are Linux's end requests";
+    }
+    scannersim::Options options;
+    options.lineSpeed = true;
+    int com = Com(0);
+    for (const int signalNumber : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalNumber == SIGTERM ? "SIGTERM" : "SIGHUP");
+        const std::string device = StartSim(options, com).DevicePath();
+        ChildProcess child;
+        ASSERT_TRUE(child.Start(Options({"update", "--yes", "--port", Port(com++)})));
+        ASSERT_TRUE(child.WaitFor(
+            [](const std::string&, const std::string& err) {
+                return err.find("Upgrading CPU: 10 %") != std::string::npos;
+            },
+            Ms(60000)))
+            << child.Err();
+        child.Signal(signalNumber);
+        EXPECT_EQ(child.Wait(Ms(30000)), 130) << child.Err();
+        EXPECT_EQ(child.Err().find(kUploadUnderWayNotice), std::string::npos);
+        EXPECT_NE(child.Err().find(kUploadAbandonedNotice), std::string::npos);
+        EXPECT_NO_THROW(CSerial(device.c_str(), 115200, 'N', 8, 1, true, true));
+    }
+}

@@ -1,0 +1,282 @@
+// The console commands in virtual time against the scripted scanner: the exit code that each
+// outcome of TEST and UPDATE leads to, what goes to standard output, Ctrl+C, and the hold.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "console_fakes.h"
+#include "dialog_templates.h"
+#include "link_frame.h"
+
+using namespace consolefakes;
+using fakes::Bytes;
+
+namespace {
+
+constexpr int kCom = 4;
+
+const std::string kOpenFailedTest =
+    "Unable to open the port COM4. Make sure that it actually\nexists and is not being used by "
+    "any other program (e.g. a\nPDA program like Palm's HotSync).\n\nPlease retry from Step 2.";
+
+enum class Command { kTest, kUpdate };
+
+// One outcome: how the scanner behaves, which command runs, what it must end with.
+struct Row {
+    const char* name;
+    Command command;
+    std::function<void(ConsoleBench&, ConsoleScanner&)> script;
+    int exitCode;
+    std::string message;  // the last message on standard output; empty: none expected
+};
+
+PortArgument Com(int number) {
+    return PortArgument{PortArgument::Kind::kComNumber, number, {}};
+}
+
+class ConsoleCommand : public ::testing::Test {
+protected:
+    ConsoleCommand() : bench(*firmware), scanner(bench.port, firmware->imageLength) {}
+
+    int Run(Command command) {
+        scanner.Begin();
+        return command == Command::kTest ? RunTestCommand(*bench.surroundings, Com(kCom))
+                                         : RunUpdateCommand(*bench.surroundings, Com(kCom));
+    }
+
+    std::unique_ptr<FirmwarePayload> firmware = SmallFirmware();
+    ConsoleBench bench;
+    ConsoleScanner scanner;
+};
+
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ExitCodeRow : public ConsoleCommand, public ::testing::WithParamInterface<Row> {};
+
+}  // namespace
+
+TEST_P(ExitCodeRow, EndsWithItsCodeAndTheUtilitysMessageVerbatim) {
+    const Row& row = GetParam();
+    row.script(bench, scanner);
+    EXPECT_EQ(Run(row.command), row.exitCode) << bench.Out() << bench.Err();
+    if (!row.message.empty()) {
+        const std::string out = bench.Out();
+        ASSERT_GE(out.size(), row.message.size() + 1);
+        EXPECT_EQ(out.substr(out.size() - row.message.size() - 1), row.message + "\n") << out;
+    }
+    // Whatever the outcome, every port that was opened has been closed again.
+    if (bench.opener.mode == fakes::ScriptedOpener::Mode::kSucceed) {
+        EXPECT_EQ(bench.log.WithPrefix("port close").size(), bench.opener.requests.size());
+    }
+    EXPECT_EQ(bench.keepAwake.held, 0);
+    EXPECT_EQ(bench.Err().find('\r'), std::string::npos);
+}
+
+namespace {
+
+void Nothing(ConsoleBench&, ConsoleScanner&) {}
+
+const Row kRows[] = {
+    {"TestPortNotOpened", Command::kTest,
+     [](ConsoleBench& b, ConsoleScanner&) {
+         b.opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
+     },
+     2, kOpenFailedTest},
+    {"TestNoReadyByte", Command::kTest,
+     [](ConsoleBench&, ConsoleScanner& s) { s.sendReady = false; }, 3,
+     "No data from the scanner. Please retry from step 1"},
+    {"TestNoReply", Command::kTest, [](ConsoleBench&, ConsoleScanner& s) { s.answerQuery = false; },
+     3, "Unable to communicate with the scanner.\n\nPlease retry from Step 1."},
+    {"TestOlderScanner", Command::kTest, Nothing, 0, "This update utility contains version 1.10."},
+    {"TestSameVersionOnlyShowsTheQuestion", Command::kTest,
+     [](ConsoleBench&, ConsoleScanner& s) { s.versionDigits = "11"; }, 0,
+     "Do you really want to upload version 1.1 ?"},
+    {"UpdateAccepted", Command::kUpdate, Nothing, 0, TR_TEXT_COMPLETION},
+    {"UpdatePortNotOpened", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner&) {
+         b.opener.mode = fakes::ScriptedOpener::Mode::kReturnNull;
+     },
+     2, kOpenFailedTest},
+    {"UpdateNoGoAhead", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) { s.upload.goAhead = {}; }, 3,
+     "No data from the scanner. Please retry from step 4"},
+    {"UpdateNakThreeTimes", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) {
+         for (std::size_t send = 0; send < 3; ++send) {
+             s.upload.AnswerSend(1, send, {{1, {scanlink::NAK}}});
+         }
+     },
+     4, "Scanner not approving the upgrade packets"},
+    {"UpdateSilenceAfterAPacket", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) { s.upload.AnswerSend(2, 0, {}); }, 3,
+     "Timed out waiting for response from scanner"},
+    {"UpdateDleInAnswerToAPacket", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) {
+         s.upload.AnswerSend(0, 0, {{1, {scanlink::DLE}}});
+     },
+     3, "Timed out waiting for response from scanner"},
+    {"UpdateRejected", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) {
+         s.upload.verdict = {{1, {scanlink::CAN}}};
+     },
+     4, "Scanner rejected the upgrade!"},
+    {"UpdateNoVerdict", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) { s.upload.verdict = {}; }, 3,
+     "Scanner response timeout!"},
+    {"UpdateUnknownVerdict", Command::kUpdate,
+     [](ConsoleBench&, ConsoleScanner& s) {
+         s.upload.verdict = {{1, {'?'}}};
+     },
+     4, "Scanner unknown response!"},
+    {"UpdateWriteFails", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner&) {
+         // The cable goes after the first data packet: the second one's write fails.
+         auto inner = b.port.onWrite;
+         b.port.onWrite = [&b, inner](const fakes::WriteRecord& write) {
+             if (write.bytes.size() == scanlink::kStartPacketSize) {
+                 b.port.FailWritesFrom(b.port.Writes().size() + 1);
+             }
+             inner(write);
+         };
+     },
+     5, "Unable to send data to the scanner. Please retry from step 4"},
+    {"UpdateSameVersionAnsweredNo", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner& s) {
+         s.versionDigits = "11";
+         b.SetAnswers(/*inputIsTerminal=*/true, /*assumeYes=*/false);
+         b.input.lines = {"yes", "n"};
+     },
+     6, "Do you really want to upload version 1.1 ?"},
+    {"UpdateWarningNotAnswered", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner&) { b.SetAnswers(false, false); }, 6,
+     dialog_template::kStartupWarning},
+};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, ExitCodeRow, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConsoleCommand, TestPrintsTheScannersVersionBeforeTheMessage) {
+    scanner.versionDigits = "FF";
+    EXPECT_EQ(Run(Command::kTest), 0);
+    EXPECT_EQ(bench.Out(),
+              "Scanner version: none\nThe scanner currently contains no CPU application code!\n\n"
+              "This update utility contains version 1.10.\n");
+    EXPECT_EQ(bench.opener.requests.size(), 1u) << "test starts no upload";
+    EXPECT_EQ(bench.opener.requests[0].name, "\\\\.\\COM4");
+}
+
+TEST_F(ConsoleCommand, TestShowsTheQuestionWithoutAskingAndStartsNothing) {
+    scanner.versionDigits = "1A";
+    bench.SetAnswers(/*inputIsTerminal=*/true, /*assumeYes=*/false);
+    bench.input.lines = {"y"};
+    EXPECT_EQ(Run(Command::kTest), 0);
+    EXPECT_EQ(bench.input.reads, 0);
+    EXPECT_NE(bench.Out().find("Scanner version: 1.100\n"), std::string::npos) << bench.Out();
+    EXPECT_NE(bench.Out().find("is older than what your scanner"), std::string::npos);
+    EXPECT_EQ(bench.opener.requests.size(), 1u);
+    EXPECT_TRUE(scanner.upload.startPacket.empty());
+}
+
+TEST_F(ConsoleCommand, UpdateRunsTestThenUploadInsideTheKeepAwakeHold) {
+    EXPECT_EQ(Run(Command::kUpdate), 0);
+    EXPECT_EQ(scanner.upload.image, Bytes(firmware->image, firmware->image + 250));
+    ASSERT_EQ(bench.opener.requests.size(), 2u);
+    EXPECT_EQ(bench.opener.requests[1].name, "\\\\.\\COM4") << "UPDATE uses TEST's port";
+    const int begin = bench.log.IndexOf("keep awake begin");
+    const int end = bench.log.IndexOf("keep awake end");
+    const int startPacket = bench.log.IndexOf("port write 10 -> 10");
+    ASSERT_GE(begin, 0);
+    EXPECT_LT(begin, startPacket);
+    EXPECT_GT(end, startPacket);
+    EXPECT_EQ(bench.log.entries[static_cast<std::size_t>(end) - 1], "port close")
+        << "the hold ends once the port is closed";
+    // The warning, then TEST's outcome, then the completion text.
+    const std::string out = bench.Out();
+    EXPECT_EQ(out.find(dialog_template::kStartupWarning), 0u);
+    EXPECT_LT(out.find("Scanner version: 1.00\n"), out.find(TR_TEXT_COMPLETION));
+    EXPECT_NE(bench.Err().find("Upgrading CPU\n"), std::string::npos);
+    EXPECT_NE(bench.Err().find("Waiting for CPU approval\n"), std::string::npos);
+}
+
+TEST_F(ConsoleCommand, AQuestionAnsweredOnTheTerminalNeedsYesToGoOn) {
+    for (const auto& [typed, code] :
+         std::vector<std::pair<std::string, int>>{{"", 6}, {" Y ", 0}, {"no", 6}, {"yess", 6}}) {
+        SCOPED_TRACE("typed '" + typed + "'");
+        ConsoleBench b(*firmware);
+        ConsoleScanner s(b.port, firmware->imageLength);
+        b.SetAnswers(/*inputIsTerminal=*/true, /*assumeYes=*/false);
+        b.input.lines = {typed};
+        s.Begin();
+        EXPECT_EQ(RunUpdateCommand(*b.surroundings, Com(kCom)), code);
+        EXPECT_EQ(b.Err().find("[y/N] "), 0u);
+        EXPECT_EQ(b.opener.requests.size(), code == 0 ? 2u : 0u);
+    }
+}
+
+TEST_F(ConsoleCommand, CtrlCDuringTestEndsAtOnceWithThePortClosed) {
+    auto onQuery = bench.port.onWrite;
+    bench.port.onWrite = [&](const fakes::WriteRecord& write) {
+        bench.interrupts.Press();
+        onQuery(write);
+    };
+    EXPECT_EQ(Run(Command::kTest), 130);
+    EXPECT_EQ(bench.log.WithPrefix("port write").size(), 1u) << "nothing after the query";
+    EXPECT_EQ(bench.log.entries.back(), "port close");
+    EXPECT_EQ(bench.Out(), "") << "no message for an interruption";
+}
+
+TEST_F(ConsoleCommand, CtrlCAtTheWarningPromptEndsBeforeAnyPortIsOpened) {
+    bench.SetAnswers(/*inputIsTerminal=*/true, /*assumeYes=*/false);
+    bench.input.lines = {"^C"};
+    EXPECT_EQ(Run(Command::kUpdate), 130);
+    EXPECT_TRUE(bench.opener.requests.empty());
+}
+
+namespace {
+
+// Presses Ctrl+C as the data packets with these indices (0 = first) go out.
+void PressOnPackets(ConsoleBench& bench, std::vector<int> packets) {
+    auto inner = bench.port.onWrite;
+    auto seen = std::make_shared<int>(-1);
+    bench.port.onWrite = [&bench, inner, seen, packets](const fakes::WriteRecord& write) {
+        if (write.bytes.size() > 10) {  // a data packet
+            ++*seen;
+            for (const int packet : packets) {
+                if (packet == *seen) {
+                    bench.interrupts.Press();
+                }
+            }
+        }
+        inner(write);
+    };
+}
+
+}  // namespace
+
+TEST_F(ConsoleCommand, OneCtrlCDuringTheUploadOnlyWarns) {
+    PressOnPackets(bench, {0});
+    EXPECT_EQ(Run(Command::kUpdate), 0);
+    EXPECT_EQ(scanner.upload.image.size(), 250u);
+    const std::string err = bench.Err();
+    const auto notice = err.find(kUploadUnderWayNotice);
+    ASSERT_NE(notice, std::string::npos) << err;
+    EXPECT_EQ(err.find(kUploadUnderWayNotice, notice + 1), std::string::npos) << "said once";
+}
+
+TEST_F(ConsoleCommand, TheSecondCtrlCAbandonsTheUploadThroughItsCleanUp) {
+    PressOnPackets(bench, {0, 1});
+    EXPECT_EQ(Run(Command::kUpdate), 130);
+    EXPECT_EQ(scanner.upload.sendsPerPacket.size(), 2u) << "no third packet";
+    // The upload's own clean-up closed the port; the hold was given back after it.
+    const auto& entries = bench.log.entries;
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], "port close");
+    EXPECT_EQ(entries.back(), "keep awake end");
+    EXPECT_EQ(bench.keepAwake.held, 0);
+    EXPECT_NE(bench.Err().find(kUploadAbandonedNotice), std::string::npos);
+    EXPECT_EQ(bench.Out().find(TR_TEXT_COMPLETION), std::string::npos);
+}

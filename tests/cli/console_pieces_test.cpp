@@ -1,0 +1,346 @@
+// The console program's pieces on their own: SHA-256, the progress lines, --port, the answers,
+// the exit-code table, Ctrl+C's meaning, and finding the scanner's port.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "console_fakes.h"
+#include "console_platform.h"
+#include "console_progress.h"
+#include "exit_codes.h"
+#include "port_finder.h"
+#include "sha256.h"
+
+using namespace consolefakes;
+using fakes::Bytes;
+
+namespace {
+
+std::span<const std::uint8_t> AsBytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+// FIPS 180-2 appendix B and the usual extra vectors.
+TEST(Sha256, KnownDigests) {
+    const std::map<std::string, std::string> vectors{
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnop"
+         "qrlmnopqrsmnopqrstnopqrstu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [message, digest] : vectors) {
+        EXPECT_EQ(Sha256Hex(AsBytes(message)), digest) << message.size() << " bytes";
+    }
+}
+
+// The padding's edge lengths, fed in uneven pieces, agree with the whole message at once.
+TEST(Sha256, PiecesAcrossBlockEdgesGiveTheSameDigest) {
+    for (const std::size_t length : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u}) {
+        std::string message;
+        for (std::size_t i = 0; i < length; ++i) {
+            message += static_cast<char>('A' + i % 26);
+        }
+        Sha256 pieces;
+        for (std::size_t at = 0, step = 1; at < length; at += step, step = step * 2 + 1) {
+            pieces.Update(AsBytes(message.substr(at, step)));
+        }
+        std::string hex;
+        for (const auto byte : pieces.Finish()) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", byte);
+            hex += digits;
+        }
+        EXPECT_EQ(hex, Sha256Hex(AsBytes(message))) << length;
+    }
+}
+
+TEST(ProgressLines, BarAndPlainLine) {
+    ProgressFigures figures;
+    figures.total = 59862;
+    figures.position = 29880;  // 249 packets of 120
+    figures.elapsedMs = 5400;
+    EXPECT_EQ(FormatBarLine(figures),
+              "[####------]  49 % 29880/59862 bytes 249/499 packets 0:05 elapsed 0:05 left");
+    EXPECT_EQ(FormatPlainLine("Upgrading CPU", figures),
+              "Upgrading CPU: 49 % (29880 of 59862 bytes, 249 of 499 packets, 0:05 elapsed, "
+              "about 0:05 left)");
+    figures.position = 0;
+    figures.elapsedMs = 0;
+    EXPECT_EQ(FormatBarLine(figures),
+              "[----------]   0 % 0/59862 bytes 0/499 packets 0:00 elapsed -:-- left");
+    figures.position = 59862;
+    figures.elapsedMs = 671000;
+    EXPECT_EQ(FormatBarLine(figures),
+              "[##########] 100 % 59862/59862 bytes 499/499 packets 11:11 elapsed 0:00 left");
+    EXPECT_LT(FormatBarLine(figures).size(), 80u) << "fits an 80-column terminal";
+}
+
+namespace {
+
+// Runs the positions through a progress window as the upload does.
+std::string DriveProgress(bool errIsTerminal, int total, int step) {
+    std::ostringstream out;
+    std::ostringstream err;
+    ConsoleOutput output(out, err, errIsTerminal, false);
+    fakes::VirtualClock clock;
+    {
+        ConsoleProgress progress(output, clock);
+        progress.SetRange32(0, total);
+        progress.SetCaption("Upgrading CPU");
+        for (int position = step; position < total + step; position += step) {
+            clock.Advance(22);
+            progress.SetPos(std::min(position, total));
+        }
+        progress.SetPos(0);
+        progress.SetCaption("Waiting for CPU approval");
+    }
+    output.Line("after");
+    EXPECT_EQ(out.str(), "after\n");
+    return err.str();
+}
+
+}  // namespace
+
+TEST(ConsoleProgress, WithoutATerminalAPlainLineEveryTenPerCent) {
+    const std::string err = DriveProgress(false, 59862, 120);
+    EXPECT_EQ(err.find('\r'), std::string::npos);
+    EXPECT_EQ(err.find('\x1b'), std::string::npos);
+    std::istringstream lines(err);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) {
+        all.push_back(line);
+    }
+    ASSERT_EQ(all.size(), 12u) << err;
+    EXPECT_EQ(all.front(), "Upgrading CPU");
+    EXPECT_EQ(all[1].rfind("Upgrading CPU: 10 % (6000 of 59862 bytes, 50 of 499 packets, 0:01", 0),
+              0u)
+        << all[1];
+    EXPECT_EQ(all[10].rfind("Upgrading CPU: 100 % (59862 of 59862 bytes, 499 of 499 packets", 0),
+              0u);
+    EXPECT_EQ(all.back(), "Waiting for CPU approval") << "the drop to 0 prints nothing";
+}
+
+TEST(ConsoleProgress, OnATerminalOneLineRedrawnAtMostTenTimesASecond) {
+    const std::string err = DriveProgress(true, 59862, 120);
+    EXPECT_EQ(err.find('\x1b'), std::string::npos);
+    const auto first = err.find('\r');
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(err.substr(0, first), "Upgrading CPU\n");
+    int redraws = 0;
+    for (auto at = first; at != std::string::npos; at = err.find('\r', at + 1)) {
+        ++redraws;
+        EXPECT_EQ(err[at + 1], '[');
+    }
+    // 499 packets in 499 * 22 ms: one redraw per 100 ms, and the last at 100 %.
+    EXPECT_GE(redraws, 100);
+    EXPECT_LE(redraws, 112);
+    const auto last = err.rfind('\r');
+    EXPECT_EQ(err.substr(last, err.find('\n', last) - last).rfind("\r[##########] 100 %", 0), 0u);
+    EXPECT_EQ(err.substr(err.find('\n', last)), "\nWaiting for CPU approval\n");
+}
+
+TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
+    struct Case {
+        const char* text;
+        std::optional<int> com;
+    };
+    for (const Case& c : {Case{"COM1", 1}, Case{"com256", 256}, Case{"Com33", 33}, Case{"7", 7},
+                          Case{"256", 256}, Case{"COM0", {}}, Case{"0", {}}, Case{"257", {}},
+                          Case{"COM", {}}, Case{"COM07", {}}, Case{"07", {}}, Case{"x", {}},
+                          Case{"", {}}, Case{"COM1 ", {}}, Case{"-3", {}}, Case{"COM+3", {}}}) {
+        std::string error;
+        const auto port = ParsePortArgument(c.text, error);
+        if (c.com) {
+            ASSERT_TRUE(port) << c.text << ": " << error;
+            EXPECT_EQ(port->kind, PortArgument::Kind::kComNumber) << c.text;
+            EXPECT_EQ(port->comNumber, *c.com) << c.text;
+        } else {
+            EXPECT_FALSE(port) << c.text;
+            EXPECT_NE(error.find(c.text), std::string::npos) << error;
+        }
+    }
+    std::string error;
+    EXPECT_EQ(ParsePortArgument("auto", error)->kind, PortArgument::Kind::kAuto);
+    const auto path = ParsePortArgument("/dev/nonexistent-tty", error);
+    EXPECT_EQ(path.has_value(), DevicePathsAccepted());
+    if (path) {
+        EXPECT_EQ(path->kind, PortArgument::Kind::kDevicePath);
+        EXPECT_EQ(path->devicePath, "/dev/nonexistent-tty");
+        EXPECT_EQ(path->comNumber, 0) << "no COM number leads there";
+    }
+}
+
+TEST(Answers, OnlyYIsYes) {
+    for (const char* yes : {"y", "Y", "yes", "YES", " y\t", "Yes\r"}) {
+        EXPECT_TRUE(IsYesAnswer(yes)) << yes;
+    }
+    for (const char* no : {"", "n", "no", "ye", "yess", "y y", "j", "1"}) {
+        EXPECT_FALSE(IsYesAnswer(no)) << no;
+    }
+}
+
+TEST(ExitCodes, TheTableKnowsExactlyTheFailureTexts) {
+    EXPECT_EQ(cli::ExitCodeForMessage("Unable to open the port COM256. Make sure"), 2);
+    EXPECT_EQ(cli::ExitCodeForMessage("Scanner rejected the upgrade! "), std::nullopt);
+    EXPECT_EQ(cli::ExitCodeForMessage("scanner rejected the upgrade!"), std::nullopt);
+    EXPECT_EQ(cli::ExitCodeForMessage("This update utility contains version 1.10."), std::nullopt);
+    for (const auto& row : cli::MessageExitTable()) {
+        EXPECT_EQ(cli::ExitCodeForMessage(std::string(row.text)), row.code) << row.text;
+        EXPECT_NE(cli::ExitCodeHelp().find("  " + std::to_string(row.code) + " "),
+                  std::string::npos)
+            << "--help lists " << row.code;
+    }
+}
+
+TEST(ExitCodes, NoOutcomeIsNeverSuccess) {
+    cli::ShownOutcome nothing;
+    EXPECT_EQ(cli::ExitCodeAfterUpdate(nothing), cli::kExitInternal);
+    EXPECT_EQ(cli::ExitCodeAfterTest(nothing, false), cli::kExitInternal);
+    cli::ShownOutcome unknown{{{"Something new", 48}}, true, false, {}};
+    EXPECT_EQ(cli::ExitCodeAfterUpdate(unknown), cli::kExitInternal) << "a failure outweighs";
+}
+
+TEST(Interrupts, WhatAPressMeansDependsOnTheUpload) {
+    ConsoleInterrupts interrupts;
+    int notices = 0;
+    interrupts.SetUploadNotice([&] { ++notices; });
+    EXPECT_NO_THROW(interrupts.Check());
+    {
+        const ConsoleInterrupts::UploadScope upload(interrupts);
+        interrupts.Press();
+        EXPECT_TRUE(interrupts.Pending());
+        EXPECT_NO_THROW(interrupts.Check());
+        EXPECT_NO_THROW(interrupts.Check());
+        EXPECT_EQ(notices, 1);
+        EXPECT_FALSE(interrupts.Pending());
+        interrupts.Press();
+        EXPECT_THROW(interrupts.Check(), ConsoleInterrupted);
+    }
+    EXPECT_TRUE(interrupts.Ended());
+
+    ConsoleInterrupts outside;
+    outside.Press();
+    EXPECT_THROW(outside.Check(), ConsoleInterrupted);
+    ConsoleInterrupts terminated;
+    const ConsoleInterrupts::UploadScope upload(terminated);
+    terminated.Terminate();
+    EXPECT_THROW(terminated.Check(), ConsoleInterrupted) << "an end request needs no second";
+}
+
+namespace {
+
+// Ports by name: each COM number a scripted port of its own, or one that cannot be opened.
+class PortsByName : public exchange::IPortOpener {
+public:
+    explicit PortsByName(fakes::VirtualClock& clock) : m_clock(clock) {}
+    fakes::ScriptedPort& Add(const std::string& name) {
+        return *m_ports.emplace(name, std::make_unique<fakes::ScriptedPort>(m_clock, log))
+                    .first->second;
+    }
+    std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
+                                          int dataBits, int stopBits, bool dtr, bool rts) override {
+        opened.push_back(name);
+        settings.push_back({name, baudRate, parity, dataBits, stopBits, dtr, rts});
+        const auto found = m_ports.find(name);
+        if (found == m_ports.end()) {
+            throw 1;  // held by another program
+        }
+        fakes::ScriptedOpener single(*found->second, log);
+        return single.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts);
+    }
+    fakes::EventLog log;
+    std::vector<std::string> opened;
+    std::vector<fakes::ScriptedOpener::Request> settings;
+
+private:
+    fakes::VirtualClock& m_clock;
+    std::map<std::string, std::unique_ptr<fakes::ScriptedPort>> m_ports;
+};
+
+comports::ComPortInfo Info(int com, bool present) {
+    return {com, present, "dev" + std::to_string(com), "COM" + std::to_string(com) + ": dev"};
+}
+
+}  // namespace
+
+TEST(FindScannerPorts, ListensOnPresentPortsOnlyAndSendsNothing) {
+    fakes::VirtualClock clock;
+    PortsByName opener(clock);
+    opener.Add("\\\\.\\COM3");                  // silent
+    auto& scanner = opener.Add("\\\\.\\COM5");  // the scanner, 'C' late
+    scanner.Arrive(2000 + 1900, {'x', 'C'});    // 1.9 s into its window
+    auto& other = opener.Add("\\\\.\\COM8");    // noise, no ready byte
+    other.Arrive(6000, {'c', 0x06, 'A'});
+    opener.Add("\\\\.\\COM9");  // present, but not listed so
+    std::ostringstream out;
+    std::ostringstream err;
+    ConsoleOutput output(out, err, false, false);
+    const auto found = FindScannerPorts(
+        {Info(3, true), Info(5, true), Info(6, true), Info(8, true), Info(9, false)}, opener, clock,
+        output);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].comNumber, 5);
+    EXPECT_EQ(opener.opened, (std::vector<std::string>{"\\\\.\\COM3", "\\\\.\\COM5", "\\\\.\\COM6",
+                                                       "\\\\.\\COM8"}));
+    for (const auto& request : opener.settings) {
+        EXPECT_EQ(request.baudRate, 115200);
+        EXPECT_EQ(request.parity, 'N');
+        EXPECT_EQ(request.dataBits, 8);
+        EXPECT_EQ(request.stopBits, 1);
+        EXPECT_TRUE(request.dtr && request.rts);
+    }
+    EXPECT_TRUE(opener.log.WithPrefix("port write").empty());
+    EXPECT_EQ(opener.log.WithPrefix("port close").size(), 3u);
+    EXPECT_NE(err.str().find("COM6: cannot be opened"), std::string::npos) << err.str();
+    // 2 s on COM3, 1.9 s on COM5, nothing on COM6, 2 s on COM8.
+    EXPECT_GE(clock.Now(), 5900u);
+    EXPECT_LT(clock.Now(), 6100u);
+}
+
+TEST(ConsoleCommands, InfoNamesTheCarriedImage) {
+    auto firmware = SmallFirmware();
+    firmware->version = 0x1A5;  // only the low byte counts
+    ConsoleBench bench(*firmware);
+    EXPECT_EQ(RunInfoCommand(*bench.surroundings), 0);
+    EXPECT_EQ(bench.Out(),
+              "Firmware version: 2.50\nLength: 250 bytes\nPackets: 3 (120 image bytes "
+              "each)\nSHA-256: " +
+                  Sha256Hex(firmware->Image()) + "\n");
+}
+
+TEST(ConsoleCommands, PortsListsThePresentOnesOrAll) {
+    auto firmware = SmallFirmware();
+    ConsoleBench bench(*firmware);
+    bench.ports = {Info(1, false), Info(2, true), Info(3, false), Info(4, true)};
+    EXPECT_EQ(RunPortsCommand(*bench.surroundings, false), 0);
+    EXPECT_EQ(bench.Out(), "COM2: dev\nCOM4: dev\n");
+    ConsoleBench all(*firmware);
+    all.ports = bench.ports;
+    EXPECT_EQ(RunPortsCommand(*all.surroundings, true), 0);
+    EXPECT_EQ(all.Out(), "COM1: dev\nCOM2: dev\nCOM3: dev\nCOM4: dev\n");
+}
+
+TEST(ConsoleCommands, AutoRefusesWithTheListWhenTheScannerAnswersOnSeveralPorts) {
+    auto firmware = SmallFirmware();
+    ConsoleBench bench(*firmware);
+    bench.ports = {Info(1, true), Info(2, true)};
+    bench.port.Arrive(10, {'C'});
+    bench.port.Arrive(1000, {'C'});  // the one scripted port stands behind both names
+    const PortArgument automatic{PortArgument::Kind::kAuto, 0, {}};
+    EXPECT_EQ(RunTestCommand(*bench.surroundings, automatic), 2);
+    EXPECT_NE(bench.Err().find("several ports:\n  COM1: dev\n  COM2: dev"), std::string::npos)
+        << bench.Err();
+    EXPECT_EQ(bench.opener.requests.size(), 2u) << "no TEST";
+    ConsoleBench none(*firmware);
+    none.ports = {Info(1, true)};
+    EXPECT_EQ(RunTestCommand(*none.surroundings, automatic), 2);
+    EXPECT_NE(none.Err().find("no port where the scanner answers"), std::string::npos);
+}

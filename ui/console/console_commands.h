@@ -1,0 +1,44 @@
+// The console program's commands: info, ports, ports --find, test and update. Each returns
+// the program's exit code (exit_codes.h).
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "com_port_devices.h"
+#include "console_interrupts.h"
+#include "console_output.h"
+#include "console_view.h"
+#include "exchange_io.h"
+#include "firmware_payload.h"
+#include "keep_awake.h"
+#include "port_argument.h"
+
+// Everything the commands talk to; the program gives the real ones, tests stand-ins.
+struct ConsoleSurroundings {
+    ConsoleOutput& output;
+    ConsoleQuestions& questions;
+    ConsoleInterrupts& interrupts;
+    exchange::IPortOpener& opener;  // the ports as they are; the commands add the Ctrl+C checks
+    exchange::IClock& clock;
+    IKeepAwake& keepAwake;  // held while UPDATE runs
+    const FirmwarePayload& firmware;
+    std::function<std::vector<comports::ComPortInfo>()> describePorts;
+};
+
+// The carried firmware: version, length, packets, SHA-256.
+int RunInfoCommand(ConsoleSurroundings& s);
+// The present COM ports with their devices; all 256 with all.
+int RunPortsCommand(ConsoleSurroundings& s, bool all);
+// The present ports where the scanner sends its ready byte: 0 when one or more, 3 when none.
+int RunFindCommand(ConsoleSurroundings& s);
+// TEST: the scanner's version and the utility's message; the upload question is shown, not
+// asked, and nothing is started.
+int RunTestCommand(ConsoleSurroundings& s, const PortArgument& port);
+// The start-up warning, TEST, then UPDATE as a dialog user would run them.
+int RunUpdateCommand(ConsoleSurroundings& s, const PortArgument& port);
+
+// Printed on the first Ctrl+C during an upload.
+extern const char* const kUploadUnderWayNotice;
+// Printed when the second Ctrl+C has abandoned an upload.
+extern const char* const kUploadAbandonedNotice;

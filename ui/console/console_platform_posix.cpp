@@ -1,0 +1,81 @@
+// The console program's platform pieces on Linux.
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "com_port_devices.h"
+#include "com_port_names.h"
+#include "console_interrupts.h"
+#include "console_platform.h"
+
+namespace {
+
+constexpr std::size_t kLongestAnswer = 1024;  // the rest of a longer line is dropped
+
+class PosixStandardInput final : public ITerminalInput {
+public:
+    // One byte at a time, so that nothing after the line is taken from standard input.
+    LineRead ReadLine(std::string& line) override {
+        line.clear();
+        for (;;) {
+            char c = 0;
+            const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+            if (got == 1) {
+                if (c == '\n') {
+                    return LineRead::kLine;
+                }
+                if (line.size() < kLongestAnswer) {
+                    line += c;
+                }
+                continue;
+            }
+            if (got < 0 && errno == EINTR) {
+                return LineRead::kInterrupted;  // the handler was installed without SA_RESTART
+            }
+            return line.empty() ? LineRead::kEnd : LineRead::kLine;
+        }
+    }
+};
+
+// The same device, through any links; false when either cannot be resolved.
+bool SameDevice(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+}  // namespace
+
+bool IsTerminal(StandardStream stream) {
+    const int fd = stream == StandardStream::kInput    ? STDIN_FILENO
+                   : stream == StandardStream::kOutput ? STDOUT_FILENO
+                                                       : STDERR_FILENO;
+    return isatty(fd) == 1;
+}
+
+void PrepareStandardStreams() {}
+
+std::unique_ptr<ITerminalInput> CreateStandardInput(ConsoleInterrupts&) {
+    return std::make_unique<PosixStandardInput>();
+}
+
+std::optional<PortArgument> DevicePathArgument(const std::string& text) {
+    if (text.find('/') == std::string::npos) {
+        return std::nullopt;
+    }
+    PortArgument argument{PortArgument::Kind::kDevicePath, 0, text};
+    for (int comNumber = 1; comNumber <= comports::kComPortCount; ++comNumber) {
+        const auto device =
+            comports::DevicePathForPortName("\\\\.\\COM" + std::to_string(comNumber));
+        if (device && SameDevice(*device, text)) {
+            argument.comNumber = comNumber;
+            break;
+        }
+    }
+    return argument;
+}
+
+bool DevicePathsAccepted() {
+    return true;
+}
