@@ -140,7 +140,7 @@ HolderFacts Inspect(const std::string& pid, dev_t device, std::optional<int> pty
     }
     while (const dirent* entry = ::readdir(dir)) {
         struct stat st {};
-        if (entry->d_name[0] == '.' || ::stat((fdDir + entry->d_name).c_str(), &st) != 0) {
+        if (entry->d_name[0] == '.' || ::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0) {
             continue;
         }
         if (S_ISCHR(st.st_mode) && st.st_rdev == device) {
