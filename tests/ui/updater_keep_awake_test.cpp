@@ -1,12 +1,8 @@
 // UPDATE holds a logind inhibitor lock from its start to its clean-up, however it ends; TEST
 // holds none. Against a private bus with a stand-in for logind; the dialog's own hold.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -48,39 +44,6 @@ public:
 
 private:
     bool m_ready = true;
-};
-
-// What was written to stderr while it lived.
-class StderrCapture {
-public:
-    StderrCapture() {
-        std::fflush(stderr);
-        m_saved = dup(2);
-        m_file = std::tmpfile();
-        dup2(fileno(m_file), 2);
-    }
-    ~StderrCapture() { Restore(); }
-    std::string Text() {
-        Restore();
-        std::string text;
-        std::rewind(m_file);
-        for (int c = std::fgetc(m_file); c != EOF; c = std::fgetc(m_file)) {
-            text.push_back(static_cast<char>(c));
-        }
-        return text;
-    }
-
-private:
-    void Restore() {
-        if (m_saved >= 0) {
-            std::fflush(stderr);
-            dup2(m_saved, 2);
-            close(m_saved);
-            m_saved = -1;
-        }
-    }
-    int m_saved = -1;
-    std::FILE* m_file = nullptr;
 };
 
 }  // namespace
@@ -192,21 +155,6 @@ private slots:
                  ending == "success");
         QVERIFY(dlg->Control(IDC_TEST)->isEnabled());
         QVERIFY(!dlg->Control(IDC_UPDATE)->isEnabled());
-    }
-
-    void withoutASystemBusTheUploadGoesOn() {
-        const SystemBusAddress nowhere("unix:path=/nonexistent/tr-no-bus/socket");
-        BoxAnswerer boxes(IDOK);
-        auto dlg = DialogReadyToUpdate(boxes, std::make_unique<ScriptedScannerOpener>());
-        QVERIFY(dlg != nullptr);
-        StderrCapture said;
-        dlg->OnUpdate();
-        const std::string text = said.Text();
-        QVERIFY(qobject_cast<QLabel*>(dlg->Control(IDC_COMPLETE))->isVisible());
-        QCOMPARE(std::count(text.begin(), text.end(), '\n'), 1);
-        QVERIFY2(text.find("sleep and shutdown are not held off") != std::string::npos,
-                 text.c_str());
-        QCOMPARE(m_logind->Calls().size(), std::size_t{0});
     }
 };
 
