@@ -150,7 +150,10 @@ int CSerial::Write(const void* buffer, int count, int limitMs) {
 void CSerial::DrainInput() {
     unsigned char scratch[100];
     for (int waiting = BytesWaiting(); waiting != 0; waiting = BytesWaiting()) {
-        Read(scratch, std::min(waiting, 100), 1000);
+        // A device going away can keep reporting input that no read delivers.
+        if (Read(scratch, std::min(waiting, 100), 1000) == 0) {
+            return;
+        }
     }
 }
 

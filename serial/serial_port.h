@@ -32,7 +32,7 @@ public:
     // Writes count bytes within limitMs, then pauses for their time on the line; returns
     // count, or 0 on failure.
     int Write(const void* buffer, int count, int limitMs);
-    // Reads and discards input until none is waiting.
+    // Reads and discards input until none is waiting, or until a read brings nothing.
     void DrainInput();
     // Waits up to limitMs for input, returning as soon as some is waiting; at once when the
     // port is not open or the platform cannot wait.

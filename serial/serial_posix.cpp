@@ -351,10 +351,11 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
 
 void PortHandle::Reset() {
     if (m_fd >= 0) {
-        // A port is left with the line settings we found. Writes return once their bytes have
-        // left, so the change cuts none of ours short.
+        // A port is left with the line settings we found, once our last bytes have left at
+        // the speed they were written with: the driver's output queue does not count what
+        // still sits in a USB adapter's FIFO, so the change waits for the drain.
         if (settingsBefore) {
-            tcsetattr(m_fd, TCSANOW, &*settingsBefore);
+            tcsetattr(m_fd, TCSADRAIN, &*settingsBefore);
         }
         // The terminal may outlive our descriptor (a simulator holding the other side open),
         // and its exclusive flag with it; lift it, or the next open of the port is refused.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -12,6 +13,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
 #include <string_view>
 
 namespace portlock {
@@ -20,6 +25,21 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<fs::path> g_lockDirectories;
+std::function<void()> g_staleLockHook;
+
+// The lock files this process holds now, so that a file naming this process is told apart
+// from one a process with our PID left behind.
+std::mutex g_heldMutex;
+std::multiset<std::string> g_heldLocks;
+
+bool HeldHere(const fs::path& file) {
+    const std::lock_guard<std::mutex> guard(g_heldMutex);
+    return g_heldLocks.count(file.string()) != 0;
+}
+
+// How much later than its lock file's time a holder may seem to have started: the boot time
+// is given in whole seconds, and some file systems keep whole seconds too.
+constexpr double kStartTimeSlackSeconds = 2.0;
 
 // The pseudo-terminal multiplexer (/dev/ptmx): each descriptor on it is the master side of one
 // pseudo-terminal, named in its /proc fdinfo as "tty-index".
@@ -44,19 +64,48 @@ std::optional<int> PtyIndex(const std::string& devicePath) {
     return index;
 }
 
-// The start of a small text file (at most 255 bytes); none when it cannot be read.
-std::optional<std::string> ReadStart(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return std::nullopt;
+// An open descriptor, closed when it goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
     }
-    char text[256];
-    const ssize_t got = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
+    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd& operator=(Fd&&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Opens a file for reading that neither follows a link nor waits for a writer (a FIFO).
+Fd OpenForLook(const std::string& file) {
+    return Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+}
+
+// Up to limit bytes from the start of an open file; none when it cannot be read.
+std::optional<std::string> ReadFrom(const Fd& fd, std::size_t limit) {
+    std::string text(limit, '\0');
+    const ssize_t got = ::read(fd.Get(), text.data(), limit);
     if (got < 0) {
         return std::nullopt;
     }
-    return std::string(text, static_cast<std::size_t>(got));
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
+
+// The start of a small regular text file (at most limit bytes); none when it cannot be read
+// or is no regular file.
+std::optional<std::string> ReadStart(const std::string& file, std::size_t limit = 255) {
+    const Fd fd = OpenForLook(file);
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return ReadFrom(fd, limit);
 }
 
 // Whether the fdinfo of a pseudo-terminal master names the given index.
@@ -91,7 +140,7 @@ HolderFacts Inspect(const std::string& pid, dev_t device, std::optional<int> pty
     }
     while (const dirent* entry = ::readdir(dir)) {
         struct stat st {};
-        if (entry->d_name[0] == '.' || ::stat((fdDir + entry->d_name).c_str(), &st) != 0) {
+        if (entry->d_name[0] == '.' || ::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0) {
             continue;
         }
         if (S_ISCHR(st.st_mode) && st.st_rdev == device) {
@@ -120,8 +169,7 @@ bool IsProcessId(const char* name) {
 std::optional<fs::path> UsableLockDirectory() {
     for (const auto& directory : LockDirectories()) {
         std::error_code error;
-        if (fs::is_directory(directory, error) &&
-            ::access(directory.c_str(), W_OK | X_OK) == 0) {
+        if (fs::is_directory(directory, error) && ::access(directory.c_str(), W_OK | X_OK) == 0) {
             return directory;
         }
     }
@@ -140,8 +188,7 @@ int CreateLockFile(const fs::path& file) {
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
     int error = 0;
-    if (::write(fd, text, static_cast<std::size_t>(length)) != length ||
-        ::fchmod(fd, 0644) != 0) {
+    if (::write(fd, text, static_cast<std::size_t>(length)) != length || ::fchmod(fd, 0644) != 0) {
         error = errno != 0 ? errno : EIO;
     }
     ::close(fd);
@@ -154,6 +201,105 @@ int CreateLockFile(const fs::path& file) {
 
 Refusal Busy(std::string holder) {
     return Refusal{EBUSY, std::move(holder)};
+}
+
+// The boot time in seconds since the epoch ("btime" of /proc/stat).
+std::optional<long long> BootTime() {
+    std::ifstream stat("/proc/stat");
+    for (std::string line; std::getline(stat, line);) {
+        long long seconds = 0;
+        if (line.starts_with("btime ") &&
+            std::from_chars(line.data() + 6, line.data() + line.size(), seconds).ec ==
+                std::errc()) {
+            return seconds;
+        }
+    }
+    return std::nullopt;
+}
+
+// Field 22 of /proc/PID/stat: the start in clock ticks after boot. The name in field 2 may
+// hold blanks and parentheses, so fields are counted from its closing parenthesis.
+std::optional<unsigned long long> StartTicks(pid_t pid) {
+    const auto text = ReadStart("/proc/" + std::to_string(pid) + "/stat", 1024);
+    const auto close = text ? text->rfind(')') : std::string::npos;
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    std::istringstream fields(text->substr(close + 1));
+    std::string field;
+    for (int number = 3; number <= 22; ++number) {
+        if (!(fields >> field)) {
+            return std::nullopt;
+        }
+    }
+    unsigned long long ticks = 0;
+    const char* end = field.data() + field.size();
+    const auto [stop, result] = std::from_chars(field.data(), end, ticks);
+    if (result != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return ticks;
+}
+
+// The parts of a lock file found at its path that decide what becomes of it.
+struct LockLook {
+    enum class Kind { Missing, Refusing, Text } kind;
+    Fd fd;              // open on the file read, for its removal
+    struct stat st {};  // of the file read
+    std::string text;
+};
+
+LockLook LookAt(const fs::path& file) {
+    LockLook look{LockLook::Kind::Refusing, OpenForLook(file.string()), {}, {}};
+    if (look.fd.Get() < 0) {
+        // A link (ELOOP), or a file we may not read: nothing to judge, so it stands.
+        if (errno == ENOENT) {
+            look.kind = LockLook::Kind::Missing;
+        }
+        return look;
+    }
+    if (::fstat(look.fd.Get(), &look.st) != 0 || !S_ISREG(look.st.st_mode)) {
+        look.kind = LockLook::Kind::Refusing;  // a FIFO, a directory, a device
+        return look;
+    }
+    const auto text = ReadFrom(look.fd, 255);
+    look.kind = text ? LockLook::Kind::Text : LockLook::Kind::Refusing;
+    look.text = text.value_or("");
+    return look;
+}
+
+double ModifiedAt(const struct stat& st) {
+    return static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+}
+
+// Whether the lock's owner no longer holds it.
+bool IsStale(pid_t owner, const fs::path& file, const struct stat& st) {
+    if (owner == ::getpid()) {
+        return !HeldHere(file);  // left by an earlier process that had our PID
+    }
+    if (!ProcessExists(owner)) {
+        return true;
+    }
+    // A process that started after the file was written is not the one that wrote it.
+    const auto started = ProcessStartTime(owner);
+    return started && *started > ModifiedAt(st) + kStartTimeSlackSeconds;
+}
+
+// Removes the stale lock file just looked at, unless another opener got to it first: the
+// removal happens under an flock on that very file and only while the path still leads to
+// it, so a lock made in its place by a faster opener is never taken away.
+void RemoveStale(const fs::path& file, const LockLook& look) {
+    if (g_staleLockHook) {
+        g_staleLockHook();
+    }
+    if (::flock(look.fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return;  // another opener is removing it
+    }
+    struct stat now {};
+    if (::lstat(file.c_str(), &now) == 0 && now.st_dev == look.st.st_dev &&
+        now.st_ino == look.st.st_ino) {
+        ::unlink(file.c_str());
+    }
 }
 
 }  // namespace
@@ -186,6 +332,17 @@ std::optional<Refusal> FindOtherHolder(const std::string& devicePath) {
 
 bool ProcessExists(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+std::optional<double> ProcessStartTime(pid_t pid) {
+    const auto ticks = StartTicks(pid);
+    const auto boot = BootTime();
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    if (!ticks || !boot || perSecond <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(*boot) +
+           static_cast<double>(*ticks) / static_cast<double>(perSecond);
 }
 
 std::vector<fs::path> LockDirectories() {
@@ -232,6 +389,11 @@ std::optional<pid_t> LockOwner(const std::string& text) {
     return static_cast<pid_t>(pid);
 }
 
+UucpLock::UucpLock(fs::path file) : m_file(std::move(file)) {
+    const std::lock_guard<std::mutex> guard(g_heldMutex);
+    g_heldLocks.insert(m_file.string());
+}
+
 UucpLock& UucpLock::operator=(UucpLock&& other) noexcept {
     if (this != &other) {
         Release();
@@ -249,6 +411,12 @@ void UucpLock::Release() {
     if (text && LockOwner(*text) == ::getpid()) {
         ::unlink(m_file.c_str());
     }
+    {
+        const std::lock_guard<std::mutex> guard(g_heldMutex);
+        if (const auto at = g_heldLocks.find(m_file.string()); at != g_heldLocks.end()) {
+            g_heldLocks.erase(at);
+        }
+    }
     m_file.clear();
 }
 
@@ -259,7 +427,7 @@ LockOutcome TakeLock(const std::string& devicePath) {
     }
     const fs::path file = *directory / LockFileName(devicePath);
     // A few rounds: a lock file can vanish or turn stale between two looks.
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         const int error = CreateLockFile(file);
         if (error == 0) {
             return {UucpLock(file), std::nullopt};
@@ -267,20 +435,24 @@ LockOutcome TakeLock(const std::string& devicePath) {
         if (error != EEXIST) {
             return {{}, Refusal{error, "lock file " + file.string()}};
         }
-        const auto text = ReadStart(file.string());
-        if (!text) {
+        const LockLook look = LookAt(file);
+        if (look.kind == LockLook::Kind::Missing) {
             continue;  // removed meanwhile
         }
-        const auto owner = LockOwner(*text);
+        const auto owner = look.kind == LockLook::Kind::Text ? LockOwner(look.text) : std::nullopt;
         if (!owner) {
             return {{}, Busy("locked in " + file.string())};
         }
-        if (ProcessExists(*owner)) {
+        if (!IsStale(*owner, file, look.st)) {
             return {{}, Busy("locked by PID " + std::to_string(*owner) + " in " + file.string())};
         }
-        ::unlink(file.c_str());  // its process is gone
+        RemoveStale(file, look);
     }
     return {{}, Busy("locked in " + file.string())};
+}
+
+void SetStaleLockHook(std::function<void()> hook) {
+    g_staleLockHook = std::move(hook);
 }
 
 LockOutcome Claim(const std::string& devicePath) {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,6 +30,10 @@ std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
 // Whether pid names a process that exists (also one this process may not signal).
 bool ProcessExists(pid_t pid);
 
+// When the process pid started, in seconds since the epoch, from its start in clock ticks
+// after boot (/proc/PID/stat) and the boot time (/proc/stat); none when either is unknown.
+std::optional<double> ProcessStartTime(pid_t pid);
+
 // The directories tried for lock files, in order; the first that exists and is writable is
 // used, and when none is, no lock file is taken. /run/lock and /var/lock unless replaced.
 std::vector<std::filesystem::path> LockDirectories();
@@ -44,10 +49,11 @@ std::string LockFileName(const std::string& devicePath);
 std::optional<pid_t> LockOwner(const std::string& text);
 
 // A UUCP lock file this process holds; removed when released, if it still names this process.
+// While held, a lock file with this process's PID at its path is ours, not a stale one.
 class UucpLock {
 public:
     UucpLock() = default;
-    explicit UucpLock(std::filesystem::path file) : m_file(std::move(file)) {}
+    explicit UucpLock(std::filesystem::path file);
     ~UucpLock() { Release(); }
     UucpLock(UucpLock&& other) noexcept : m_file(std::exchange(other.m_file, {})) {}
     UucpLock& operator=(UucpLock&& other) noexcept;
@@ -71,9 +77,16 @@ struct LockOutcome {
 };
 
 // Takes the lock file for devicePath in the first usable lock directory, removing a stale one
-// (its process gone) first; refused with EBUSY when a live process holds it or its text names
-// no process, and with the errno of the failing call when the file cannot be made.
+// first: its process gone, started after the file was written (a reused PID), or this process
+// without holding it. Of openers that meet one stale lock at once, one ends up holding it.
+// Refused with EBUSY when a live process holds it, its text names no process or it is no
+// regular file (a FIFO, a directory, a link), and with the errno of the failing call when the
+// file cannot be made.
 LockOutcome TakeLock(const std::string& devicePath);
+
+// Runs between judging a lock file stale and removing it; tests stand in for a racing opener
+// there. An empty function removes the hook.
+void SetStaleLockHook(std::function<void()> hook);
 
 // Before the device is opened: refused when another process has it open or a live process
 // holds its lock file; otherwise granted with the lock file taken.

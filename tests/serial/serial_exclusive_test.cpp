@@ -2,11 +2,12 @@
 // and the UUCP lock files serial programs share. Real pseudo-terminals and real processes.
 #include <fcntl.h>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,16 +15,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "log_capture.h"
-#include "raw_pty.h"
 #include "port_lock.h"
+#include "raw_pty.h"
 #include "serial_port.h"
 
 namespace {
@@ -209,8 +213,8 @@ TEST_F(ExclusivePort, ProgramsOpeningAfterUsAreRefusedUnlessRoot) {
     auto laterOpen = [&] {
         ChildProcess other;
         const bool started = other.Start([&] {
-            if (getuid() != uid && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 ||
-                                    setuid(uid) != 0)) {
+            if (getuid() != uid &&
+                (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) {
                 return -2;
             }
             return open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : errno;
@@ -258,8 +262,9 @@ TEST_F(ExclusivePort, ALiveLockRefusesAndStays) {
     WriteFile(m_lockFile, theirs);
 
     EXPECT_THROW(OpenPort(), int);
-    EXPECT_THAT(m_log.Lines(), ElementsAre(InUseLine("locked by PID " + std::to_string(owner.Pid()) +
-                                                     " in " + m_lockFile.string())));
+    EXPECT_THAT(m_log.Lines(),
+                ElementsAre(InUseLine("locked by PID " + std::to_string(owner.Pid()) + " in " +
+                                      m_lockFile.string())));
     EXPECT_EQ(ReadFile(m_lockFile), theirs);
     int exclusive = -1;
     ASSERT_EQ(ioctl(m_slave, TIOCGEXCL, &exclusive), 0);
@@ -318,6 +323,225 @@ TEST_F(ExclusivePort, ATerminalAnotherProgramMadeExclusiveIsRefusedAndKeepsItsFl
     EXPECT_THAT(LockDirEntries(), IsEmpty());
 }
 
+// How soon a lock path that is no lock file refuses the port. The sanitizer build makes the
+// look through /proc and the throw several times slower; the bound is the plain build's.
+#ifdef __SANITIZE_ADDRESS__
+constexpr int kRefusalLimitMs = 300;
+#else
+constexpr int kRefusalLimitMs = 100;
+#endif
+
+// What a local user may leave at the lock path instead of a lock file.
+enum class Squatter { Fifo, Directory, LinkToStaleLock, LinkToFifo };
+
+class NonRegularLockPath : public ExclusivePort, public ::testing::WithParamInterface<Squatter> {
+protected:
+    // Puts the squatter at the lock path; the stale lock a link leads to would be removed
+    // if it were followed.
+    void Squat() {
+        const fs::path aside = m_lockDir / "elsewhere";
+        switch (GetParam()) {
+            case Squatter::Fifo:
+                ASSERT_EQ(mkfifo(m_lockFile.c_str(), 0644), 0);
+                break;
+            case Squatter::Directory:
+                fs::create_directory(m_lockFile);
+                break;
+            case Squatter::LinkToStaleLock:
+                WriteFile(aside, LockText(DeadPid()));
+                fs::create_symlink(aside, m_lockFile);
+                break;
+            case Squatter::LinkToFifo:
+                ASSERT_EQ(mkfifo(aside.c_str(), 0644), 0);
+                fs::create_symlink(aside, m_lockFile);
+                break;
+        }
+    }
+};
+
+TEST_P(NonRegularLockPath, RefusesThePortAtOnceAndLeavesItStanding) {
+    Squat();
+    const auto before = fs::symlink_status(m_lockFile).type();
+    // On a thread of its own, so that an open that blocks cannot hang the test: it would be
+    // let go by a writer opening the FIFO. The result is how many milliseconds the refused
+    // open took, or -1 when the open was not refused.
+    auto open = std::async(std::launch::async, [&] {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            OpenPort();
+            return -1;
+        } catch (int) {
+            return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+        }
+    });
+    if (open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        for (const fs::path& fifo : {m_lockFile, m_lockDir / "elsewhere"}) {
+            const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                close(writer);
+            }
+        }
+        open.wait();
+        FAIL() << "the open blocked on the lock path";
+    }
+    const int tookMs = open.get();
+    ASSERT_NE(tookMs, -1) << "the open was not refused";
+    EXPECT_LT(tookMs, kRefusalLimitMs);
+    EXPECT_THAT(m_log.Lines(), ElementsAre(InUseLine("locked in " + m_lockFile.string())));
+    EXPECT_EQ(fs::symlink_status(m_lockFile).type(), before);
+    if (GetParam() == Squatter::LinkToStaleLock) {
+        EXPECT_TRUE(fs::exists(m_lockDir / "elsewhere")) << "a link is not followed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Squatters, NonRegularLockPath,
+                         ::testing::Values(Squatter::Fifo, Squatter::Directory,
+                                           Squatter::LinkToStaleLock, Squatter::LinkToFifo));
+
+TEST_F(ExclusivePort, OurOwnLockSwappedForAFifoDoesNotHoldUpTheClose) {
+    ChildProcess owner;
+    ASSERT_TRUE(owner.Start([&] {
+        auto port = OpenPort();
+        fs::remove(m_lockFile);
+        mkfifo(m_lockFile.c_str(), 0644);
+        port.reset();
+        return 1;
+    }));
+    const int closed = owner.Report();
+    if (closed < 0) {
+        kill(owner.Pid(), SIGKILL);
+    }
+    EXPECT_EQ(closed, 1) << "closing the port blocked on the FIFO";
+    owner.End();
+    EXPECT_EQ(fs::symlink_status(m_lockFile).type(), fs::file_type::fifo);
+}
+
+TEST_F(ExclusivePort, ALockNamingThisProcessThatItDoesNotHoldIsStale) {
+    // Left by an earlier process that had our PID (a lock directory that outlived a boot).
+    WriteFile(m_lockFile, LockText(getpid()));
+    auto port = OpenPort();
+    EXPECT_EQ(ReadFile(m_lockFile), LockText(getpid()));
+    EXPECT_THAT(m_log.Lines(), IsEmpty());
+    port.reset();
+    EXPECT_FALSE(fs::exists(m_lockFile));
+}
+
+// The lock file's time, relative to when the process it names started.
+struct ReusedPidCase {
+    const char* name;
+    int secondsAfterStart;  // the lock file's mtime minus the process's start
+    bool stale;
+};
+
+class ReusedPid : public ExclusivePort, public ::testing::WithParamInterface<ReusedPidCase> {};
+
+TEST_P(ReusedPid, AProcessThatStartedAfterTheLockWasWrittenDoesNotHoldIt) {
+    ChildProcess other;
+    ASSERT_TRUE(other.Start([] { return 0; }));
+    ASSERT_EQ(other.Report(), 0);
+    const auto started = portlock::ProcessStartTime(other.Pid());
+    ASSERT_TRUE(started.has_value());
+    WriteFile(m_lockFile, LockText(other.Pid()));
+    const double mtime = *started + GetParam().secondsAfterStart;
+    const auto seconds = static_cast<time_t>(mtime);
+    const timespec at{seconds, static_cast<long>((mtime - static_cast<double>(seconds)) * 1e9)};
+    const timespec times[2] = {at, at};
+    ASSERT_EQ(utimensat(AT_FDCWD, m_lockFile.c_str(), times, 0), 0);
+
+    if (GetParam().stale) {
+        auto port = OpenPort();
+        EXPECT_EQ(ReadFile(m_lockFile), LockText(getpid()));
+        EXPECT_THAT(m_log.Lines(), IsEmpty());
+    } else {
+        EXPECT_THROW(OpenPort(), int);
+        EXPECT_EQ(ReadFile(m_lockFile), LockText(other.Pid()));
+        EXPECT_THAT(m_log.Lines(),
+                    ElementsAre(InUseLine("locked by PID " + std::to_string(other.Pid()) + " in " +
+                                          m_lockFile.string())));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LockTimes, ReusedPid,
+                         ::testing::Values(ReusedPidCase{"written_an_hour_before", -3600, true},
+                                           ReusedPidCase{"written_ten_seconds_before", -10, true},
+                                           ReusedPidCase{"written_within_the_clock_slack", -1,
+                                                         false},
+                                           ReusedPidCase{"written_after_the_start", 5, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExclusivePort, AFasterOpenerThatReplacedTheStaleLockKeepsIt) {
+    ChildProcess faster;
+    ASSERT_TRUE(faster.Start([] { return 0; }));
+    ASSERT_EQ(faster.Report(), 0);
+    WriteFile(m_lockFile, LockText(DeadPid()));
+    // Between our judging the lock stale and removing it, the other opener does both and
+    // writes its own.
+    const std::string theirs = LockText(faster.Pid());
+    portlock::SetStaleLockHook([&] {
+        fs::remove(m_lockFile);
+        WriteFile(m_lockFile, theirs);
+    });
+    EXPECT_THROW(OpenPort(), int);
+    portlock::SetStaleLockHook({});
+    EXPECT_EQ(ReadFile(m_lockFile), theirs);
+    EXPECT_THAT(m_log.Lines(),
+                ElementsAre(InUseLine("locked by PID " + std::to_string(faster.Pid()) + " in " +
+                                      m_lockFile.string())));
+}
+
+TEST_F(ExclusivePort, OpenersRacingOnOneStaleLockEndWithOneHolder) {
+    constexpr int kOpeners = 4;
+    for (int round = 0; round < 25; ++round) {
+        WriteFile(m_lockFile, LockText(DeadPid()));
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        std::vector<std::unique_ptr<ChildProcess>> openers;
+        for (int i = 0; i < kOpeners; ++i) {
+            openers.push_back(std::make_unique<ChildProcess>());
+            ASSERT_TRUE(openers.back()->Start([&] {
+                close(go[1]);
+                char ignored = 0;
+                [[maybe_unused]] const ssize_t got = read(go[0], &ignored, 1);
+                // Kept until the child ends, so that the others meet it.
+                auto* outcome = new portlock::LockOutcome(portlock::TakeLock(m_path));
+                return outcome->lock.IsHeld() ? 1 : 0;
+            }));
+        }
+        close(go[0]);
+        close(go[1]);  // all start at once
+        int holders = 0;
+        pid_t holder = -1;
+        for (const auto& opener : openers) {
+            const int held = opener->Report();
+            ASSERT_GE(held, 0) << "round " << round;
+            holders += held;
+            holder = held == 1 ? opener->Pid() : holder;
+        }
+        ASSERT_EQ(holders, 1) << "round " << round;
+        EXPECT_EQ(ReadFile(m_lockFile), LockText(holder)) << "round " << round;
+        // The last one first: each child holds the pipes of those started before it.
+        while (!openers.empty()) {
+            openers.pop_back();
+        }
+        fs::remove(m_lockFile);
+    }
+}
+
+TEST(LockFiles, StartTimesOfProcesses) {
+    const auto now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto ours = portlock::ProcessStartTime(getpid());
+    ASSERT_TRUE(ours.has_value());
+    EXPECT_LE(*ours, now + 1.0);
+    EXPECT_GT(*ours, now - 3600.0) << "this test started within the hour";
+    const auto init = portlock::ProcessStartTime(1);
+    ASSERT_TRUE(init.has_value());
+    EXPECT_LE(*init, *ours + 1.0);
+    EXPECT_EQ(portlock::ProcessStartTime(DeadPid()), std::nullopt);
+}
+
 TEST(LockFiles, NamesFollowTheDeviceBelowDev) {
     EXPECT_EQ(portlock::LockFileName("/dev/ttyUSB0"), "LCK..ttyUSB0");
     EXPECT_EQ(portlock::LockFileName("/dev/pts/7"), "LCK..pts_7");
@@ -332,8 +556,7 @@ TEST(LockFiles, NamesFollowTheDeviceBelowDev) {
     }
     LogCapture dir;
     fs::create_symlink(name, dir.Dir() / "com4");
-    EXPECT_EQ(portlock::LockFileName((dir.Dir() / "com4").string()),
-              portlock::LockFileName(name));
+    EXPECT_EQ(portlock::LockFileName((dir.Dir() / "com4").string()), portlock::LockFileName(name));
     close(master);
     close(slave);
 }
@@ -342,8 +565,8 @@ TEST(LockFiles, OwnersAreReadFromTheUsualTextsOnly) {
     EXPECT_EQ(portlock::LockOwner("      4321\n"), 4321);
     EXPECT_EQ(portlock::LockOwner("4321"), 4321);
     EXPECT_EQ(portlock::LockOwner("  17  \n"), 17);
-    for (const std::string text : {"", "\n", "abc\n", "12ab\n", "-5\n", "0\n", "1 2\n",
-                                   "99999999999999999999\n"}) {
+    for (const std::string text :
+         {"", "\n", "abc\n", "12ab\n", "-5\n", "0\n", "1 2\n", "99999999999999999999\n"}) {
         EXPECT_EQ(portlock::LockOwner(text), std::nullopt) << "'" << text << "'";
     }
 }

@@ -49,7 +49,9 @@ public:
     }
     TransferResult Read(PortHandle&, TransferRecord&, void*, int count, int) override {
         reads.push_back(count);
-        waiting -= std::min(waiting, count);
+        if (!stuckInput) {
+            waiting -= std::min(waiting, count);
+        }
         return readResult.value_or(TransferResult{TransferOutcome::Completed, count, 0});
     }
     TransferResult Write(PortHandle&, TransferRecord&, const void*, int count, int) override {
@@ -73,7 +75,8 @@ public:
     std::uint32_t timeoutsError = 0;
     Dcb current;
     Dcb applied;
-    int waiting = 0;  // received bytes in the input queue
+    int waiting = 0;          // received bytes in the input queue
+    bool stuckInput = false;  // reads take nothing from the queue (a device going away)
     std::deque<std::uint32_t> ticks;
     std::optional<TransferResult> writeResult;
     std::optional<TransferResult> readResult;
@@ -306,5 +309,52 @@ TEST(Drain, Reads100100And50OfTwoHundredFiftyWaiting) {
     port->DrainInput();
     EXPECT_THAT(platform.reads, IsEmpty());
 }
+
+// A read that brings nothing, while the status still reports input: the drain ends there.
+struct StuckDrainCase {
+    const char* name;
+    int waiting;
+    std::optional<TransferResult> readResult;
+    std::vector<int> reads;
+    std::vector<std::string> lines;
+};
+
+class StuckDrain : public ::testing::TestWithParam<StuckDrainCase> {};
+
+TEST_P(StuckDrain, EndsAfterTheReadThatBroughtNothing) {
+    LogCapture log;
+    ScriptedPlatform platform;
+    auto port = OpenScripted(platform);
+    platform.waiting = GetParam().waiting;
+    platform.stuckInput = true;
+    platform.readResult = GetParam().readResult;
+    port->DrainInput();
+    EXPECT_EQ(platform.reads, GetParam().reads);
+    EXPECT_EQ(log.Lines(), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, StuckDrain,
+    ::testing::Values(
+        StuckDrainCase{"read_fails",
+                       40,
+                       TransferResult{TransferOutcome::StartFailed, 0, 0x05},
+                       {40},
+                       {"CSerial::Read - ReadFile() failed, GetLastError()==0x00000005"}},
+        StuckDrainCase{"read_times_out",
+                       250,
+                       TransferResult{TransferOutcome::TimedOut, 0, 0},
+                       {100},
+                       {"CSerial::Read - WaitForSingleObject() timed out"}},
+        StuckDrainCase{"wait_fails", 7, TransferResult{TransferOutcome::WaitFailed, 0, 0}, {7}, {}},
+        StuckDrainCase{
+            "result_without_bytes",
+            3,
+            TransferResult{TransferOutcome::ResultFailed, 0, 0x1F},
+            {3},
+            {"CSerial::Read - GetOverlappedResult() failed, GetLastError()==0x0000001F"}},
+        // A status that reports a negative count asks for no read at all.
+        StuckDrainCase{"negative_count", -5, std::nullopt, {}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -112,6 +112,70 @@ void VerifyNoTextClipped(const QWidget& dialog) {
     }
 }
 
+// Every step of an upload's surroundings, in order: the hold taken and given back, the port
+// opened and closed.
+class EventLog {
+public:
+    void Add(const std::string& event) { events.push_back(QString::fromStdString(event)); }
+    QStringList events;
+};
+
+class RecordingKeepAwake : public IKeepAwake {
+public:
+    explicit RecordingKeepAwake(EventLog& log) : m_log(log) {}
+    void Begin() override { m_log.Add("begin"); }
+    void End() override {
+        m_log.Add("end");
+        if (onEnd) {
+            onEnd();
+        }
+    }
+    std::function<void()> onEnd;  // runs as the hold is given back
+
+private:
+    EventLog& m_log;
+};
+
+// A scripted scanner whose closing is logged.
+class LoggedPort : public ScriptedScannerPort {
+public:
+    LoggedPort(EventLog& log, std::function<void()> onWrite)
+        : ScriptedScannerPort(OlderScannerDigits(), std::move(onWrite)), m_log(log) {}
+    ~LoggedPort() override { m_log.Add("close"); }
+
+private:
+    EventLog& m_log;
+};
+
+class LoggedOpener : public exchange::IPortOpener {
+public:
+    explicit LoggedOpener(EventLog& log) : m_log(log) {}
+    std::unique_ptr<exchange::IPort> Open(const std::string&, int, char, int, int, bool,
+                                          bool) override {
+        m_log.Add("open");
+        return std::make_unique<LoggedPort>(m_log, onWrite);
+    }
+    std::function<void()> onWrite;
+
+private:
+    EventLog& m_log;
+};
+
+// A session manager's request, answered as the test says.
+class FakeSessionEnd : public ISessionEndRequest {
+public:
+    bool AllowsErrorInteraction() override {
+        ++asked;
+        return allows;
+    }
+    void Cancel() override { ++cancels; }
+    void Release() override { ++releases; }
+    bool allows = true;
+    int asked = 0;
+    int cancels = 0;
+    int releases = 0;
+};
+
 }  // namespace
 
 class UpdaterDlgTest : public QObject {
@@ -571,6 +635,94 @@ private slots:
         QVERIFY(!Button(dlg, IDC_UPDATE)->isEnabled());
         QVERIFY(Ports(dlg)->isEnabled());
         QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    void theHoldSpansTheUploadAndTestTakesNone() {
+        BoxAnswerer boxes(IDOK);
+        boxes.Queue(IDYES);  // the start-up warning
+        CUpdaterDlg dlg;
+        QVERIFY(dlg.OnInitDialog());
+        dlg.show();
+        EventLog log;
+        auto opener = std::make_unique<LoggedOpener>(log);
+        LoggedOpener* seen = opener.get();
+        dlg.SetExchangeServices(std::move(opener), std::make_unique<FakeClock>());
+        auto hold = std::make_unique<RecordingKeepAwake>(log);
+        bool controlsResetAtEnd = false;
+        hold->onEnd = [&] {
+            controlsResetAtEnd = Button(dlg, IDC_TEST)->isEnabled() &&
+                                 !Button(dlg, IDC_UPDATE)->isEnabled() && Ports(dlg)->isEnabled();
+        };
+        dlg.SetKeepAwake(std::move(hold));
+        dlg.SetKeepAwake(nullptr);  // ignored: the recording hold stays
+
+        QTest::mouseClick(dlg.Control(IDC_TEST), Qt::LeftButton);
+        QCOMPARE(log.events, (QStringList{"open", "close"}));
+        QVERIFY(Button(dlg, IDC_UPDATE)->isEnabled());
+
+        log.events.clear();
+        bool nestedPressDone = false;
+        seen->onWrite = [&] {
+            if (!nestedPressDone) {  // a press that gets through mid-upload takes no hold
+                nestedPressDone = true;
+                dlg.OnUpdate();
+            }
+        };
+        QTest::mouseClick(dlg.Control(IDC_UPDATE), Qt::LeftButton);
+        QVERIFY(nestedPressDone);
+        QCOMPARE(log.events, (QStringList{"begin", "open", "close", "end"}));
+        QVERIFY2(controlsResetAtEnd, "the hold lasts until the clean-up has reset the controls");
+        QVERIFY(Label(dlg, IDC_COMPLETE)->isVisible());
+    }
+
+    void logOutIsRefusedOnlyDuringAnExchange_data() {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<bool>("allows");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("no exchange") << "idle" << true << false;
+        QTest::newRow("during TEST") << "test" << true << true;
+        QTest::newRow("during UPDATE") << "update" << true << true;
+        QTest::newRow("during UPDATE, no leave to interact") << "update" << false << false;
+    }
+
+    void logOutIsRefusedOnlyDuringAnExchange() {
+        QFETCH(QString, when);
+        QFETCH(bool, allows);
+        QFETCH(bool, refused);
+        BoxAnswerer boxes(IDOK);
+        boxes.Queue(IDYES);  // the start-up warning
+        CUpdaterDlg dlg;
+        QVERIFY(dlg.OnInitDialog());
+        dlg.show();
+        auto opener = std::make_unique<ScriptedScannerOpener>();
+        ScriptedScannerOpener* seen = opener.get();
+        dlg.SetExchangeServices(std::move(opener), std::make_unique<FakeClock>());
+        FakeSessionEnd request;
+        request.allows = allows;
+        int answers = 0;
+        bool answer = false;
+        auto askOnce = [&] {
+            if (answers++ == 0) {
+                answer = dlg.OnSessionEndRequest(request);
+            }
+        };
+        if (when == "test") {
+            seen->onWrite = askOnce;
+        }
+        dlg.OnTest();
+        if (when == "update") {
+            seen->onWrite = askOnce;
+            dlg.OnUpdate();
+            QVERIFY2(Label(dlg, IDC_COMPLETE)->isVisible(), "the upload ran to its end");
+        }
+        if (when == "idle") {
+            askOnce();
+        }
+        QCOMPARE(answers > 0, true);
+        QCOMPARE(answer, refused);
+        QCOMPARE(request.cancels, refused ? 1 : 0);
+        QCOMPARE(request.releases, refused ? 1 : 0);
+        QCOMPARE(request.asked, when == "idle" ? 0 : 1);
     }
 };
 

@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QShortcut>
 #include <QSignalBlocker>
 
@@ -35,6 +37,19 @@ QString CarriedVersion() {
     return QString::fromStdString(VersionText(g_carriedFirmware.VersionByte()));
 }
 
+// Qt's session manager behind the dialog's answer.
+class QtSessionEndRequest final : public ISessionEndRequest {
+public:
+    explicit QtSessionEndRequest(QSessionManager& manager) : m_manager(manager) {}
+    // An error interaction: granted before the others, and also where only those are allowed.
+    bool AllowsErrorInteraction() override { return m_manager.allowsErrorInteraction(); }
+    void Cancel() override { m_manager.cancel(); }
+    void Release() override { m_manager.release(); }
+
+private:
+    QSessionManager& m_manager;
+};
+
 }  // namespace
 
 CUpdaterDlg::CUpdaterDlg(QWidget* parent)
@@ -42,7 +57,8 @@ CUpdaterDlg::CUpdaterDlg(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_hIcon(AppIcon()),
       m_opener(std::make_unique<SerialPortOpener>()),
-      m_clock(std::make_unique<SystemClock>()) {
+      m_clock(std::make_unique<SystemClock>()),
+      m_keepAwake(CreateSystemKeepAwake()) {
     BuildFromTemplate(*this, dialog_template::kMainDialog);
     connect(qobject_cast<QPushButton*>(Control(IDC_EXIT)), &QPushButton::clicked, this,
             &QDialog::accept);
@@ -52,6 +68,7 @@ CUpdaterDlg::CUpdaterDlg(QWidget* parent)
     m_hAccel->setContext(Qt::WindowShortcut);
     connect(m_hAccel, &QShortcut::activated, this, &CUpdaterDlg::OnHiddenMessage);
     ConnectPortMarks();
+    ConnectSessionManager();
     SetMainWindowTitleSource([this] { return windowTitle().toStdString(); });
 }
 
@@ -64,6 +81,12 @@ void CUpdaterDlg::SetExchangeServices(std::unique_ptr<exchange::IPortOpener> ope
                                       std::unique_ptr<exchange::IClock> clock) {
     m_opener = std::move(opener);
     m_clock = std::move(clock);
+}
+
+void CUpdaterDlg::SetKeepAwake(std::unique_ptr<IKeepAwake> keepAwake) {
+    if (keepAwake) {
+        m_keepAwake = std::move(keepAwake);
+    }
 }
 
 int CUpdaterDlg::DoModal() {
@@ -87,8 +110,8 @@ bool CUpdaterDlg::OnInitDialog() {
     setWindowTitle(windowTitle() + " " + version);
     AppendText(IDC_STEP4, " " + version + " ");
     Control(IDC_EXIT)->setFocus();
-    const int answer = ::ShowMessageBox(nullptr, QString::fromUtf8(dialog_template::kStartupWarning),
-                                      kStartupWarningStyle);
+    const int answer = ::ShowMessageBox(
+        nullptr, QString::fromUtf8(dialog_template::kStartupWarning), kStartupWarningStyle);
     return answer == IDYES;
 }
 
@@ -97,6 +120,27 @@ void CUpdaterDlg::ConnectPortMarks() {
     // Devices come and go (a USB cable), so the marks are taken afresh whenever they show.
     connect(ports, &DropDownList::aboutToShowDetails, this, [ports] { MarkComPorts(*ports); });
     connect(ports, &QComboBox::currentIndexChanged, this, [ports] { ShowSelectedPortTip(*ports); });
+}
+
+void CUpdaterDlg::ConnectSessionManager() {
+    // The session manager must have its answer before the signal returns.
+    connect(
+        qGuiApp, &QGuiApplication::commitDataRequest, this,
+        [this](QSessionManager& manager) {
+            QtSessionEndRequest request(manager);
+            OnSessionEndRequest(request);
+        },
+        Qt::DirectConnection);
+}
+
+bool CUpdaterDlg::OnSessionEndRequest(ISessionEndRequest& request) {
+    // Ending the session in mid-exchange would cut the scanner off, mid-image in an upload.
+    if (!exchange::ExchangeGuard::IsRunning() || !request.AllowsErrorInteraction()) {
+        return false;
+    }
+    request.Cancel();
+    request.Release();
+    return true;
 }
 
 // An accessibility press releases the button 100 ms later, also when an exchange has disabled
@@ -130,13 +174,15 @@ void CUpdaterDlg::OnTest() {
 
 void CUpdaterDlg::OnUpdate() {
     RunExchange([this](exchange::ExchangeIo& io) {
+        // No sleep or shutdown from the start of the upload to its clean-up.
+        const KeepAwakeScope awake(*m_keepAwake);
         exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
     });
 }
 
 void CUpdaterDlg::OnHiddenMessage() {
     ::ShowMessageBox(this, QString::fromStdString(HiddenMessageText(g_storedTexts)),
-                   MB_OK | MB_ICONINFORMATION);
+                     MB_OK | MB_ICONINFORMATION);
 }
 
 bool CUpdaterDlg::OnSysCommand(unsigned id) {

@@ -6,9 +6,23 @@
 #include <memory>
 
 #include "exchange_io.h"
+#include "keep_awake.h"
 
 class QMenu;
+class QSessionManager;
 class QShortcut;
+
+// A session manager's request to end the session, as the dialog answers it.
+class ISessionEndRequest {
+public:
+    virtual ~ISessionEndRequest() = default;
+    // Asks leave to interact, which a refusal needs; false when the manager does not give it.
+    virtual bool AllowsErrorInteraction() = 0;
+    // Refuses the end of the session.
+    virtual void Cancel() = 0;
+    // Hands the interaction back to the session manager.
+    virtual void Release() = 0;
+};
 
 // Template 102. OnTest and OnUpdate run their whole exchange inside the click.
 class CUpdaterDlg : public QDialog, public exchange::IUpdaterView {
@@ -22,6 +36,9 @@ public:
     // Replaces the ports and clock the exchanges use (tests give stand-ins).
     void SetExchangeServices(std::unique_ptr<exchange::IPortOpener> opener,
                              std::unique_ptr<exchange::IClock> clock);
+    // Replaces the hold on sleep and shutdown that UPDATE takes (tests give stand-ins); a
+    // null one is ignored.
+    void SetKeepAwake(std::unique_ptr<IKeepAwake> keepAwake);
 
     // Initialises the dialog and, unless the start-up warning is declined, runs it modally.
     // Returns IDOK (EXIT, Enter) or IDCANCEL (Escape, close, a declined warning).
@@ -43,6 +60,9 @@ public:
 
     // The control with the given id, or null.
     QWidget* Control(int id) const;
+    // Log-out while TEST or UPDATE runs: refused where the session manager allows it (true);
+    // at any other time, or without leave, nothing changes (false).
+    bool OnSessionEndRequest(ISessionEndRequest& request);
 
     // IUpdaterView
     int GetPortSelection() override;
@@ -69,9 +89,12 @@ private:
     void ConnectCommand(int id, void (CUpdaterDlg::*handler)());
     // Keeps the COM port list's device tooltips and marks current.
     void ConnectPortMarks();
+    // Answers the session manager's requests to end the session.
+    void ConnectSessionManager();
 
     std::unique_ptr<exchange::IPortOpener> m_opener;
     std::unique_ptr<exchange::IClock> m_clock;
+    std::unique_ptr<IKeepAwake> m_keepAwake;
     QShortcut* m_hAccel;  // accelerator table 130
     int m_waitCursors = 0;
 };
