@@ -130,6 +130,26 @@ public:
 
     void Sleep(std::uint32_t ms) override { m_api.Sleep(ms); }
 
+    // Sleeps until input arrives, the limit passes, or (a driver that cannot wait for input
+    // events) looks every millisecond. Nothing is left pending when it returns.
+    void WaitForInput(PortHandle& port, int limitMs) override {
+        if (limitMs <= 0 || !port.IsValid()) {
+            return;
+        }
+        if (port.Failed()) {
+            m_api.Sleep(static_cast<DWORD>(limitMs));  // nothing will come; no spinning on it
+            return;
+        }
+        if (port.inputWaitMode == PortHandle::InputWaitMode::kUndecided) {
+            DecideInputWait(port);
+        }
+        if (port.inputWaitMode == PortHandle::InputWaitMode::kEvents) {
+            AwaitInputEvent(port, *port.InputWait(), static_cast<DWORD>(limitMs));
+        } else {
+            LookForInput(port, limitMs);
+        }
+    }
+
 private:
     // The port's transfer slot made ready for count bytes; null when the port failed.
     static TransferSlot* PrepareSlot(PortHandle& port, TransferRecord& record, int count) {
@@ -198,6 +218,74 @@ private:
         m_api.GetOverlappedResult(port.Port(), &slot.record, &moved, FALSE);
         m_api.ResetEvent(slot.event);
         return true;
+    }
+
+    // Input events need the event mask, and a driver that can report the modem lines: wine,
+    // for one, ends every wait at once as aborted on a port without them (a pseudo-terminal).
+    void DecideInputWait(PortHandle& port) {
+        DWORD modemStatus = 0;
+        const bool canWait = port.InputWait() != nullptr &&
+                             m_api.GetCommModemStatus(port.Port(), &modemStatus) &&
+                             m_api.SetCommMask(port.Port(), EV_RXCHAR);
+        port.inputWaitMode =
+            canWait ? PortHandle::InputWaitMode::kEvents : PortHandle::InputWaitMode::kLooking;
+    }
+
+    // One WaitCommEvent for received input, waited for at most limitMs, then ended.
+    void AwaitInputEvent(PortHandle& port, TransferSlot& wait, DWORD limitMs) {
+        wait.record = OVERLAPPED{};
+        wait.record.hEvent = wait.event;
+        wait.eventMask = 0;
+        if (m_api.WaitCommEvent(port.Port(), &wait.eventMask, &wait.record)) {
+            NoteEnd(port, wait.eventMask != 0);
+            return;
+        }
+        if (m_api.GetLastError() != ERROR_IO_PENDING) {
+            port.inputWaitMode = PortHandle::InputWaitMode::kLooking;  // waits refused
+            return;
+        }
+        // Input that came before the wait started raises no event: look at it once.
+        if (ClearCommError(port).inQueue == 0 &&
+            m_api.WaitForSingleObject(wait.event, limitMs) == WAIT_OBJECT_0) {
+            DWORD moved = 0;
+            const bool fetched =
+                m_api.GetOverlappedResult(port.Port(), &wait.record, &moved, FALSE) != FALSE;
+            m_api.ResetEvent(wait.event);
+            NoteEnd(port, fetched && wait.eventMask != 0);
+            return;
+        }
+        EndInputWait(port, wait);
+    }
+
+    // A wait the driver ended by itself with no event and no input shows that it cannot wait;
+    // the caller would otherwise spin on waits that return at once.
+    void NoteEnd(PortHandle& port, bool withEvent) {
+        if (!withEvent && ClearCommError(port).inQueue == 0) {
+            port.inputWaitMode = PortHandle::InputWaitMode::kLooking;
+        }
+    }
+
+    // Cancels the pending wait and awaits it, bounded; a new event mask ends a wait as well,
+    // where the cancel fails or is not obeyed. A wait the driver keeps is left with its slot.
+    void EndInputWait(PortHandle& port, TransferSlot& wait) {
+        m_api.CancelIo(port.Port());
+        if (AwaitReturn(port, wait)) {
+            return;
+        }
+        m_api.SetCommMask(port.Port(), EV_RXCHAR);
+        if (!AwaitReturn(port, wait)) {
+            port.AbandonInputWait();
+        }
+    }
+
+    // Looks for input every millisecond until some is waiting or limitMs have passed.
+    void LookForInput(PortHandle& port, int limitMs) {
+        for (int slept = 0; slept < limitMs; ++slept) {
+            m_api.Sleep(1);
+            if (ClearCommError(port).inQueue > 0) {
+                return;
+            }
+        }
     }
 
     Win32Api& m_api;

@@ -1,6 +1,6 @@
 // The Win32 CSerial against a scripted driver behind Win32Api: transfers that are cancelled
 // when their limit runs out, a CancelIo that fails, a driver that never gives a request back,
-// and the order in which the handles go.
+// the order in which the handles go, and the input wait by WaitCommEvent or by looking.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -242,5 +242,79 @@ INSTANTIATE_TEST_SUITE_P(
                       Abandoned{"WriteCancelFailsButBack", true, false, true},
                       Abandoned{"WriteCancelFailsNeverBack", true, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BackendTest, InputWaitIsOneWaitCommEventWaitedForTheLimitThenCancelled) {
+    driver.waits["wait-event"] = {WAIT_TIMEOUT, WAIT_OBJECT_0};
+    Open();
+    port->WaitForInput(7);
+    EXPECT_EQ(driver.Calls(),
+              (std::vector<std::string>{"SetCommMask 1", "WaitCommEvent", "Wait wait-event 7",
+                                        "CancelIo", "Wait wait-event 500", "GetOverlappedResult"}));
+    // An event within the limit ends the wait at once; the mask is set only the first time.
+    driver.ClearCalls();
+    driver.waits["wait-event"] = {WAIT_OBJECT_0};
+    port->WaitForInput(1000);
+    EXPECT_EQ(driver.Calls(), (std::vector<std::string>{"WaitCommEvent", "Wait wait-event 1000",
+                                                        "GetOverlappedResult"}));
+    // Input already waiting when the wait starts raises no event: the wait is ended at once.
+    driver.ClearCalls();
+    driver.inQueue = 1;
+    driver.waits["wait-event"] = {WAIT_OBJECT_0};
+    port->WaitForInput(1000);
+    EXPECT_TRUE(driver.Calls("Wait wait-event 1000").empty());
+    EXPECT_EQ(driver.Calls("CancelIo").size(), 1u);
+}
+
+TEST_F(BackendTest, InputWaitTheDriverKeepsIsGivenUpAndTheDriverLookedAtInstead) {
+    driver.cancelSucceeds = false;
+    Open();
+    port->WaitForInput(1);
+    // Neither the cancel nor a new mask brought the wait back within the bound.
+    EXPECT_EQ(driver.Calls("SetCommMask").size(), 2u);
+    EXPECT_EQ(driver.Calls("Wait wait-event").size(), 3u);
+    driver.ClearCalls();
+    driver.inputAfterSleeps = driver.sleeps + 3;
+    port->WaitForInput(10);
+    EXPECT_TRUE(driver.Calls("WaitCommEvent").empty()) << "no second wait on a kept record";
+    EXPECT_EQ(driver.Calls("Sleep"), std::vector<std::string>(3, "Sleep 1"))
+        << "looked at every millisecond until the input came";
+    driver.ClearCalls();
+    port.reset();
+    EXPECT_EQ(driver.Calls("CloseHandle"),
+              (std::vector<std::string>{"CloseHandle port", "CloseHandle transfer-event"}));
+}
+
+struct CannotWait {
+    const char* name;
+    bool modemStatusKnown;
+    DWORD eventMask;  // what the driver's wait reports when it ends by itself
+};
+
+class DriverThatCannotWait : public BackendTest,
+                             public ::testing::WithParamInterface<CannotWait> {};
+
+TEST_P(DriverThatCannotWait, IsLookedAtEveryMillisecondInstead) {
+    driver.modemStatusKnown = GetParam().modemStatusKnown;
+    driver.eventMask = GetParam().eventMask;
+    driver.waits["wait-event"] = {WAIT_OBJECT_0};
+    Open();
+    port->WaitForInput(1);  // the first wait finds out what the driver can do
+    driver.ClearCalls();
+    driver.inputAfterSleeps = driver.sleeps + 2;
+    port->WaitForInput(50);
+    EXPECT_TRUE(driver.Calls("WaitCommEvent").empty());
+    EXPECT_EQ(driver.Calls("Sleep"), std::vector<std::string>(2, "Sleep 1"));
+    // Nothing comes: the whole limit is slept out, a millisecond at a time.
+    driver.inQueue = 0;
+    driver.inputAfterSleeps = -1;
+    driver.ClearCalls();
+    port->WaitForInput(5);
+    EXPECT_EQ(driver.Calls("Sleep").size(), 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverThatCannotWait,
+                         ::testing::Values(CannotWait{"NoModemStatus", false, EV_RXCHAR},
+                                           CannotWait{"WaitEndsWithAnEmptyMask", true, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
