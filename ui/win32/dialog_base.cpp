@@ -6,6 +6,13 @@ namespace {
 
 const CDialog* g_mainWindow = nullptr;
 int g_waitCursorCount = 0;
+int g_busyCount = 0;
+
+// What Windows sends when the window menu is asked for from the taskbar; the default handler
+// would run the menu's modal loop.
+constexpr UINT kPopupSystemMenu = 0x0313;
+constexpr WPARAM kSysCommandMask = 0xFFF0;
+
 
 HINSTANCE ProgramInstance() {
     return GetModuleHandleA(nullptr);
@@ -34,6 +41,18 @@ void EndWaitCursorCount() {
 
 bool IsWaitCursorShown() {
     return g_waitCursorCount > 0;
+}
+
+BusyScope::BusyScope() {
+    ++g_busyCount;
+}
+
+BusyScope::~BusyScope() {
+    --g_busyCount;
+}
+
+bool IsBusy() {
+    return g_busyCount > 0;
 }
 
 CDialog::CDialog(int templateId, HWND parent) : m_templateId(templateId), m_hParent(parent) {}
@@ -156,7 +175,35 @@ bool CDialog::PreTranslateMessage(MSG& /*msg*/) {
     return false;
 }
 
+bool CDialog::RefuseWhileBusy(UINT message, WPARAM wParam, INT_PTR& result) {
+    switch (message) {
+        case WM_QUERYENDSESSION:
+            // The answer of a dialog procedure goes through DWLP_MSGRESULT.
+            SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, FALSE);
+            result = TRUE;
+            return true;
+        case WM_SYSCOMMAND:
+            if ((wParam & kSysCommandMask) == SC_CLOSE) {
+                MessageBeep(MB_ICONEXCLAMATION);
+            }
+            result = TRUE;
+            return true;
+        case WM_CLOSE:
+            MessageBeep(MB_ICONEXCLAMATION);
+            result = TRUE;
+            return true;
+        case kPopupSystemMenu:
+            result = TRUE;
+            return true;
+        default:
+            return false;
+    }
+}
+
 INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (INT_PTR refused = FALSE; IsBusy() && RefuseWhileBusy(message, wParam, refused)) {
+        return refused;
+    }
     if (message == WM_COMMAND) {
         return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     }

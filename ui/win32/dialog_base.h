@@ -47,6 +47,8 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // What IsBusy() refuses; true with result the dialog procedure's answer.
+    bool RefuseWhileBusy(UINT message, WPARAM wParam, INT_PTR& result);
     void RunModalLoop();
 
     int m_templateId;
@@ -59,6 +61,20 @@ private:
 // a parent. Null when none is set or its window does not exist.
 void SetMainWindow(const CDialog* dialog);
 HWND GetMainWindow();
+
+// While an exchange runs inside a click, every dialog refuses what would end the program or
+// nest a modal loop inside the exchange (a system command, the taskbar's window menu, a close
+// request, the end of the session). Nests.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+
+// Whether a BusyScope lives.
+bool IsBusy();
 
 // The wait cursor shared by every dialog: shown while the count is above 0, also when the
 // mouse moves over our windows.

@@ -37,7 +37,8 @@ std::string WindowText(HWND hwnd) {
 CUpdaterDlg::CUpdaterDlg(HWND parent)
     : CDialog(IDD_UPDATER_DIALOG, parent),
       m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_hAccel(LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATOR))) {
+      m_hAccel(LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATOR))),
+      m_keepAwake(CreateSystemKeepAwake()) {
     SetMainWindowTitleSource([this] { return WindowText(m_hWnd); });
 }
 
@@ -50,6 +51,10 @@ void CUpdaterDlg::SetExchangeServices(std::unique_ptr<exchange::IPortOpener> ope
                                       std::unique_ptr<exchange::IClock> clock) {
     m_opener = std::move(opener);
     m_clock = std::move(clock);
+}
+
+void CUpdaterDlg::SetKeepAwake(std::unique_ptr<IKeepAwake> keepAwake) {
+    m_keepAwake = std::move(keepAwake);
 }
 
 BOOL CUpdaterDlg::OnInitDialog() {
@@ -179,11 +184,11 @@ void CUpdaterDlg::PaintMinimised() {
 }
 
 template <typename Exchange>
-void CUpdaterDlg::RunExchange(Exchange&& exchange) {
+void CUpdaterDlg::RunExchange(Exchange&& exchange, IKeepAwake* keepAwake) {
     if (exchange::ExchangeGuard::IsRunning() || !m_opener || !m_clock) {
         return;  // a command that got past the pump; the exchange refuses it anyway
     }
-    ExchangeSession session(m_hWnd, *m_opener, *m_clock);
+    ExchangeSession session(m_hWnd, *m_opener, *m_clock, keepAwake);
     m_pSession = &session;
     exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
     try {
@@ -196,15 +201,20 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange) {
 }
 
 void CUpdaterDlg::OnTest() {
-    RunExchange([this](exchange::ExchangeIo& io) {
-        exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
-    });
+    RunExchange(
+        [this](exchange::ExchangeIo& io) {
+            exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
+        },
+        nullptr);
 }
 
 void CUpdaterDlg::OnUpdate() {
-    RunExchange([this](exchange::ExchangeIo& io) {
-        exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
-    });
+    // The machine stays up from the start of UPDATE to its clean-up, however it ends.
+    RunExchange(
+        [this](exchange::ExchangeIo& io) {
+            exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
+        },
+        m_keepAwake.get());
 }
 
 void CUpdaterDlg::OnHiddenMessage() {

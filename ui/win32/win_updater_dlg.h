@@ -8,6 +8,7 @@
 
 #include "dialog_base.h"
 #include "exchange_io.h"
+#include "keep_awake.h"
 
 class ExchangeSession;
 
@@ -21,6 +22,8 @@ public:
     // The ports and clock the exchanges use: the real ones in the program, stand-ins in tests.
     void SetExchangeServices(std::unique_ptr<exchange::IPortOpener> opener,
                              std::unique_ptr<exchange::IClock> clock);
+    // What keeps the machine up during UPDATE: the system's by default, a stand-in in tests.
+    void SetKeepAwake(std::unique_ptr<IKeepAwake> keepAwake);
 
     // TEST: the version check on the selected port.
     void OnTest();
@@ -58,10 +61,11 @@ private:
     bool OnSysCommand(WPARAM id);
     void PaintMinimised();
     template <typename Exchange>
-    void RunExchange(Exchange&& exchange);
+    void RunExchange(Exchange&& exchange, IKeepAwake* keepAwake);
 
     std::unique_ptr<exchange::IPortOpener> m_opener;
     std::unique_ptr<exchange::IClock> m_clock;
+    std::unique_ptr<IKeepAwake> m_keepAwake;
     ExchangeSession* m_pSession = nullptr;
     int m_waitCursors = 0;
 };
