@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <new>
+#include <stdexcept>
 
 #include "dialog_templates.h"
 #include "exchange_fakes.h"
@@ -30,6 +32,9 @@ constexpr std::uint8_t kCan = 0x18;
 
 const std::string kVersion = VersionText(g_carriedFirmware.VersionByte());
 const std::string kOffered = "This update utility contains version " + kVersion + ".";
+const std::string kExchangeFailed =
+    "An unexpected error stopped the operation. The port has been closed.\n\nPlease retry "
+    "from Step 1.";
 
 std::map<UINT_PTR, std::function<void()>>& PendingTimers() {
     static std::map<UINT_PTR, std::function<void()>> pending;
@@ -495,6 +500,53 @@ TEST_F(UpdateTest, SystemCommandsAndCloseDuringTheUploadOpenNothingAndWorkAfterw
     EXPECT_TRUE(aboutOpened);
     SendMessageA(hwnd, WM_CLOSE, 0, 0);
     EXPECT_EQ(dlg.cancels, 1);
+}
+
+TEST_F(MainDialogTest, ExceptionInTestEndsItWithAMessageAndTheNextTestWorks) {
+    port.onWrite = [](const fakes::WriteRecord&) { throw std::bad_alloc(); };
+    port.Arrive(clock.Now() + 150, {'C'});
+    Click(IDC_TEST);
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, kExchangeFailed);
+    EXPECT_EQ(answerer.boxes[1].style, 48u);
+    EXPECT_EQ(answerer.boxes[1].caption, OwnTitle());
+    EXPECT_TRUE(port.IsClosed());
+    EXPECT_EQ(States(), kStartStates);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+
+    port.onWrite = nullptr;
+    RunTest('1', '0');
+    EXPECT_EQ(answerer.boxes.back().text, kOffered);
+    EXPECT_EQ(States(), kOfferedStates);
+}
+
+TEST_F(UpdateTest, ExceptionInUpdateResetsTheControlsAndGivesTheMachineBack) {
+    opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
+    answerer.onBox = [](const BoxRecord& box) {
+        if (box.text.rfind("Unable to open the port", 0) == 0) {
+            throw std::runtime_error("the box failed");
+        }
+    };
+    RunUpdate();
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, kExchangeFailed);
+    EXPECT_EQ(States(), kStartStates) << "the next step is a new TEST";
+    EXPECT_EQ(log.WithPrefix("keep-awake"),
+              (std::vector<std::string>{"keep-awake begin", "keep-awake end"}));
+    EXPECT_EQ(g_shutdownReasons.back(), "destroy");
+}
+
+TEST_F(MainDialogTest, ExceptionOutsideAnExchangeIsCaughtAtTheDialogProcedure) {
+    answerer.onBox = [](const BoxRecord& box) {
+        if (box.text == HiddenMessageText(g_storedTexts)) {
+            throw std::runtime_error("the box failed");
+        }
+    };
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(ID_HIDDEN_MESSAGE, 1), 0);
+    ASSERT_EQ(answerer.boxes.size(), 3u);
+    EXPECT_EQ(answerer.boxes[2].text, kHandlerFailedText);
+    EXPECT_EQ(answerer.boxes[2].style, 48u);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
 }
 
 TEST_F(MainDialogTest, ClickQueuedDuringAnExchangeStartsNoSecondOne) {

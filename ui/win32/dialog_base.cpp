@@ -2,17 +2,32 @@
 
 #include <vector>
 
+#include "win_message_box.h"
+
 namespace {
 
 const CDialog* g_mainWindow = nullptr;
 int g_waitCursorCount = 0;
 int g_busyCount = 0;
+int g_handlerFailures = 0;
 
 // What Windows sends when the window menu is asked for from the taskbar; the default handler
 // would run the menu's modal loop.
 constexpr UINT kPopupSystemMenu = 0x0313;
 constexpr WPARAM kSysCommandMask = 0xFFF0;
 
+// Counts a handler's exception; shows its message at once unless an exchange runs.
+void ReportHandlerFailure() noexcept {
+    ++g_handlerFailures;
+    if (g_busyCount > 0) {
+        return;
+    }
+    try {
+        AppMessageBox(GetMainWindow(), kHandlerFailedText, MB_OK | MB_ICONEXCLAMATION);
+    } catch (...) {
+        // Not even the message could be shown; the program goes on.
+    }
+}
 
 HINSTANCE ProgramInstance() {
     return GetModuleHandleA(nullptr);
@@ -43,12 +58,16 @@ bool IsWaitCursorShown() {
     return g_waitCursorCount > 0;
 }
 
-BusyScope::BusyScope() {
+BusyScope::BusyScope() : m_failuresAtStart(g_handlerFailures) {
     ++g_busyCount;
 }
 
 BusyScope::~BusyScope() {
     --g_busyCount;
+}
+
+bool BusyScope::FailureSeen() const {
+    return g_handlerFailures != m_failuresAtStart;
 }
 
 bool IsBusy() {
@@ -219,6 +238,17 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // MinGW's unwinder cannot pass user32's frames: an exception leaving here would end the
+    // program through std::terminate, in the middle of an upload too.
+    try {
+        return Dispatch(hwnd, message, wParam, lParam);
+    } catch (...) {
+        ReportHandlerFailure();
+        return FALSE;
+    }
+}
+
+INT_PTR CDialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);

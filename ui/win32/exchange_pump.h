@@ -53,6 +53,8 @@ public:
     exchange::IPortOpener& Opener() { return m_opener; }
     exchange::IClock& Clock() { return m_clock; }
     MessagePump& Pump() { return m_pump; }
+    // Whether a dialog's handler failed with an exception meanwhile.
+    bool HandlerFailed() const { return m_busy.FailureSeen(); }
 
 private:
     BusyScope m_busy;

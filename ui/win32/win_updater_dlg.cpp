@@ -21,6 +21,9 @@ namespace {
 constexpr int kPortCount = 256;
 constexpr unsigned kStartupWarningStyle = MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2;
 constexpr WPARAM kSysCommandMask = 0xFFF0;
+constexpr const char* kExchangeFailedText =
+    "An unexpected error stopped the operation. The port has been closed.\n\nPlease retry "
+    "from Step 1.";
 
 std::string CarriedVersion() {
     return VersionText(g_carriedFirmware.VersionByte());
@@ -188,16 +191,29 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange, IKeepAwake* keepAwake) {
     if (exchange::ExchangeGuard::IsRunning() || !m_opener || !m_clock) {
         return;  // a command that got past the pump; the exchange refuses it anyway
     }
-    ExchangeSession session(m_hWnd, *m_opener, *m_clock, keepAwake);
-    m_pSession = &session;
-    exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
-    try {
-        exchange(io);
-    } catch (...) {
+    bool failed = false;
+    {
+        ExchangeSession session(m_hWnd, *m_opener, *m_clock, keepAwake);
+        m_pSession = &session;
+        exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
+        try {
+            exchange(io);
+        } catch (...) {
+            failed = true;  // unwinding has closed the port
+        }
         m_pSession = nullptr;
-        throw;
+        failed = failed || session.HandlerFailed();
     }
-    m_pSession = nullptr;
+    if (failed) {
+        EndFailedExchange();
+    }
+}
+
+void CUpdaterDlg::EndFailedExchange() {
+    EnableControl(IDC_TEST, true);
+    EnableControl(IDC_UPDATE, false);
+    EnableControl(IDC_COMPORT, true);
+    AppMessageBox(m_hWnd, kExchangeFailedText, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CUpdaterDlg::OnTest() {

@@ -62,6 +62,8 @@ private:
     void PaintMinimised();
     template <typename Exchange>
     void RunExchange(Exchange&& exchange, IKeepAwake* keepAwake);
+    // After an exception in an exchange: the next step is a new TEST, and the user is told.
+    void EndFailedExchange();
 
     std::unique_ptr<exchange::IPortOpener> m_opener;
     std::unique_ptr<exchange::IClock> m_clock;
