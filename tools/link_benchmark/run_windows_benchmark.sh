@@ -14,7 +14,12 @@ fi
 sim=$1 exe=$2 prefix=$3 com=${4:-9}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine-env.sh"
-tr_wine_start "$prefix" win64
+# A new prefix gets the architecture of the program: win64 for a 64-bit build.
+arch=win32
+if file -b "$exe" | grep -q 'x86-64'; then
+    arch=win64
+fi
+tr_wine_start "$prefix" "$arch"
 log=$(mktemp)
 sim_pid=
 cleanup() {
