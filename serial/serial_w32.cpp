@@ -1,95 +1,53 @@
 // The Windows platform behind CSerial: the Win32 serial communications services in
-// overlapped mode. Every error code it reports is GetLastError() of the call that failed.
+// overlapped mode, every call through Win32Api. Every error code it reports is GetLastError()
+// of the call that failed.
+#include "serial_w32.h"
+
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "native_dcb.h"
 #include "serial_platform.h"
 
 namespace {
 
-// The error code logged for the Win32 call that just failed.
-std::uint32_t LastErrorCode() {
-    return static_cast<std::uint32_t>(::GetLastError());
-}
+// How long a cancelled transfer or input wait is given to come back from the driver; one that
+// a driver keeps longer must not hang the program.
+constexpr DWORD kCancelWaitMs = 500;
 
 TransferResult Result(TransferOutcome outcome, int count = 0, std::uint32_t error = 0) {
     return TransferResult{outcome, count, error};
 }
 
-// Prepares the record for a new transfer on the port: offsets 0, the port's own event.
-void PrepareRecord(const PortHandle& port, TransferRecord& record) {
-    record.Offset = 0;
-    record.OffsetHigh = 0;
-    record.hEvent = port.Event();
-}
-
-// A transfer that is still under way when its caller gives up is cancelled, and its end
-// awaited, so that it cannot store into or take from the caller's buffer after the call.
-void AbandonTransfer(const PortHandle& port, TransferRecord& record) {
-    DWORD moved = 0;
-    if (CancelIo(port.Port())) {
-        GetOverlappedResult(port.Port(), &record, &moved, TRUE);
-    }
-    ResetEvent(port.Event());
-}
-
-// Waits up to limitMs for the transfer started through record to complete.
-TransferResult AwaitTransfer(const PortHandle& port, TransferRecord& record, int limitMs) {
-    const DWORD waited =
-        WaitForSingleObject(port.Event(), static_cast<DWORD>(std::max(limitMs, 0)));
-    if (waited != WAIT_OBJECT_0) {
-        AbandonTransfer(port, record);
-        return Result(waited == WAIT_TIMEOUT ? TransferOutcome::TimedOut
-                                             : TransferOutcome::WaitFailed);
-    }
-    DWORD moved = 0;
-    const bool fetched = GetOverlappedResult(port.Port(), &record, &moved, FALSE) != FALSE;
-    const std::uint32_t error = fetched ? 0 : LastErrorCode();
-    ResetEvent(port.Event());
-    return Result(fetched ? TransferOutcome::Completed : TransferOutcome::ResultFailed,
-                  static_cast<int>(moved), error);
-}
-
-// The outcome of a ReadFile or WriteFile that returned started: completed at once, under
-// way (then awaited), or refused.
-TransferResult FinishStart(const PortHandle& port, TransferRecord& record, BOOL started,
-                           DWORD moved, int limitMs) {
-    if (started) {
-        return Result(TransferOutcome::Completed, static_cast<int>(moved));
-    }
-    const std::uint32_t error = LastErrorCode();
-    if (error != ERROR_IO_PENDING) {
-        return Result(TransferOutcome::StartFailed, 0, error);
-    }
-    return AwaitTransfer(port, record, limitMs);
-}
-
 class Win32SerialPlatform final : public SerialPlatform {
 public:
+    explicit Win32SerialPlatform(Win32Api& api) : m_api(api) {}
+
     PortHandle OpenPort(const char* portName, std::uint32_t& error) override {
-        const HANDLE port = CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        const HANDLE port = m_api.CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0,
+                                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED);
         if (port == INVALID_HANDLE_VALUE) {
-            error = LastErrorCode();
+            error = m_api.GetLastError();
             return {};
         }
         // Without its completion event no transfer could be awaited: the port is given up
         // at once, as one that cannot be opened.
-        const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const HANDLE event = m_api.CreateEventA(TRUE, FALSE);
         if (event == nullptr) {
-            error = LastErrorCode();
-            CloseHandle(port);
+            error = m_api.GetLastError();
+            m_api.CloseHandle(port);
             return {};
         }
-        return PortHandle(port, event);
+        // Without an event of its own for input waits the port is looked at instead.
+        return PortHandle(port, event, m_api.CreateEventA(TRUE, FALSE), m_api);
     }
 
     bool GetCommState(PortHandle& port, Dcb& dcb, std::uint32_t& error) override {
         DCB native{};
         native.DCBlength = sizeof native;
-        if (!::GetCommState(port.Port(), &native)) {
-            error = LastErrorCode();
+        if (!m_api.GetCommState(port.Port(), &native)) {
+            error = m_api.GetLastError();
             return false;
         }
         port.state = native;
@@ -99,8 +57,8 @@ public:
 
     bool SetCommState(PortHandle& port, const Dcb& dcb, std::uint32_t& error) override {
         DCB native = ToNativeDcb(dcb, port.state);
-        if (!::SetCommState(port.Port(), &native)) {
-            error = LastErrorCode();
+        if (!m_api.SetCommState(port.Port(), &native)) {
+            error = m_api.GetLastError();
             return false;
         }
         port.state = native;
@@ -109,21 +67,22 @@ public:
 
     bool SetNoTimeouts(PortHandle& port, std::uint32_t& error) override {
         COMMTIMEOUTS none{};
-        if (!SetCommTimeouts(port.Port(), &none)) {
-            error = LastErrorCode();
+        if (!m_api.SetCommTimeouts(port.Port(), &none)) {
+            error = m_api.GetLastError();
             return false;
         }
         return true;
     }
 
+    // A failed port reports nothing waiting, so that the callers' polling loops end.
     CommStatus ClearCommError(PortHandle& port) override {
         CommStatus status;
-        if (!port.IsValid()) {
+        if (!port.IsValid() || port.Failed()) {
             return status;
         }
         DWORD errors = 0;
         COMSTAT comStat{};
-        if (::ClearCommError(port.Port(), &errors, &comStat)) {
+        if (m_api.ClearCommError(port.Port(), &errors, &comStat)) {
             status.errors = errors;
             status.inQueue = static_cast<int>(std::min<DWORD>(comStat.cbInQue, INT_MAX));
         }
@@ -132,25 +91,204 @@ public:
 
     TransferResult Read(PortHandle& port, TransferRecord& record, void* buffer, int count,
                         int limitMs) override {
-        PrepareRecord(port, record);
+        TransferSlot* slot = PrepareSlot(port, record, count);
+        if (slot == nullptr) {
+            return Result(TransferOutcome::StartFailed, 0, port.FailureError());
+        }
         DWORD moved = 0;
-        const BOOL started =
-            ReadFile(port.Port(), buffer, static_cast<DWORD>(count), &moved, &record);
-        return FinishStart(port, record, started, moved, limitMs);
+        const BOOL started = m_api.ReadFile(port.Port(), slot->bytes.data(),
+                                            static_cast<DWORD>(count), &moved, &slot->record);
+        TransferResult result = FinishStart(port, *slot, started, moved, limitMs);
+        if (result.outcome == TransferOutcome::Completed ||
+            result.outcome == TransferOutcome::ResultFailed) {
+            // Only what the driver reports, and never more than the caller's buffer holds.
+            result.count = std::clamp(result.count, 0, count);
+            std::memcpy(buffer, slot->bytes.data(), static_cast<std::size_t>(result.count));
+            record.moved = static_cast<std::uint32_t>(result.count);
+        }
+        return result;
     }
 
     TransferResult Write(PortHandle& port, TransferRecord& record, const void* buffer, int count,
                          int limitMs) override {
-        PrepareRecord(port, record);
+        TransferSlot* slot = PrepareSlot(port, record, count);
+        if (slot == nullptr) {
+            return Result(TransferOutcome::StartFailed, 0, port.FailureError());
+        }
+        std::memcpy(slot->bytes.data(), buffer, static_cast<std::size_t>(count));
         DWORD moved = 0;
-        const BOOL started =
-            WriteFile(port.Port(), buffer, static_cast<DWORD>(count), &moved, &record);
-        return FinishStart(port, record, started, moved, limitMs);
+        const BOOL started = m_api.WriteFile(port.Port(), slot->bytes.data(),
+                                             static_cast<DWORD>(count), &moved, &slot->record);
+        const TransferResult result = FinishStart(port, *slot, started, moved, limitMs);
+        if (result.outcome == TransferOutcome::Completed) {
+            record.moved = static_cast<std::uint32_t>(result.count);
+        }
+        return result;
     }
 
-    std::uint32_t GetTickCount() override { return PlatformTickCount(); }
+    std::uint32_t GetTickCount() override { return m_api.GetTickCount(); }
 
-    void Sleep(std::uint32_t ms) override { PlatformSleep(ms); }
+    void Sleep(std::uint32_t ms) override { m_api.Sleep(ms); }
+
+    // Sleeps until input arrives, the limit passes, or (a driver that cannot wait for input
+    // events) looks every millisecond. Nothing is left pending when it returns.
+    void WaitForInput(PortHandle& port, int limitMs) override {
+        if (limitMs <= 0 || !port.IsValid()) {
+            return;
+        }
+        if (port.Failed()) {
+            m_api.Sleep(static_cast<DWORD>(limitMs));  // nothing will come; no spinning on it
+            return;
+        }
+        if (port.inputWaitMode == PortHandle::InputWaitMode::kUndecided) {
+            DecideInputWait(port);
+        }
+        if (port.inputWaitMode == PortHandle::InputWaitMode::kEvents) {
+            AwaitInputEvent(port, *port.InputWait(), static_cast<DWORD>(limitMs));
+        } else {
+            LookForInput(port, limitMs);
+        }
+    }
+
+private:
+    // The port's transfer slot made ready for count bytes; null when the port failed.
+    static TransferSlot* PrepareSlot(PortHandle& port, TransferRecord& record, int count) {
+        record.requested = static_cast<std::uint32_t>(count);
+        record.moved = 0;
+        TransferSlot* slot = port.Transfer();
+        if (slot == nullptr || port.Failed()) {
+            return nullptr;
+        }
+        slot->record = OVERLAPPED{};
+        slot->record.hEvent = slot->event;
+        slot->bytes.resize(static_cast<std::size_t>(std::max(count, 1)));
+        return slot;
+    }
+
+    // The outcome of a ReadFile or WriteFile: completed at once, under way (then awaited), or
+    // refused.
+    TransferResult FinishStart(PortHandle& port, TransferSlot& slot, BOOL started, DWORD moved,
+                               int limitMs) {
+        if (started) {
+            return Result(TransferOutcome::Completed, static_cast<int>(moved));
+        }
+        const std::uint32_t error = m_api.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            return Result(TransferOutcome::StartFailed, 0, error);
+        }
+        return AwaitTransfer(port, slot, limitMs);
+    }
+
+    // Waits up to limitMs for the transfer to complete; one that does not is ended.
+    TransferResult AwaitTransfer(PortHandle& port, TransferSlot& slot, int limitMs) {
+        const DWORD waited =
+            m_api.WaitForSingleObject(slot.event, static_cast<DWORD>(std::max(limitMs, 0)));
+        if (waited != WAIT_OBJECT_0) {
+            EndTransfer(port, slot);
+            return Result(waited == WAIT_TIMEOUT ? TransferOutcome::TimedOut
+                                                 : TransferOutcome::WaitFailed);
+        }
+        DWORD moved = 0;
+        const bool fetched =
+            m_api.GetOverlappedResult(port.Port(), &slot.record, &moved, FALSE) != FALSE;
+        const std::uint32_t error = fetched ? 0 : m_api.GetLastError();
+        m_api.ResetEvent(slot.event);
+        return Result(fetched ? TransferOutcome::Completed : TransferOutcome::ResultFailed,
+                      static_cast<int>(moved), error);
+    }
+
+    // Cancels a transfer the caller gives up on and waits, bounded, for the driver to give it
+    // back, also when the cancel itself fails. One it keeps is left with its slot, and the
+    // port fails from then on: its record must never be reused while it may be in flight.
+    void EndTransfer(PortHandle& port, TransferSlot& slot) {
+        const bool cancelled = m_api.CancelIo(port.Port()) != FALSE;
+        const std::uint32_t cancelError = cancelled ? 0 : m_api.GetLastError();
+        if (!AwaitReturn(port, slot)) {
+            port.AbandonTransfer(cancelled ? WAIT_TIMEOUT : cancelError);
+        }
+    }
+
+    // Whether the request in slot came back within the bound; its result is then collected
+    // without waiting and the event reset.
+    bool AwaitReturn(PortHandle& port, TransferSlot& slot) {
+        if (m_api.WaitForSingleObject(slot.event, kCancelWaitMs) != WAIT_OBJECT_0) {
+            return false;
+        }
+        DWORD moved = 0;
+        m_api.GetOverlappedResult(port.Port(), &slot.record, &moved, FALSE);
+        m_api.ResetEvent(slot.event);
+        return true;
+    }
+
+    // Input events need the event mask, and a driver that can report the modem lines: wine,
+    // for one, ends every wait at once as aborted on a port without them (a pseudo-terminal).
+    void DecideInputWait(PortHandle& port) {
+        DWORD modemStatus = 0;
+        const bool canWait = port.InputWait() != nullptr &&
+                             m_api.GetCommModemStatus(port.Port(), &modemStatus) &&
+                             m_api.SetCommMask(port.Port(), EV_RXCHAR);
+        port.inputWaitMode =
+            canWait ? PortHandle::InputWaitMode::kEvents : PortHandle::InputWaitMode::kLooking;
+    }
+
+    // One WaitCommEvent for received input, waited for at most limitMs, then ended.
+    void AwaitInputEvent(PortHandle& port, TransferSlot& wait, DWORD limitMs) {
+        wait.record = OVERLAPPED{};
+        wait.record.hEvent = wait.event;
+        wait.eventMask = 0;
+        if (m_api.WaitCommEvent(port.Port(), &wait.eventMask, &wait.record)) {
+            NoteEnd(port, wait.eventMask != 0);
+            return;
+        }
+        if (m_api.GetLastError() != ERROR_IO_PENDING) {
+            port.inputWaitMode = PortHandle::InputWaitMode::kLooking;  // waits refused
+            return;
+        }
+        // Input that came before the wait started raises no event: look at it once.
+        if (ClearCommError(port).inQueue == 0 &&
+            m_api.WaitForSingleObject(wait.event, limitMs) == WAIT_OBJECT_0) {
+            DWORD moved = 0;
+            const bool fetched =
+                m_api.GetOverlappedResult(port.Port(), &wait.record, &moved, FALSE) != FALSE;
+            m_api.ResetEvent(wait.event);
+            NoteEnd(port, fetched && wait.eventMask != 0);
+            return;
+        }
+        EndInputWait(port, wait);
+    }
+
+    // A wait the driver ended by itself with no event and no input shows that it cannot wait;
+    // the caller would otherwise spin on waits that return at once.
+    void NoteEnd(PortHandle& port, bool withEvent) {
+        if (!withEvent && ClearCommError(port).inQueue == 0) {
+            port.inputWaitMode = PortHandle::InputWaitMode::kLooking;
+        }
+    }
+
+    // Cancels the pending wait and awaits it, bounded; a new event mask ends a wait as well,
+    // where the cancel fails or is not obeyed. A wait the driver keeps is left with its slot.
+    void EndInputWait(PortHandle& port, TransferSlot& wait) {
+        m_api.CancelIo(port.Port());
+        if (AwaitReturn(port, wait)) {
+            return;
+        }
+        m_api.SetCommMask(port.Port(), EV_RXCHAR);
+        if (!AwaitReturn(port, wait)) {
+            port.AbandonInputWait();
+        }
+    }
+
+    // Looks for input every millisecond until some is waiting or limitMs have passed.
+    void LookForInput(PortHandle& port, int limitMs) {
+        for (int slept = 0; slept < limitMs; ++slept) {
+            m_api.Sleep(1);
+            if (ClearCommError(port).inQueue > 0) {
+                return;
+            }
+        }
+    }
+
+    Win32Api& m_api;
 };
 
 }  // namespace
@@ -214,8 +352,17 @@ DCB ToNativeDcb(const Dcb& dcb, DCB native) {
     return native;
 }
 
+Win32Api& SystemWin32Api() {
+    static Win32Api api;
+    return api;
+}
+
+std::unique_ptr<SerialPlatform> CreateWin32SerialPlatform(Win32Api& api) {
+    return std::make_unique<Win32SerialPlatform>(api);
+}
+
 SerialPlatform& SystemSerialPlatform() {
-    static Win32SerialPlatform platform;
+    static Win32SerialPlatform platform(SystemWin32Api());
     return platform;
 }
 

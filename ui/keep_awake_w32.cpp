@@ -1,16 +1,48 @@
-// PLACEHOLDER until the platform hold lands: holds nothing.
+// Keeping the machine up on Windows: SetThreadExecutionState, which stops the idle timer from
+// suspending the machine for as long as the thread holds ES_SYSTEM_REQUIRED continuously.
+#include <windows.h>
+
 #include "keep_awake.h"
 
 namespace {
 
-class NoKeepAwake final : public IKeepAwake {
+class ExecutionStateKeepAwake final : public IKeepAwake {
 public:
-    void Begin() override {}
-    void End() override {}
+    void Begin() override {
+        if (m_held) {
+            return;
+        }
+        const EXECUTION_STATE previous =
+            SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+        if (previous == 0) {
+            // Refused: the upload goes on, and the machine may sleep as before.
+            OutputDebugStringA("SetThreadExecutionState(ES_SYSTEM_REQUIRED) failed\n");
+            return;
+        }
+        m_previous = previous;
+        m_held = true;
+    }
+
+    void End() override {
+        if (!m_held) {
+            return;
+        }
+        m_held = false;
+        SetThreadExecutionState(RestoringState(m_previous));
+    }
+
+private:
+    // A previous state without ES_CONTINUOUS held nothing lasting: clearing is restoring.
+    static EXECUTION_STATE RestoringState(EXECUTION_STATE previous) {
+        return (previous & ES_CONTINUOUS) != 0 ? previous : ES_CONTINUOUS;
+    }
+
+    bool m_held = false;
+    EXECUTION_STATE m_previous = ES_CONTINUOUS;
 };
 
 }  // namespace
 
 std::unique_ptr<IKeepAwake> CreateSystemKeepAwake() {
-    return std::make_unique<NoKeepAwake>();
+    return std::make_unique<ExecutionStateKeepAwake>();
 }

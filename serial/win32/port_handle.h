@@ -1,31 +1,38 @@
-// The open port as Windows holds it: the port's handle with the completion event of its
-// transfers, and the overlapped record the transfers go through.
+// The open port as Windows holds it: the port's handle, and the memory its transfers and its
+// input waits go through while the driver has them.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "win32_api.h"
 #include "win_constants.h"  // <windows.h>
 
-// Move-only owner of an open port and its completion event; both are released together.
-// The event lives here rather than only in the overlapped record, because CSerial zeroes
-// that record when it opens the port and before every transfer.
+// What a driver may write to while a transfer or an input wait is under way: the overlapped
+// record, its completion event and the bytes. It belongs to the port handle rather than to the
+// caller, so that a transfer the driver does not give back can be left with it: such a slot is
+// given up (never freed, its event never closed), and a late completion lands in memory that
+// is still ours instead of in a buffer the caller has reused or freed.
+struct TransferSlot {
+    OVERLAPPED record{};
+    HANDLE event = nullptr;            // manual reset; the record's hEvent
+    std::vector<unsigned char> bytes;  // what a read stores into and a write sends from
+    DWORD eventMask = 0;               // where WaitCommEvent reports what happened
+};
+
+// Move-only owner of an open port, its transfer slot and its input-wait slot.
 class PortHandle {
 public:
     PortHandle() = default;
-    PortHandle(HANDLE port, HANDLE event) : m_port(port), m_event(event) {}
+    // Takes port, the completion event of its transfers and (null when there is none) the
+    // event of its input waits; all are released through api.
+    PortHandle(HANDLE port, HANDLE event, HANDLE waitEvent = nullptr,
+               Win32Api& api = SystemWin32Api());
+    // Releases what is held.
     ~PortHandle() { Reset(); }
-    PortHandle(PortHandle&& other) noexcept
-        : state(other.state), m_port(other.m_port), m_event(other.m_event) {
-        other.Forget();
-    }
-    PortHandle& operator=(PortHandle&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            state = other.state;
-            m_port = other.m_port;
-            m_event = other.m_event;
-            other.Forget();
-        }
-        return *this;
-    }
+    PortHandle(PortHandle&& other) noexcept;
+    PortHandle& operator=(PortHandle&& other) noexcept;
     PortHandle(const PortHandle&) = delete;
     PortHandle& operator=(const PortHandle&) = delete;
 
@@ -33,32 +40,52 @@ public:
     bool IsValid() const { return m_port != nullptr && m_port != INVALID_HANDLE_VALUE; }
     // The port's handle, the invalid-handle value when none is held.
     HANDLE Port() const { return m_port; }
-    // The completion event of the port's transfers (manual reset), 0 when none is held.
-    HANDLE Event() const { return m_event; }
-    // Releases the completion event, then the port.
-    void Reset() {
-        if (m_event != nullptr) {
-            CloseHandle(m_event);
-        }
-        if (IsValid()) {
-            CloseHandle(m_port);
-        }
-        Forget();
-    }
+    // The completion event of the port's transfers, 0 when none is held or it was given up.
+    HANDLE Event() const { return m_transfer ? m_transfer->event : nullptr; }
+    // The slot reads and writes go through; null once it was given up.
+    TransferSlot* Transfer() { return m_transfer.get(); }
+    // The slot input waits go through; null when there is none or it was given up.
+    TransferSlot* InputWait() { return m_inputWait.get(); }
+
+    // Gives up the transfer slot whose transfer the driver keeps; error (the reason it could
+    // not be ended) is reported for every transfer from then on.
+    void AbandonTransfer(std::uint32_t error);
+    // Gives up the input-wait slot whose wait the driver keeps; no wait is started again.
+    void AbandonInputWait();
+    // Whether a transfer was given up: the port then moves nothing any more.
+    bool Failed() const { return m_failed; }
+    // The error that made the port fail.
+    std::uint32_t FailureError() const { return m_failure; }
+
+    // Closes the port first, so that the driver ends what it still has, then the events of
+    // the slots that were not given up.
+    void Reset();
 
     // The line settings as the port last reported them, so that the fields CSerial does not
     // set go back to the port as they came.
     DCB state{};
+    // How input is waited for: not decided yet, by WaitCommEvent, or by looking every
+    // millisecond (a driver that cannot wait for input events).
+    enum class InputWaitMode {
+        kUndecided,
+        kEvents,
+        kLooking
+    } inputWaitMode = InputWaitMode::kUndecided;
 
 private:
-    void Forget() {
-        m_port = INVALID_HANDLE_VALUE;
-        m_event = nullptr;
-    }
+    void Forget();
 
+    Win32Api* m_api = nullptr;
     HANDLE m_port = INVALID_HANDLE_VALUE;
-    HANDLE m_event = nullptr;
+    std::unique_ptr<TransferSlot> m_transfer;
+    std::unique_ptr<TransferSlot> m_inputWait;
+    bool m_failed = false;
+    std::uint32_t m_failure = 0;
 };
 
-// The record every read and write of the port is started and awaited through.
-using TransferRecord = OVERLAPPED;
+// What the last read or write through CSerial asked for and moved. The overlapped record
+// the driver writes to lives in the port handle's slot, which outlives the call.
+struct TransferRecord {
+    std::uint32_t requested = 0;
+    std::uint32_t moved = 0;
+};

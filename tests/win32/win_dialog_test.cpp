@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <new>
+#include <stdexcept>
 
 #include "dialog_templates.h"
 #include "exchange_fakes.h"
@@ -14,6 +16,7 @@
 #include "firmware_payload.h"
 #include "hidden_message.h"
 #include "resource.h"
+#include "shutdown_block.h"
 #include "stored_texts.h"
 #include "win_message_box.h"
 #include "win_progress_dlg.h"
@@ -29,18 +32,86 @@ constexpr std::uint8_t kCan = 0x18;
 
 const std::string kVersion = VersionText(g_carriedFirmware.VersionByte());
 const std::string kOffered = "This update utility contains version " + kVersion + ".";
+const std::string kExchangeFailed =
+    "An unexpected error stopped the operation. The port has been closed.\n\nPlease retry "
+    "from Step 1.";
+
+std::map<UINT_PTR, std::function<void()>>& PendingTimers() {
+    static std::map<UINT_PTR, std::function<void()>> pending;
+    return pending;
+}
+
+void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    auto fn = std::move(PendingTimers()[timer]);
+    PendingTimers().erase(timer);
+    if (fn) {
+        fn();
+    }
+}
+
+// Runs fn from a thread timer of the loop that is running then (a modal one, say).
+void RunFromLoop(UINT delayMs, std::function<void()> fn) {
+    PendingTimers()[SetTimer(nullptr, 0, delayMs, &OnTimer)] = std::move(fn);
+}
+
+// Logs Begin and End into the event log, so their order against the port shows.
+class RecordingKeepAwake : public IKeepAwake {
+public:
+    explicit RecordingKeepAwake(fakes::EventLog& log) : m_log(log) {}
+    void Begin() override { m_log.Add("keep-awake begin"); }
+    void End() override { m_log.Add("keep-awake end"); }
+
+private:
+    fakes::EventLog& m_log;
+};
+
+// What the dialogs gave Windows as a reason to hold off the end of the session.
+std::vector<std::string> g_shutdownReasons;
+
+BOOL WINAPI RecordReasonCreate(HWND window, LPCWSTR reason) {
+    std::string text;
+    for (; *reason != 0; ++reason) {
+        text += static_cast<char>(*reason);
+    }
+    g_shutdownReasons.push_back((window != nullptr ? "create " : "create null ") + text);
+    return TRUE;
+}
+
+BOOL WINAPI RecordReasonDestroy(HWND window) {
+    g_shutdownReasons.push_back(window != nullptr ? "destroy" : "destroy null");
+    return TRUE;
+}
+
+// The main dialog, counting the close requests it obeys.
+class CountingDlg : public CUpdaterDlg {
+public:
+    int cancels = 0;
+
+protected:
+    void OnCancel() override {
+        ++cancels;
+        CUpdaterDlg::OnCancel();
+    }
+};
 
 // The main dialog as the program shows it, with scripted ports and a virtual clock.
 class MainDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        g_shutdownReasons.clear();
+        SetShutdownBlockApi(ShutdownBlockApi{&RecordReasonCreate, &RecordReasonDestroy});
         dlg.SetExchangeServices(std::make_unique<ForwardingOpener>(opener),
                                 std::make_unique<ForwardingClock>(clock, onSleep));
+        dlg.SetKeepAwake(std::make_unique<RecordingKeepAwake>(log));
         SetMainWindow(&dlg);
         ASSERT_TRUE(dlg.Create());
         hwnd = dlg.GetSafeHwnd();
     }
-    void TearDown() override { SetMainWindow(nullptr); }
+    void TearDown() override {
+        SetMainWindow(nullptr);
+        SetShutdownBlockApi(std::nullopt);
+    }
 
     HWND Item(int id) const { return GetDlgItem(hwnd, id); }
     std::string Text(int id) const { return WindowText(Item(id)); }
@@ -69,7 +140,7 @@ protected:
     fakes::ScriptedPort port{clock, log};
     fakes::ScriptedOpener opener{port, log};
     std::function<void()> onSleep;
-    CUpdaterDlg dlg;
+    CountingDlg dlg;
     HWND hwnd = nullptr;
 };
 
@@ -277,6 +348,17 @@ TEST_F(UpdateTest, SuccessShowsTheCompletionTextAndHandsTheControlsBack) {
     EXPECT_EQ(samples.front().caption, "Upgrading CPU");
     EXPECT_EQ(samples.back().caption, "Waiting for CPU approval");
     EXPECT_EQ(samples.back().position, 0);
+
+    // The machine was held up from before the port opened until after it closed; TEST (in
+    // SetUp) held nothing.
+    EXPECT_EQ(log.WithPrefix("keep-awake"),
+              (std::vector<std::string>{"keep-awake begin", "keep-awake end"}));
+    const int begin = log.IndexOf("keep-awake begin");
+    ASSERT_GE(begin, 0);
+    EXPECT_EQ(log.entries.at(begin + 1), "port open \\\\.\\COM1");
+    ASSERT_GE(log.entries.size(), 2u);
+    EXPECT_EQ(log.entries.back(), "keep-awake end");
+    EXPECT_EQ(log.entries[log.entries.size() - 2], "port close");
 }
 
 TEST_F(UpdateTest, PortThatCannotBeOpenedLeavesUpdateEnabled) {
@@ -310,6 +392,8 @@ TEST_P(UpdateFailureTest, ShowsItsMessageThenHandsTheControlsBack) {
     EXPECT_EQ(States(), kStartStates);
     EXPECT_FALSE(Visible(IDC_COMPLETE));
     EXPECT_EQ(FindProgressWindow(), nullptr);
+    EXPECT_EQ(log.WithPrefix("keep-awake"),
+              (std::vector<std::string>{"keep-awake begin", "keep-awake end"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -340,6 +424,130 @@ INSTANTIATE_TEST_SUITE_P(
                                     },
                                     "Scanner unknown response!", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Runs what once, from the first sleep of the transfer (the progress window is up).
+std::function<void()> DuringTransfer(std::function<void()> what) {
+    auto done = std::make_shared<bool>(false);
+    return [done, what = std::move(what)] {
+        if (!*done && FindProgressWindow() != nullptr) {
+            *done = true;
+            what();
+        }
+    };
+}
+
+TEST_F(UpdateTest, SessionEndDuringTheUploadIsRefusedAndTheUploadCompletes) {
+    LRESULT mainAnswer = -1;
+    LRESULT progressAnswer = -1;
+    std::vector<std::string> reasonsMeanwhile;
+    onSleep = DuringTransfer([&] {
+        mainAnswer = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, 0);
+        progressAnswer = SendMessageA(FindProgressWindow(), WM_QUERYENDSESSION, 0, 0);
+        reasonsMeanwhile = g_shutdownReasons;
+    });
+    g_shutdownReasons.clear();
+    RunUpdate();
+    EXPECT_EQ(mainAnswer, 0);
+    EXPECT_EQ(progressAnswer, 0);
+    EXPECT_EQ(reasonsMeanwhile, std::vector<std::string>{
+                                    "create Updating the scanner's firmware - do not switch off"});
+    EXPECT_EQ(g_shutdownReasons.back(), "destroy");
+    EXPECT_TRUE(answerer.boxes.empty()) << answerer.boxes.front().text;
+    EXPECT_TRUE(Visible(IDC_COMPLETE));
+    EXPECT_EQ(scanner->image.size(), g_carriedFirmware.imageLength);
+    // Afterwards the session may end again.
+    EXPECT_NE(SendMessageA(hwnd, WM_QUERYENDSESSION, 0, 0), 0);
+}
+
+TEST_F(MainDialogTest, TestGivesAndTakesBackTheShutdownReasonToo) {
+    RunTest('1', '0');
+    EXPECT_EQ(g_shutdownReasons,
+              (std::vector<std::string>{
+                  "create Updating the scanner's firmware - do not switch off", "destroy"}));
+    EXPECT_TRUE(log.WithPrefix("keep-awake").empty()) << "TEST writes no firmware";
+}
+
+TEST_F(UpdateTest, SystemCommandsAndCloseDuringTheUploadOpenNothingAndWorkAfterwards) {
+    bool aboutOpened = false;
+    // Closes an About box that the command below may open, so that a failure cannot hang.
+    auto watchForAbout = [&] {
+        RunFromLoop(30, [&] {
+            if (HWND about = FindDialogByCaption("About the TR-520/521 CPU Update Utility")) {
+                aboutOpened = true;
+                PostMessageA(about, WM_COMMAND, IDOK, 0);
+            }
+        });
+    };
+    onSleep = DuringTransfer([&] {
+        watchForAbout();
+        SendMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        SendMessageA(FindProgressWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        SendMessageA(hwnd, WM_CLOSE, 0, 0);
+        ::Sleep(60);
+        DispatchQueued(nullptr);  // the watch's timer, had a box opened
+    });
+    RunUpdate();
+    EXPECT_FALSE(aboutOpened);
+    EXPECT_EQ(dlg.cancels, 0);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_TRUE(answerer.boxes.empty()) << answerer.boxes.front().text;
+    EXPECT_TRUE(Visible(IDC_COMPLETE));
+
+    // Once the exchange is over, the same commands are obeyed again.
+    watchForAbout();
+    SendMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    EXPECT_TRUE(aboutOpened);
+    SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(dlg.cancels, 1);
+}
+
+TEST_F(MainDialogTest, ExceptionInTestEndsItWithAMessageAndTheNextTestWorks) {
+    port.onWrite = [](const fakes::WriteRecord&) { throw std::bad_alloc(); };
+    port.Arrive(clock.Now() + 150, {'C'});
+    Click(IDC_TEST);
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, kExchangeFailed);
+    EXPECT_EQ(answerer.boxes[1].style, 48u);
+    EXPECT_EQ(answerer.boxes[1].caption, OwnTitle());
+    EXPECT_TRUE(port.IsClosed());
+    EXPECT_EQ(States(), kStartStates);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+
+    port.onWrite = nullptr;
+    RunTest('1', '0');
+    EXPECT_EQ(answerer.boxes.back().text, kOffered);
+    EXPECT_EQ(States(), kOfferedStates);
+}
+
+TEST_F(UpdateTest, ExceptionInUpdateResetsTheControlsAndGivesTheMachineBack) {
+    opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
+    answerer.onBox = [](const BoxRecord& box) {
+        if (box.text.rfind("Unable to open the port", 0) == 0) {
+            throw std::runtime_error("the box failed");
+        }
+    };
+    RunUpdate();
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, kExchangeFailed);
+    EXPECT_EQ(States(), kStartStates) << "the next step is a new TEST";
+    EXPECT_EQ(log.WithPrefix("keep-awake"),
+              (std::vector<std::string>{"keep-awake begin", "keep-awake end"}));
+    EXPECT_EQ(g_shutdownReasons.back(), "destroy");
+}
+
+TEST_F(MainDialogTest, ExceptionOutsideAnExchangeIsCaughtAtTheDialogProcedure) {
+    answerer.onBox = [](const BoxRecord& box) {
+        if (box.text == HiddenMessageText(g_storedTexts)) {
+            throw std::runtime_error("the box failed");
+        }
+    };
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(ID_HIDDEN_MESSAGE, 1), 0);
+    ASSERT_EQ(answerer.boxes.size(), 3u);
+    EXPECT_EQ(answerer.boxes[2].text, kHandlerFailedText);
+    EXPECT_EQ(answerer.boxes[2].style, 48u);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+}
 
 TEST_F(MainDialogTest, ClickQueuedDuringAnExchangeStartsNoSecondOne) {
     auto queueClick = [this] {
@@ -429,25 +637,6 @@ TEST_F(MainDialogTest, PumpDispatchesOtherMessagesButDropsInputToOurWindowsOnly)
     EXPECT_EQ(stranger.counts[WM_APP], 1);
     EXPECT_EQ(stranger.counts[WM_KEYDOWN], 1);
     EXPECT_EQ(stranger.counts[WM_LBUTTONDOWN], 1);
-}
-
-std::map<UINT_PTR, std::function<void()>>& PendingTimers() {
-    static std::map<UINT_PTR, std::function<void()>> pending;
-    return pending;
-}
-
-void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    auto fn = std::move(PendingTimers()[timer]);
-    PendingTimers().erase(timer);
-    if (fn) {
-        fn();
-    }
-}
-
-// Runs fn from a thread timer of the loop that is running then (a modal one, say).
-void RunFromLoop(UINT delayMs, std::function<void()> fn) {
-    PendingTimers()[SetTimer(nullptr, 0, delayMs, &OnTimer)] = std::move(fn);
 }
 
 TEST_F(MainDialogTest, SystemCommands16To31OpenTheAboutBoxOthersDoNot) {

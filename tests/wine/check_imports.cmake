@@ -1,7 +1,9 @@
 cmake_minimum_required(VERSION 3.20)
 # Fails unless the Windows program PROGRAM imports only Windows' own DLLs, read from its
 # import table with OBJDUMP: a statically linked program needs nothing shipped beside it.
-#   cmake -DOBJDUMP=... -DPROGRAM=... -P check_imports.cmake
+# FORBIDDEN names functions it must not import (those newer Windows only has, which the
+# program looks up at run time so that it still starts on older ones).
+#   cmake -DOBJDUMP=... -DPROGRAM=... [-DFORBIDDEN=a;b] -P check_imports.cmake
 set(_system_dlls
     kernel32.dll user32.dll gdi32.dll advapi32.dll comctl32.dll comdlg32.dll shell32.dll
     ole32.dll oleaut32.dll msvcrt.dll ntdll.dll uxtheme.dll version.dll winmm.dll ws2_32.dll
@@ -26,5 +28,10 @@ endforeach()
 if(_foreign)
     message(FATAL_ERROR "${PROGRAM} needs DLLs that Windows does not have: ${_foreign}")
 endif()
+foreach(_function IN LISTS FORBIDDEN)
+    if(_dump MATCHES "[ \t]${_function}[\r\n]")
+        message(FATAL_ERROR "${PROGRAM} imports ${_function}: it would not start where that is missing")
+    endif()
+endforeach()
 string(REPLACE "DLL Name: " "" _all "${_lines}")
 message(STATUS "only system DLLs: ${_all}")

@@ -1,6 +1,8 @@
 // TEST and UPDATE through the Win32 CSerial on a real COM port: under wine the port is a
 // pseudo-terminal served by the native simulated scanner, which tests/wine/with_peer.sh
 // starts with the options of each case and checks when the case is over.
+#include <windows.h>
+// After <windows.h>.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,6 +32,18 @@ std::unique_ptr<FirmwarePayload> SmallFirmware() {
     auto firmware = std::make_unique<FirmwarePayload>(g_carriedFirmware);
     firmware->imageLength = 250;
     return firmware;
+}
+
+// The CPU time of every thread of this process, in milliseconds.
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e4;
+    };
+    return ms(kernel) + ms(user);
 }
 
 // The COM number the peer published for this case.
@@ -150,8 +164,10 @@ TEST_F(ExchangeOnComPort, RejectedUpgrade) {
 // Peer: never sends the ready byte.
 TEST_F(ExchangeOnComPort, NoReadyByte) {
     const auto start = WallClock::now();
+    const double cpuStart = ProcessCpuMs();
     Test(g_carriedFirmware);
     const auto elapsed = WallClock::now() - start;
+    const double cpu = ProcessCpuMs() - cpuStart;
     ASSERT_EQ(view.messages.size(), 1u);
     EXPECT_EQ(view.messages[0].text, "No data from the scanner. Please retry from step 1");
     EXPECT_FALSE(view.IsEnabled(IDC_UPDATE));
@@ -159,6 +175,10 @@ TEST_F(ExchangeOnComPort, NoReadyByte) {
     EXPECT_GE(elapsed, std::chrono::milliseconds(2090));
     EXPECT_LT(elapsed, std::chrono::milliseconds(8000));
     EXPECT_TRUE(LogLines().empty()) << "no read was started, so nothing failed";
+    // Polling without waiting would keep the processor busy for all of the window.
+    const double wallMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    EXPECT_LT(cpu, 0.2 * wallMs) << "CPU " << cpu << " ms in " << wallMs << " ms";
+    RecordProperty("cpu_ms", static_cast<int>(cpu));
 }
 
 // Peer: hangs up after 100 data packets. Which failure the upload meets depends on where in

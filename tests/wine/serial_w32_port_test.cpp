@@ -49,6 +49,18 @@ std::vector<unsigned char> Pattern(std::size_t size) {
     return bytes;
 }
 
+// The CPU time of every thread of this process, in milliseconds.
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e4;
+    };
+    return ms(kernel) + ms(user);
+}
+
 // Polls BytesWaiting until it reports at least count bytes or 3 s have passed.
 int AwaitWaiting(CSerial& port, int count) {
     const auto deadline = Clock::now() + milliseconds(3000);
@@ -170,6 +182,30 @@ TEST_F(SerialOnComPort, DrainInputEmptiesTheQueue) {
     port->DrainInput();
     EXPECT_EQ(port->BytesWaiting(), 0);
     EXPECT_TRUE(logs.Lines().empty());
+}
+
+TEST_F(SerialOnComPort, WaitForInputSleepsOutItsLimitOrEndsWithInput) {
+    auto start = Clock::now();
+    const double cpuStart = ProcessCpuMs();
+    port->WaitForInput(500);
+    const auto idle = Clock::now() - start;
+    const double cpu = ProcessCpuMs() - cpuStart;
+    EXPECT_GE(idle, milliseconds(480)) << "nothing arrived: the whole limit is waited";
+    EXPECT_LT(idle, milliseconds(5000));
+    const double idleMs = std::chrono::duration<double, std::milli>(idle).count();
+    EXPECT_LT(cpu, 0.2 * idleMs) << "CPU " << cpu << " ms in " << idleMs << " ms";
+    EXPECT_EQ(port->BytesWaiting(), 0);
+    EXPECT_TRUE(logs.Lines().empty());
+
+    const unsigned char probe = 0x5A;
+    ASSERT_EQ(port->Write(&probe, 1, 1000), 1);  // the echo comes back at once
+    start = Clock::now();
+    port->WaitForInput(5000);
+    EXPECT_LT(Clock::now() - start, milliseconds(2500)) << "the echo ends the wait";
+    EXPECT_EQ(AwaitWaiting(*port, 1), 1);
+    unsigned char echoed = 0;
+    EXPECT_EQ(port->Read(&echoed, 1, 1000), 1);  // the next case starts with nothing waiting
+    EXPECT_EQ(echoed, probe);
 }
 
 TEST(SerialClock, TickCountIsInMillisecondsAndSleepPauses) {

@@ -2,10 +2,32 @@
 
 #include <vector>
 
+#include "win_message_box.h"
+
 namespace {
 
 const CDialog* g_mainWindow = nullptr;
 int g_waitCursorCount = 0;
+int g_busyCount = 0;
+int g_handlerFailures = 0;
+
+// What Windows sends when the window menu is asked for from the taskbar; the default handler
+// would run the menu's modal loop.
+constexpr UINT kPopupSystemMenu = 0x0313;
+constexpr WPARAM kSysCommandMask = 0xFFF0;
+
+// Counts a handler's exception; shows its message at once unless an exchange runs.
+void ReportHandlerFailure() noexcept {
+    ++g_handlerFailures;
+    if (g_busyCount > 0) {
+        return;
+    }
+    try {
+        AppMessageBox(GetMainWindow(), kHandlerFailedText, MB_OK | MB_ICONEXCLAMATION);
+    } catch (...) {
+        // Not even the message could be shown; the program goes on.
+    }
+}
 
 HINSTANCE ProgramInstance() {
     return GetModuleHandleA(nullptr);
@@ -34,6 +56,22 @@ void EndWaitCursorCount() {
 
 bool IsWaitCursorShown() {
     return g_waitCursorCount > 0;
+}
+
+BusyScope::BusyScope() : m_failuresAtStart(g_handlerFailures) {
+    ++g_busyCount;
+}
+
+BusyScope::~BusyScope() {
+    --g_busyCount;
+}
+
+bool BusyScope::FailureSeen() const {
+    return g_handlerFailures != m_failuresAtStart;
+}
+
+bool IsBusy() {
+    return g_busyCount > 0;
 }
 
 CDialog::CDialog(int templateId, HWND parent) : m_templateId(templateId), m_hParent(parent) {}
@@ -156,7 +194,35 @@ bool CDialog::PreTranslateMessage(MSG& /*msg*/) {
     return false;
 }
 
+bool CDialog::RefuseWhileBusy(UINT message, WPARAM wParam, INT_PTR& result) {
+    switch (message) {
+        case WM_QUERYENDSESSION:
+            // The answer of a dialog procedure goes through DWLP_MSGRESULT.
+            SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, FALSE);
+            result = TRUE;
+            return true;
+        case WM_SYSCOMMAND:
+            if ((wParam & kSysCommandMask) == SC_CLOSE) {
+                MessageBeep(MB_ICONEXCLAMATION);
+            }
+            result = TRUE;
+            return true;
+        case WM_CLOSE:
+            MessageBeep(MB_ICONEXCLAMATION);
+            result = TRUE;
+            return true;
+        case kPopupSystemMenu:
+            result = TRUE;
+            return true;
+        default:
+            return false;
+    }
+}
+
 INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (INT_PTR refused = FALSE; IsBusy() && RefuseWhileBusy(message, wParam, refused)) {
+        return refused;
+    }
     if (message == WM_COMMAND) {
         return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     }
@@ -172,6 +238,17 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // MinGW's unwinder cannot pass user32's frames: an exception leaving here would end the
+    // program through std::terminate, in the middle of an upload too.
+    try {
+        return Dispatch(hwnd, message, wParam, lParam);
+    } catch (...) {
+        ReportHandlerFailure();
+        return FALSE;
+    }
+}
+
+INT_PTR CDialog::Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);

@@ -45,8 +45,12 @@ protected:
     HWND m_hWnd = nullptr;
 
 private:
+    // Catches every exception of the handlers: none may leave through user32's frames.
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR Dispatch(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // What IsBusy() refuses; true with result the dialog procedure's answer.
+    bool RefuseWhileBusy(UINT message, WPARAM wParam, INT_PTR& result);
     void RunModalLoop();
 
     int m_templateId;
@@ -59,6 +63,30 @@ private:
 // a parent. Null when none is set or its window does not exist.
 void SetMainWindow(const CDialog* dialog);
 HWND GetMainWindow();
+
+// While an exchange runs inside a click, every dialog refuses what would end the program or
+// nest a modal loop inside the exchange (a system command, the taskbar's window menu, a close
+// request, the end of the session), and a handler's exception is only counted: its message
+// would stop the exchange, so the scope's owner shows it once the exchange is over. Nests.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    // Whether a dialog's handler failed with an exception while this scope lived.
+    bool FailureSeen() const;
+
+private:
+    int m_failuresAtStart;
+};
+
+// Whether a BusyScope lives.
+bool IsBusy();
+
+// The message shown when a handler fails with an exception outside an exchange.
+inline constexpr const char* kHandlerFailedText =
+    "An unexpected error occurred. The last action was not completed.";
 
 // The wait cursor shared by every dialog: shown while the count is above 0, also when the
 // mouse moves over our windows.

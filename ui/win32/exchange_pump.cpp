@@ -71,10 +71,15 @@ void MessagePump::DiscardInput() {
 }
 
 ExchangeSession::ExchangeSession(HWND mainWindow, exchange::IPortOpener& opener,
-                                 exchange::IClock& clock)
-    : m_pump(mainWindow),
+                                 exchange::IClock& clock, IKeepAwake* keepAwake)
+    : m_shutdownReason(mainWindow, kExchangeShutdownReason),
+      m_pump(mainWindow),
       m_opener(opener, m_pump),
-      m_clock(clock, m_pump, MessagePump::kPumpIntervalMs) {}
+      m_clock(clock, m_pump, MessagePump::kPumpIntervalMs) {
+    if (keepAwake != nullptr) {
+        m_keepAwake.emplace(*keepAwake);
+    }
+}
 
 ExchangeSession::~ExchangeSession() {
     m_pump.DiscardInput();

@@ -5,8 +5,13 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "dialog_base.h"
 #include "exchange_io.h"
+#include "keep_awake.h"
 #include "pumping_io.h"
+#include "shutdown_block.h"
 
 class MessagePump : public IEventPump {
 public:
@@ -33,19 +38,28 @@ private:
     int m_quitCode = 0;
 };
 
-// One exchange's surroundings: the opener and clock that pump messages; on destruction the
-// input that arrived meanwhile is dropped instead of reaching the dialog afterwards.
+// One exchange's surroundings: the dialogs refuse what would end the program or stop the
+// exchange (BusyScope), Windows gets a reason not to end the session, the machine is kept
+// awake when keepAwake is given (UPDATE writes the firmware), and the opener and clock pump
+// messages. On destruction the input that arrived meanwhile is dropped instead of reaching the
+// dialog afterwards, and all of it is given back.
 class ExchangeSession {
 public:
-    ExchangeSession(HWND mainWindow, exchange::IPortOpener& opener, exchange::IClock& clock);
+    ExchangeSession(HWND mainWindow, exchange::IPortOpener& opener, exchange::IClock& clock,
+                    IKeepAwake* keepAwake = nullptr);
     ~ExchangeSession();
     ExchangeSession(const ExchangeSession&) = delete;
     ExchangeSession& operator=(const ExchangeSession&) = delete;
     exchange::IPortOpener& Opener() { return m_opener; }
     exchange::IClock& Clock() { return m_clock; }
     MessagePump& Pump() { return m_pump; }
+    // Whether a dialog's handler failed with an exception meanwhile.
+    bool HandlerFailed() const { return m_busy.FailureSeen(); }
 
 private:
+    BusyScope m_busy;
+    ShutdownBlockReason m_shutdownReason;
+    std::optional<KeepAwakeScope> m_keepAwake;
     MessagePump m_pump;
     PumpingOpener m_opener;
     PumpingClock m_clock;

@@ -21,6 +21,9 @@ namespace {
 constexpr int kPortCount = 256;
 constexpr unsigned kStartupWarningStyle = MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2;
 constexpr WPARAM kSysCommandMask = 0xFFF0;
+constexpr const char* kExchangeFailedText =
+    "An unexpected error stopped the operation. The port has been closed.\n\nPlease retry "
+    "from Step 1.";
 
 std::string CarriedVersion() {
     return VersionText(g_carriedFirmware.VersionByte());
@@ -37,7 +40,8 @@ std::string WindowText(HWND hwnd) {
 CUpdaterDlg::CUpdaterDlg(HWND parent)
     : CDialog(IDD_UPDATER_DIALOG, parent),
       m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_hAccel(LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATOR))) {
+      m_hAccel(LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCELERATOR))),
+      m_keepAwake(CreateSystemKeepAwake()) {
     SetMainWindowTitleSource([this] { return WindowText(m_hWnd); });
 }
 
@@ -50,6 +54,10 @@ void CUpdaterDlg::SetExchangeServices(std::unique_ptr<exchange::IPortOpener> ope
                                       std::unique_ptr<exchange::IClock> clock) {
     m_opener = std::move(opener);
     m_clock = std::move(clock);
+}
+
+void CUpdaterDlg::SetKeepAwake(std::unique_ptr<IKeepAwake> keepAwake) {
+    m_keepAwake = std::move(keepAwake);
 }
 
 BOOL CUpdaterDlg::OnInitDialog() {
@@ -185,32 +193,50 @@ void CUpdaterDlg::PaintMinimised() {
 }
 
 template <typename Exchange>
-void CUpdaterDlg::RunExchange(Exchange&& exchange) {
+void CUpdaterDlg::RunExchange(Exchange&& exchange, IKeepAwake* keepAwake) {
     if (exchange::ExchangeGuard::IsRunning() || !m_opener || !m_clock) {
         return;  // a command that got past the pump; the exchange refuses it anyway
     }
-    ExchangeSession session(m_hWnd, *m_opener, *m_clock);
-    m_pSession = &session;
-    exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
-    try {
-        exchange(io);
-    } catch (...) {
+    bool failed = false;
+    {
+        ExchangeSession session(m_hWnd, *m_opener, *m_clock, keepAwake);
+        m_pSession = &session;
+        exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
+        try {
+            exchange(io);
+        } catch (...) {
+            failed = true;  // unwinding has closed the port
+        }
         m_pSession = nullptr;
-        throw;
+        failed = failed || session.HandlerFailed();
     }
-    m_pSession = nullptr;
+    if (failed) {
+        EndFailedExchange();
+    }
+}
+
+void CUpdaterDlg::EndFailedExchange() {
+    EnableControl(IDC_TEST, true);
+    EnableControl(IDC_UPDATE, false);
+    EnableControl(IDC_COMPORT, true);
+    AppMessageBox(m_hWnd, kExchangeFailedText, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CUpdaterDlg::OnTest() {
-    RunExchange([this](exchange::ExchangeIo& io) {
-        exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
-    });
+    RunExchange(
+        [this](exchange::ExchangeIo& io) {
+            exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
+        },
+        nullptr);
 }
 
 void CUpdaterDlg::OnUpdate() {
-    RunExchange([this](exchange::ExchangeIo& io) {
-        exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
-    });
+    // The machine stays up from the start of UPDATE to its clean-up, however it ends.
+    RunExchange(
+        [this](exchange::ExchangeIo& io) {
+            exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
+        },
+        m_keepAwake.get());
 }
 
 void CUpdaterDlg::OnHiddenMessage() {

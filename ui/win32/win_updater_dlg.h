@@ -8,6 +8,7 @@
 
 #include "dialog_base.h"
 #include "exchange_io.h"
+#include "keep_awake.h"
 #include "win_com_port_list.h"
 
 class ExchangeSession;
@@ -22,6 +23,8 @@ public:
     // The ports and clock the exchanges use: the real ones in the program, stand-ins in tests.
     void SetExchangeServices(std::unique_ptr<exchange::IPortOpener> opener,
                              std::unique_ptr<exchange::IClock> clock);
+    // What keeps the machine up during UPDATE: the system's by default, a stand-in in tests.
+    void SetKeepAwake(std::unique_ptr<IKeepAwake> keepAwake);
 
     // TEST: the version check on the selected port.
     void OnTest();
@@ -59,10 +62,13 @@ private:
     bool OnSysCommand(WPARAM id);
     void PaintMinimised();
     template <typename Exchange>
-    void RunExchange(Exchange&& exchange);
+    void RunExchange(Exchange&& exchange, IKeepAwake* keepAwake);
+    // After an exception in an exchange: the next step is a new TEST, and the user is told.
+    void EndFailedExchange();
 
     std::unique_ptr<exchange::IPortOpener> m_opener;
     std::unique_ptr<exchange::IClock> m_clock;
+    std::unique_ptr<IKeepAwake> m_keepAwake;
     ExchangeSession* m_pSession = nullptr;
     CComPortList m_portList;  // the COM port list's device marks and tooltips
     int m_waitCursors = 0;
