@@ -59,9 +59,9 @@ build_windows() {
 # ends the wine server and the display whichever way the tests end.
 run_windows_tests() {
     local dir=$1 arch=$2
+    trap 'tr_wine_stop; tr_display_stop' EXIT
     tr_display_start
     tr_wine_start "$PWD/$dir/wineprefix" "$arch"
-    trap 'tr_wine_stop; tr_display_stop' EXIT
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
 }
 
