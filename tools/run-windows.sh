@@ -13,6 +13,12 @@ prefix="${WINEPREFIX:-$HOME/.wine}"
 tools/build-windows.sh
 source tools/deps.sh
 tr_install_deps
+# Building needs no wine; running the 32-bit program needs its 32-bit half.
+tr_install_packages wine
+if ! tr_try_install_wine32; then
+    echo "Cannot run the 32-bit program without the 32-bit wine: $TR_WINE32_MISSING" >&2
+    exit 1
+fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)" --target tr520-scanner-sim
 
