@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test, stage by stage: a plain build, a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer, a build that carries another
-# firmware image, the Windows build as a 64-bit program under wine64, and the 32-bit Windows
-# build under wine. Ends with a summary, one line per stage.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer that carries another firmware
+# image, the Windows build as a 64-bit program under wine64, and the 32-bit Windows build under
+# wine. Ends with a summary, one line per stage.
 #
 # Where the 32-bit wine (wine32:i386) cannot be installed, the 32-bit stage still builds the
 # programs and checks their imports but does not run them, and the summary says so with apt's
@@ -24,15 +24,17 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
 }
 
-# A release build carries another image than the placeholder: the whole suite once more with
-# a generated one that fills the image field (262,144 bytes, a fixed pseudo-random sequence)
-# and another version, in a build directory of its own so that tools/run.sh never carries it.
-run_image_suite() {
-    local dir=build-image
+# The sanitizer build also carries another image than the placeholder, so that the whole suite
+# runs once with a generated one that fills the image field (262,144 bytes, a fixed
+# pseudo-random sequence) and another version, as a release build with another image would; a
+# build directory of its own keeps tools/run.sh from ever carrying it. One stage for both saves
+# a whole build of everything.
+run_sanitizer_image_suite() {
+    local dir=build-asan
     mkdir -p "$dir"
     perl -e 'srand(20520); print map { chr(int(rand(256))) } 1 .. 262144' >"$dir/image.bin"
-    run_suite "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFIRMWARE_IMAGE="$PWD/$dir/image.bin" \
-        -DFIRMWARE_VERSION=0x25
+    run_suite "$dir" -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON \
+        -DFIRMWARE_IMAGE="$PWD/$dir/image.bin" -DFIRMWARE_VERSION=0x25
 }
 
 # Cross-builds the Windows programs and tests into $1 with the toolchain file $2 and build
@@ -98,7 +100,7 @@ stage() {
     local caption=$1
     shift
     if [ -n "$failed" ]; then
-        summary+=("$(printf '!! %-8s %-44s' "not run" "$caption")  (an earlier stage failed)")
+        summary+=("$(printf '!! %-8s %-53s' "not run" "$caption")  (an earlier stage failed)")
         return 0
     fi
     echo "== $caption"
@@ -122,7 +124,7 @@ stage() {
     [ "$outcome" = passed ] || mark="!!"
     local times
     times=$(printf '%5d s (CPU %4d s)' $((SECONDS - start)) $(($(children_cpu) - cpu_start)))
-    summary+=("$(printf '%s %-8s %-44s %s  %s' "$mark" "$outcome" "$caption" "$times" "$note")")
+    summary+=("$(printf '%s %-8s %-53s %s  %s' "$mark" "$outcome" "$caption" "$times" "$note")")
     echo "== $caption: $outcome, $times"
 }
 
@@ -152,9 +154,7 @@ echo "== Installing what was missing: $install_time s"
 
 win32_caption="Windows 32-bit under wine (build-win/)"
 stage "Linux plain (build/)" run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-stage "Linux, ASan and UBSan (build-asan/)" \
-    run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON
-stage "Linux, 262,144-byte image (build-image/)" run_image_suite
+stage "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_sanitizer_image_suite
 stage "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
 stage "$win32_caption" run_win32_suite
 print_summary
