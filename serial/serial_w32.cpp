@@ -12,10 +12,6 @@
 
 namespace {
 
-// How long a cancelled transfer or input wait is given to come back from the driver; one that
-// a driver keeps longer must not hang the program.
-constexpr DWORD kCancelWaitMs = 500;
-
 TransferResult Result(TransferOutcome outcome, int count = 0, std::uint32_t error = 0) {
     return TransferResult{outcome, count, error};
 }
@@ -74,38 +70,49 @@ public:
         return true;
     }
 
-    // A failed port reports nothing waiting, so that the callers' polling loops end.
+    // A failed port reports nothing waiting, so that the callers' polling loops end. A byte
+    // the watch read holds is waiting too; the watch is looked at before the driver, so that a
+    // byte it takes meanwhile is never counted twice.
     CommStatus ClearCommError(PortHandle& port) override {
         CommStatus status;
         if (!port.IsValid() || port.Failed()) {
             return status;
         }
+        NoteWatchEnd(port);
+        const int held = port.watch == PortHandle::WatchState::kHolding ? 1 : 0;
+        status.inQueue = held;
         DWORD errors = 0;
         COMSTAT comStat{};
         if (m_api.ClearCommError(port.Port(), &errors, &comStat)) {
             status.errors = errors;
-            status.inQueue = static_cast<int>(std::min<DWORD>(comStat.cbInQue, INT_MAX));
+            status.inQueue += static_cast<int>(std::min<DWORD>(comStat.cbInQue, INT_MAX - 1));
         }
         return status;
     }
 
+    // A byte the watch read holds comes first; the rest is read through the transfer slot.
     TransferResult Read(PortHandle& port, TransferRecord& record, void* buffer, int count,
                         int limitMs) override {
         TransferSlot* slot = PrepareSlot(port, record, count);
-        if (slot == nullptr) {
+        if (slot == nullptr || !EndWatchRead(port)) {
             return Result(TransferOutcome::StartFailed, 0, port.FailureError());
         }
-        DWORD moved = 0;
-        const BOOL started = m_api.ReadFile(port.Port(), slot->bytes.data(),
-                                            static_cast<DWORD>(count), &moved, &slot->record);
-        TransferResult result = FinishStart(port, *slot, started, moved, limitMs);
-        if (result.outcome == TransferOutcome::Completed ||
-            result.outcome == TransferOutcome::ResultFailed) {
-            // Only what the driver reports, and never more than the caller's buffer holds.
-            result.count = std::clamp(result.count, 0, count);
-            std::memcpy(buffer, slot->bytes.data(), static_cast<std::size_t>(result.count));
-            record.moved = static_cast<std::uint32_t>(result.count);
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        const int held = TakeHeldByte(port, bytes, count);
+        TransferResult result = Result(TransferOutcome::Completed);
+        if (held < count || count == 0) {
+            result = ReadThroughSlot(port, *slot, bytes + held, count - held, limitMs);
         }
+        if (held > 0) {
+            // The held byte is the caller's whatever the rest of the read did.
+            const bool restMoved = result.outcome == TransferOutcome::Completed ||
+                                   result.outcome == TransferOutcome::ResultFailed;
+            result = Result(result.outcome == TransferOutcome::ResultFailed
+                                ? TransferOutcome::ResultFailed
+                                : TransferOutcome::Completed,
+                            held + (restMoved ? result.count : 0), result.error);
+        }
+        record.moved = static_cast<std::uint32_t>(result.count);
         return result;
     }
 
@@ -130,8 +137,9 @@ public:
 
     void Sleep(std::uint32_t ms) override { m_api.Sleep(ms); }
 
-    // Sleeps until input arrives, the limit passes, or (a driver that cannot wait for input
-    // events) looks every millisecond. Nothing is left pending when it returns.
+    // Sleeps until input arrives or the limit passes: by an input event, or (a driver that
+    // cannot wait for input events) on a one-byte watch read that is left under way for the
+    // next wait when the limit runs out. Without either it looks every millisecond.
     void WaitForInput(PortHandle& port, int limitMs) override {
         if (limitMs <= 0 || !port.IsValid()) {
             return;
@@ -146,11 +154,27 @@ public:
         if (port.inputWaitMode == PortHandle::InputWaitMode::kEvents) {
             AwaitInputEvent(port, *port.InputWait(), static_cast<DWORD>(limitMs));
         } else {
-            LookForInput(port, limitMs);
+            WatchForInput(port, limitMs);
         }
     }
 
 private:
+    // Reads up to count bytes through the transfer slot into buffer.
+    TransferResult ReadThroughSlot(PortHandle& port, TransferSlot& slot, unsigned char* buffer,
+                                   int count, int limitMs) {
+        DWORD moved = 0;
+        const BOOL started = m_api.ReadFile(port.Port(), slot.bytes.data(),
+                                            static_cast<DWORD>(count), &moved, &slot.record);
+        TransferResult result = FinishStart(port, slot, started, moved, limitMs);
+        if (result.outcome == TransferOutcome::Completed ||
+            result.outcome == TransferOutcome::ResultFailed) {
+            // Only what the driver reports, and never more than the caller's buffer holds.
+            result.count = std::clamp(result.count, 0, count);
+            std::memcpy(buffer, slot.bytes.data(), static_cast<std::size_t>(result.count));
+        }
+        return result;
+    }
+
     // The port's transfer slot made ready for count bytes; null when the port failed.
     static TransferSlot* PrepareSlot(PortHandle& port, TransferRecord& record, int count) {
         record.requested = static_cast<std::uint32_t>(count);
@@ -276,6 +300,94 @@ private:
         if (!AwaitReturn(port, wait)) {
             port.AbandonInputWait();
         }
+    }
+
+    // Waits up to limitMs on the watch read, started when none is under way; a watch read that
+    // cannot be started or fails (a hang-up) is not waited on again at once: this call looks
+    // every millisecond instead.
+    void WatchForInput(PortHandle& port, int limitMs) {
+        TransferSlot* watch = port.InputWait();
+        if (watch == nullptr ||
+            (port.watch == PortHandle::WatchState::kIdle && !StartWatch(port, *watch))) {
+            LookForInput(port, limitMs);
+            return;
+        }
+        if (port.watch == PortHandle::WatchState::kHolding) {
+            return;  // a byte is waiting
+        }
+        const DWORD waited = m_api.WaitForSingleObject(watch->event, static_cast<DWORD>(limitMs));
+        if (waited == WAIT_TIMEOUT) {
+            return;  // left under way for the next wait
+        }
+        if (waited != WAIT_OBJECT_0 || !CollectWatch(port, *watch)) {
+            LookForInput(port, limitMs);
+        }
+    }
+
+    // Starts the one-byte watch read; whether it is under way or brought its byte at once.
+    bool StartWatch(PortHandle& port, TransferSlot& watch) {
+        watch.record = OVERLAPPED{};
+        watch.record.hEvent = watch.event;
+        watch.bytes.resize(1);
+        DWORD moved = 0;
+        if (m_api.ReadFile(port.Port(), watch.bytes.data(), 1, &moved, &watch.record)) {
+            m_api.ResetEvent(watch.event);
+            port.watch =
+                moved == 1 ? PortHandle::WatchState::kHolding : PortHandle::WatchState::kIdle;
+            return port.watch == PortHandle::WatchState::kHolding;
+        }
+        if (m_api.GetLastError() != ERROR_IO_PENDING) {
+            return false;
+        }
+        port.watch = PortHandle::WatchState::kPending;
+        return true;
+    }
+
+    // The result of a watch read that has ended: its byte held, or (failed, cancelled) none.
+    bool CollectWatch(PortHandle& port, TransferSlot& watch) {
+        DWORD moved = 0;
+        const bool fetched =
+            m_api.GetOverlappedResult(port.Port(), &watch.record, &moved, FALSE) != FALSE;
+        m_api.ResetEvent(watch.event);
+        port.watch = fetched && moved == 1 ? PortHandle::WatchState::kHolding
+                                           : PortHandle::WatchState::kIdle;
+        return port.watch == PortHandle::WatchState::kHolding;
+    }
+
+    // Collects a watch read that has ended since it was last looked at, without waiting.
+    void NoteWatchEnd(PortHandle& port) {
+        if (port.watch == PortHandle::WatchState::kPending &&
+            m_api.WaitForSingleObject(port.InputWait()->event, 0) == WAIT_OBJECT_0) {
+            CollectWatch(port, *port.InputWait());
+        }
+    }
+
+    // Ends a watch read still under way before a read, so that the bytes stay in order: one
+    // that had taken its byte keeps it held. Whether it ended; one the driver keeps may still
+    // take a byte out of order, and the port fails.
+    bool EndWatchRead(PortHandle& port) {
+        if (port.watch != PortHandle::WatchState::kPending) {
+            return true;
+        }
+        TransferSlot& watch = *port.InputWait();
+        const bool cancelled = m_api.CancelIo(port.Port()) != FALSE;
+        const std::uint32_t cancelError = cancelled ? 0 : m_api.GetLastError();
+        if (m_api.WaitForSingleObject(watch.event, kCancelWaitMs) == WAIT_OBJECT_0) {
+            CollectWatch(port, watch);
+            return true;
+        }
+        port.AbandonInputWatch(cancelled ? WAIT_TIMEOUT : cancelError);
+        return false;
+    }
+
+    // Moves a held byte to the front of a read of at least one byte; how many it moved.
+    static int TakeHeldByte(PortHandle& port, unsigned char* bytes, int count) {
+        if (count < 1 || port.watch != PortHandle::WatchState::kHolding) {
+            return 0;
+        }
+        bytes[0] = port.InputWait()->bytes[0];
+        port.watch = PortHandle::WatchState::kIdle;
+        return 1;
     }
 
     // Looks for input every millisecond until some is waiting or limitMs have passed.

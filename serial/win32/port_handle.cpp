@@ -26,6 +26,7 @@ PortHandle::PortHandle(HANDLE port, HANDLE event, HANDLE waitEvent, Win32Api& ap
 PortHandle::PortHandle(PortHandle&& other) noexcept
     : state(other.state),
       inputWaitMode(other.inputWaitMode),
+      watch(other.watch),
       m_api(other.m_api),
       m_port(other.m_port),
       m_transfer(std::move(other.m_transfer)),
@@ -40,6 +41,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         Reset();
         state = other.state;
         inputWaitMode = other.inputWaitMode;
+        watch = other.watch;
         m_api = other.m_api;
         m_port = other.m_port;
         m_transfer = std::move(other.m_transfer);
@@ -60,15 +62,20 @@ void PortHandle::AbandonTransfer(std::uint32_t error) {
 void PortHandle::AbandonInputWait() {
     GiveUp(m_inputWait);
     inputWaitMode = InputWaitMode::kLooking;
+    watch = WatchState::kIdle;
+}
+
+void PortHandle::AbandonInputWatch(std::uint32_t error) {
+    AbandonInputWait();
+    m_failed = true;
+    m_failure = error;
 }
 
 void PortHandle::Reset() {
     if (m_api != nullptr) {
         // Closing the port ends its pending requests; only then may their events go, or a
         // late completion would signal a handle value Windows has handed out again.
-        if (IsValid()) {
-            m_api->CloseHandle(m_port);
-        }
+        ClosePort();
         for (auto* slot : {m_transfer.get(), m_inputWait.get()}) {
             if (slot != nullptr) {
                 m_api->CloseHandle(slot->event);
@@ -80,6 +87,22 @@ void PortHandle::Reset() {
     Forget();
 }
 
+// Closes the port; a watch read still under way is cancelled first and awaited, bounded, after
+// the close, so that its slot is freed only once the driver gave it back.
+void PortHandle::ClosePort() {
+    const bool watching = m_inputWait != nullptr && watch == WatchState::kPending;
+    if (IsValid()) {
+        if (watching) {
+            m_api->CancelIo(m_port);
+        }
+        m_api->CloseHandle(m_port);
+    }
+    if (watching &&
+        m_api->WaitForSingleObject(m_inputWait->event, kCancelWaitMs) != WAIT_OBJECT_0) {
+        GiveUp(m_inputWait);
+    }
+}
+
 void PortHandle::Forget() {
     m_port = INVALID_HANDLE_VALUE;
     m_transfer.reset();
@@ -87,4 +110,5 @@ void PortHandle::Forget() {
     m_failed = false;
     m_failure = 0;
     inputWaitMode = InputWaitMode::kUndecided;
+    watch = WatchState::kIdle;
 }

@@ -9,6 +9,10 @@
 #include "win32_api.h"
 #include "win_constants.h"  // <windows.h>
 
+// How long a cancelled transfer or input wait is given to come back from the driver; one that
+// a driver keeps longer must not hang the program.
+inline constexpr DWORD kCancelWaitMs = 500;
+
 // What a driver may write to while a transfer or an input wait is under way: the overlapped
 // record, its completion event and the bytes. It belongs to the port handle rather than to the
 // caller, so that a transfer the driver does not give back can be left with it: such a slot is
@@ -52,13 +56,17 @@ public:
     void AbandonTransfer(std::uint32_t error);
     // Gives up the input-wait slot whose wait the driver keeps; no wait is started again.
     void AbandonInputWait();
+    // Gives up the input-wait slot whose watch read the driver keeps: that read may still take
+    // a byte out of order, so the port fails with error from then on.
+    void AbandonInputWatch(std::uint32_t error);
     // Whether a transfer was given up: the port then moves nothing any more.
     bool Failed() const { return m_failed; }
     // The error that made the port fail.
     std::uint32_t FailureError() const { return m_failure; }
 
-    // Closes the port first, so that the driver ends what it still has, then the events of
-    // the slots that were not given up.
+    // Closes the port first, so that the driver ends what it still has (a pending watch read
+    // is cancelled and awaited, bounded, and its slot given up when the driver keeps it), then
+    // the events of the slots that were not given up.
     void Reset();
 
     // The line settings as the port last reported them, so that the fields CSerial does not
@@ -71,9 +79,14 @@ public:
         kEvents,
         kLooking
     } inputWaitMode = InputWaitMode::kUndecided;
+    // The one-byte read that waits for input where events cannot: none under way, under way
+    // in the input-wait slot, or done with its byte held in the slot's bytes[0] until a read
+    // delivers it.
+    enum class WatchState { kIdle, kPending, kHolding } watch = WatchState::kIdle;
 
 private:
     void Forget();
+    void ClosePort();
 
     Win32Api* m_api = nullptr;
     HANDLE m_port = INVALID_HANDLE_VALUE;

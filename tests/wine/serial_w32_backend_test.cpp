@@ -1,8 +1,9 @@
 // The Win32 CSerial against a scripted driver behind Win32Api: transfers that are cancelled
 // when their limit runs out, a CancelIo that fails, a driver that never gives a request back,
-// the order in which the handles go, and the input wait by WaitCommEvent or by looking.
+// the order in which the handles go, and the input wait by WaitCommEvent or a watch read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -55,6 +56,13 @@ public:
         m_count = count;
         *moved = 0;
         Note("ReadFile " + std::to_string(count) + " " + Record(record));
+        if (readsRefused) {
+            m_lastError = ERROR_ACCESS_DENIED;
+            return FALSE;
+        }
+        const std::size_t arrived = std::min<std::size_t>(count, incoming.size());
+        std::memcpy(buffer, incoming.data(), arrived);
+        incoming.erase(0, arrived);
         return Pending();
     }
     BOOL WriteFile(HANDLE, const void* buffer, DWORD count, DWORD* moved,
@@ -83,6 +91,10 @@ public:
         // A driver that does not give a request back would block a waiting call for ever.
         EXPECT_FALSE(wait) << "GetOverlappedResult must not wait without a bound";
         *moved = m_count;
+        if (!moves.empty()) {
+            *moved = moves.front();
+            moves.pop_front();
+        }
         Note(std::string("GetOverlappedResult") + (wait ? " waiting" : ""));
         return TRUE;
     }
@@ -120,6 +132,9 @@ public:
     int sleeps = 0;
     int inputAfterSleeps = -1;  // input is waiting from this Sleep on
     std::map<std::string, std::deque<DWORD>> waits;
+    std::deque<DWORD> moves;  // what the next results report moved, else the whole request
+    std::string incoming;     // the bytes the next reads will have moved when they complete
+    bool readsRefused = false;
     unsigned char* driverBuffer = nullptr;  // where the last transfer moves its bytes
 
 private:
@@ -287,34 +302,128 @@ TEST_F(BackendTest, InputWaitTheDriverKeepsIsGivenUpAndTheDriverLookedAtInstead)
 struct CannotWait {
     const char* name;
     bool modemStatusKnown;
-    DWORD eventMask;  // what the driver's wait reports when it ends by itself
+    DWORD eventMask;                  // what the driver's wait reports when it ends by itself
+    std::deque<DWORD> decidingWaits;  // the answers to the first wait, which finds that out
 };
 
 class DriverThatCannotWait : public BackendTest,
                              public ::testing::WithParamInterface<CannotWait> {};
 
-TEST_P(DriverThatCannotWait, IsLookedAtEveryMillisecondInstead) {
+// Wine's pseudo-terminal ports, for one: the wait is a one-byte read whose byte is held, counted
+// as waiting and delivered first, so that the caller sleeps until the byte comes.
+TEST_P(DriverThatCannotWait, WaitsOnAOneByteReadWhoseByteComesFirst) {
     driver.modemStatusKnown = GetParam().modemStatusKnown;
     driver.eventMask = GetParam().eventMask;
-    driver.waits["wait-event"] = {WAIT_OBJECT_0};
+    driver.waits["wait-event"] = GetParam().decidingWaits;
     Open();
-    port->WaitForInput(1);  // the first wait finds out what the driver can do
-    driver.ClearCalls();
-    driver.inputAfterSleeps = driver.sleeps + 2;
+    port->WaitForInput(1);
     port->WaitForInput(50);
-    EXPECT_TRUE(driver.Calls("WaitCommEvent").empty());
-    EXPECT_EQ(driver.Calls("Sleep"), std::vector<std::string>(2, "Sleep 1"));
-    // Nothing comes: the whole limit is slept out, a millisecond at a time.
-    driver.inQueue = 0;
-    driver.inputAfterSleeps = -1;
     driver.ClearCalls();
     port->WaitForInput(5);
-    EXPECT_EQ(driver.Calls("Sleep").size(), 5u);
+    EXPECT_EQ(driver.Calls(), std::vector<std::string>{"Wait wait-event 5"})
+        << "a watch read under way is waited on again, not started twice, and nothing spins";
+
+    // The byte comes: the wait ends, the byte is counted and read first, before the driver's.
+    driver.driverBuffer[0] = 'C';
+    driver.waits["wait-event"] = {WAIT_OBJECT_0};
+    port->WaitForInput(1000);
+    driver.inQueue = 2;
+    EXPECT_EQ(port->BytesWaiting(), 3);
+    driver.incoming = "AB";
+    driver.waits["transfer-event"] = {WAIT_OBJECT_0};
+    char bytes[4] = {};
+    EXPECT_EQ(port->Read(bytes, 3, 1000), 3);
+    EXPECT_STREQ(bytes, "CAB");
+
+    // A read while the watch is under way ends it first; a byte it took meanwhile comes first.
+    for (const DWORD took : {0u, 1u}) {
+        SCOPED_TRACE(took == 1 ? "the watch took a byte" : "the watch took none");
+        driver.inQueue = 0;
+        port->WaitForInput(5);
+        driver.driverBuffer[0] = 'X';
+        driver.ClearCalls();
+        // Still under way when the read looks at the queue; back at once when cancelled.
+        driver.waits["wait-event"] = {WAIT_TIMEOUT, WAIT_OBJECT_0};
+        driver.waits["transfer-event"] = {WAIT_OBJECT_0};
+        driver.moves = {took};
+        driver.incoming = took == 1 ? "" : "Y";
+        char byte = 0;
+        EXPECT_EQ(port->Read(&byte, 1, 1000), 1);
+        EXPECT_EQ(byte, took == 1 ? 'X' : 'Y');
+        std::vector<std::string> calls = driver.Calls();
+        calls.erase(calls.begin(), std::find(calls.begin(), calls.end(), "CancelIo"));
+        calls.resize(std::min<std::size_t>(calls.size(), 4));
+        std::vector<std::string> expected{"CancelIo", "Wait wait-event 500", "GetOverlappedResult"};
+        if (took == 0) {
+            expected.push_back("ReadFile 1 record1");  // the transfer's record, not the watch's
+        }
+        EXPECT_EQ(calls, expected);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DriverThatCannotWait,
-                         ::testing::Values(CannotWait{"NoModemStatus", false, EV_RXCHAR},
-                                           CannotWait{"WaitEndsWithAnEmptyMask", true, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, DriverThatCannotWait,
+    ::testing::Values(CannotWait{"NoModemStatus", false, EV_RXCHAR, {}},
+                      CannotWait{"WaitEndsWithAnEmptyMask", true, 0, {WAIT_OBJECT_0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A port whose first input wait has left a watch read under way.
+class WatchingPort : public BackendTest {
+protected:
+    void SetUp() override {
+        driver.modemStatusKnown = false;
+        Open();
+        port->WaitForInput(1);
+        ASSERT_EQ(driver.Calls("ReadFile").size(), 1u);
+        driver.ClearCalls();
+    }
+};
+
+TEST_F(WatchingPort, WatchReadTheDriverKeepsAtAReadFailsThePort) {
+    char byte = 0;
+    EXPECT_EQ(port->Read(&byte, 1, 1000), 0);
+    EXPECT_TRUE(driver.Calls("ReadFile").empty()) << "no read that could pass the kept one";
+    EXPECT_EQ(logs.Lines().back(), "CSerial::Read - ReadFile() failed, GetLastError()==0x00000102");
+    driver.inQueue = 4;
+    EXPECT_EQ(port->BytesWaiting(), 0);
+    driver.ClearCalls();
+    port.reset();
+    EXPECT_EQ(driver.Calls("CloseHandle"),
+              (std::vector<std::string>{"CloseHandle port", "CloseHandle transfer-event"}));
+}
+
+class WatchAtClose : public WatchingPort, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WatchAtClose, IsCancelledBeforeTheCloseAndAwaitedAfterIt) {
+    const bool givenBack = GetParam();
+    if (givenBack) {
+        driver.waits["wait-event"] = {WAIT_OBJECT_0};
+    }
+    port.reset();
+    std::vector<std::string> calls{"CancelIo", "CloseHandle port", "Wait wait-event 500",
+                                   "CloseHandle transfer-event", "CloseHandle wait-event"};
+    if (!givenBack) {
+        calls.pop_back();  // its event stays with the slot the driver may still signal
+    }
+    EXPECT_EQ(driver.Calls(), calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, WatchAtClose, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "GivenBack" : "Kept"; });
+
+TEST_F(WatchingPort, WatchReadThatCannotStartIsReplacedByLookingEveryMillisecond) {
+    driver.moves = {0};
+    driver.waits["wait-event"] = {WAIT_OBJECT_0};  // a hang-up ends the watch with nothing
+    driver.readsRefused = true;
+    driver.inputAfterSleeps = driver.sleeps + 3;
+    port->WaitForInput(10);
+    EXPECT_EQ(driver.Calls("Sleep"), std::vector<std::string>(3, "Sleep 1"));
+    driver.ClearCalls();
+    driver.inQueue = 0;
+    driver.inputAfterSleeps = -1;
+    port->WaitForInput(5);
+    EXPECT_EQ(driver.Calls("ReadFile").size(), 1u) << "a new watch read is tried each time";
+    EXPECT_EQ(driver.Calls("Sleep").size(), 5u);
+}
 
 }  // namespace
