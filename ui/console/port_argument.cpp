@@ -3,27 +3,10 @@
 #include <cctype>
 
 #include "com_port_devices.h"
+#include "com_port_sources.h"
 #include "console_platform.h"
 
 namespace {
-
-// A decimal COM number without sign or leading zero, 1 to kComPortCount.
-std::optional<int> ComNumber(const std::string& digits) {
-    if (digits.empty() || digits.size() > 3 || digits[0] == '0') {
-        return std::nullopt;
-    }
-    int number = 0;
-    for (const char c : digits) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) {
-            return std::nullopt;
-        }
-        number = number * 10 + (c - '0');
-    }
-    if (number > comports::kComPortCount) {
-        return std::nullopt;
-    }
-    return number;
-}
 
 bool HasComPrefix(const std::string& text) {
     return text.size() > 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
@@ -37,8 +20,8 @@ std::optional<PortArgument> ParsePortArgument(const std::string& text, std::stri
     if (text == "auto") {
         return PortArgument{PortArgument::Kind::kAuto, 0, {}};
     }
-    const std::string digits = HasComPrefix(text) ? text.substr(3) : text;
-    if (const auto number = ComNumber(digits)) {
+    // A bare number is read as the COM name it stands for, by the rule the port list uses.
+    if (const auto number = comports::ParseComName(HasComPrefix(text) ? text : "COM" + text)) {
         return PortArgument{PortArgument::Kind::kComNumber, *number, {}};
     }
     if (auto device = DevicePathArgument(text)) {
