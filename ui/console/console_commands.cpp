@@ -131,6 +131,26 @@ int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPor
     return cli::ExitCodeAfterUpdate(view.Outcome());
 }
 
+// TEST on the port the argument names and, with upload, UPDATE after a TEST that offered it;
+// only an upload asks the dialog's questions.
+int RunExchangesOnPort(ConsoleSurroundings& s, const PortArgument& port, bool upload) {
+    const auto resolved = Resolve(s, port);
+    if (!resolved) {
+        return cli::kExitPortNotOpened;
+    }
+    CheckedIo io(s, &*resolved);
+    int nPortIndex = -1;
+    int nScannerVersion = -1;
+    ConsoleView view(s.output, s.questions, s.clock, IndexFor(*resolved), &nScannerVersion,
+                     /*askQuestions=*/upload);
+    int code = RunTest(s, io, view, nPortIndex, nScannerVersion);
+    if (upload && code == cli::kExitDone) {
+        code = RunUpload(s, io, view, nPortIndex);
+    }
+    NameDeviceOnFailure(s, *resolved, code);
+    return code;
+}
+
 }  // namespace
 
 int RunInfoCommand(ConsoleSurroundings& s) {
@@ -177,18 +197,7 @@ int RunFindCommand(ConsoleSurroundings& s) {
 
 int RunTestCommand(ConsoleSurroundings& s, const PortArgument& port) {
     try {
-        const auto resolved = Resolve(s, port);
-        if (!resolved) {
-            return cli::kExitPortNotOpened;
-        }
-        CheckedIo io(s, &*resolved);
-        int nPortIndex = -1;
-        int nScannerVersion = -1;
-        ConsoleView view(s.output, s.questions, s.clock, IndexFor(*resolved), &nScannerVersion,
-                         /*askQuestions=*/false);
-        const int code = RunTest(s, io, view, nPortIndex, nScannerVersion);
-        NameDeviceOnFailure(s, *resolved, code);
-        return code;
+        return RunExchangesOnPort(s, port, /*upload=*/false);
     } catch (const ConsoleInterrupted&) {
         return cli::kExitInterrupted;
     }
@@ -199,21 +208,7 @@ int RunUpdateCommand(ConsoleSurroundings& s, const PortArgument& port) {
         if (s.questions.Ask(dialog_template::kStartupWarning) != IDYES) {
             return cli::kExitAnsweredNo;
         }
-        const auto resolved = Resolve(s, port);
-        if (!resolved) {
-            return cli::kExitPortNotOpened;
-        }
-        CheckedIo io(s, &*resolved);
-        int nPortIndex = -1;
-        int nScannerVersion = -1;
-        ConsoleView view(s.output, s.questions, s.clock, IndexFor(*resolved), &nScannerVersion,
-                         /*askQuestions=*/true);
-        int code = RunTest(s, io, view, nPortIndex, nScannerVersion);
-        if (code == cli::kExitDone) {
-            code = RunUpload(s, io, view, nPortIndex);
-        }
-        NameDeviceOnFailure(s, *resolved, code);
-        return code;
+        return RunExchangesOnPort(s, port, /*upload=*/true);
     } catch (const ConsoleInterrupted&) {
         return cli::kExitInterrupted;
     }
