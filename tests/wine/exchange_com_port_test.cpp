@@ -16,6 +16,7 @@
 #include "exchange_fakes.h"
 #include "firmware_payload.h"
 #include "firmware_upload.h"
+#include "process_cpu.h"
 #include "resource.h"
 #include "serial_link.h"
 #include "version_check.h"
@@ -32,18 +33,6 @@ std::unique_ptr<FirmwarePayload> SmallFirmware() {
     auto firmware = std::make_unique<FirmwarePayload>(g_carriedFirmware);
     firmware->imageLength = 250;
     return firmware;
-}
-
-// The CPU time of every thread of this process, in milliseconds.
-double ProcessCpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
-               1e4;
-    };
-    return ms(kernel) + ms(user);
 }
 
 // The COM number the peer published for this case.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "process_cpu.h"
 #include "serial_port.h"
 
 using Clock = std::chrono::steady_clock;
@@ -47,18 +48,6 @@ std::vector<unsigned char> Pattern(std::size_t size) {
         bytes[i] = static_cast<unsigned char>(i * 7 + 3);
     }
     return bytes;
-}
-
-// The CPU time of every thread of this process, in milliseconds.
-double ProcessCpuMs() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) /
-               1e4;
-    };
-    return ms(kernel) + ms(user);
 }
 
 // Polls BytesWaiting until it reports at least count bytes or 3 s have passed.
