@@ -52,6 +52,7 @@ def version_check():
         "older_version_yes": bytes([yes, 0x11]) + arrivals(c, (199, reply("1", "a"))),
         "no_code_ff": bytes([0x10, 0x11]) + arrivals(c, (199, reply("F", "F"))),
         "unreadable_digits": bytes([0, 0x11]) + arrivals(c, (199, reply("G", "1"))),
+        "sign_before_digit": bytes([0, 0x11]) + arrivals(c, (199, reply("-", "1"))),
         "digits_00_carried_01": bytes([0, 0x01]) + arrivals(c, (199, reply("0", "0"))),
         "bad_checksum_then_good": bytes([0, 0x11])
         + arrivals(c, (199, reply("2", "0", bad=True)), (50, reply("2", "0"))),
