@@ -1,9 +1,11 @@
 // Fuzz target: the simulated scanner's packet reader.
 //
-// Input: a mode byte (even: the frames the scanner reads while it waits; odd: data frames
-// during an upload), two bytes of the image bytes still due (big-endian), then the bytes that
-// arrive, read until they run out as the simulator reads them: frames while it waits begin at
-// an STX, data frames at whatever comes first.
+// Input: a mode byte (bit 0 clear: the frames the scanner reads while it waits; set: data
+// frames during an upload; bit 1: the utility gets its checksums right, the byte after each
+// ETX being replaced by the checksum of the bytes since the STX before it, so that the fuzzer
+// can explore what sound frames carry), two bytes of the image bytes still due (big-endian),
+// then the bytes that arrive, read until they run out as the simulator reads them: frames
+// while it waits begin at an STX, data frames at whatever comes first.
 //
 // Each run checks, against the rules as written here: a query is taken only as STX 56 03 59 and
 // a start packet only as STX FA, six uppercase hex digits, ETX and the right checksum, with the
@@ -154,14 +156,30 @@ std::size_t CheckDataFrame(InputSource& source, std::size_t due) {
     return expected.size() - 1;
 }
 
+// The bytes with the checksum after each ETX made right.
+Bytes WithRightChecksums(Bytes bytes) {
+    std::size_t stx = bytes.size();
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] == kStx) {
+            stx = i;
+        } else if (bytes[i] == kEtx && stx < i) {
+            bytes[i + 1] = Sum(bytes, stx + 1, i);
+            stx = bytes.size();
+            ++i;
+        }
+    }
+    return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::InputReader input(data, size);
-    const bool upload = (input.Byte() & 1) != 0;
+    const std::uint8_t mode = input.Byte();
+    const bool upload = (mode & 1) != 0;
     const std::size_t dueHigh = input.Byte();
     const std::size_t due = dueHigh << 8 | input.Byte();
-    InputSource source(input.Rest());
+    InputSource source((mode & 2) != 0 ? WithRightChecksums(input.Rest()) : input.Rest());
     if (!upload) {
         while (const auto b = source.Next(scannersim::Ms(30))) {
             if (*b == kStx) {
