@@ -157,6 +157,7 @@ def sim_packets():
         "data_past_length": b"\x01\x00\x01" + data_packet(b"\x01\x02"),
         "junk_then_packet": upload + b"xx\x10" + data_packet(b"\x10"),
         "no_etx": upload + b"\x02" + b"A" * 250 + b"\x03\x00",
+        "more_than_120_bytes": b"\x03\xE9\xD6" + b"\x02" + b"A" * 250 + b"\x03\x00",
     }
 
 

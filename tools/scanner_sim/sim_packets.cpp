@@ -115,6 +115,11 @@ std::string CheckDataFrame(const std::vector<std::uint8_t>& frame, std::size_t l
         return frame.size() > kMaxDataDigits + 2 ? "more than 120 image bytes" : "no ETX";
     }
     const std::vector<std::uint8_t> digits(frame.begin() + 1, frame.end() - 2);
+    // A frame that ran past the largest packet was read on to the next pause, and may end in
+    // an ETX and a right checksum all the same.
+    if (digits.size() > kMaxDataDigits) {
+        return "more than 120 image bytes";
+    }
     if (digits.empty() || digits.size() % 2 != 0) {
         return "odd or no hex digits";
     }
