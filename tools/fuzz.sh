@@ -49,7 +49,7 @@ report() {
         return 0
     fi
     printf '!! %-16s FAILED (exit status %d); its log, %s, ends:\n' "$name" "$status" "$log"
-    tail -n 40 "$log" | sed 's/^/   | /'
+    tail -n 40 "$log" | cut -c1-200 | sed 's/^/   | /'
     echo "   the input: $(ls -d "$dir/fuzz-artifacts/$name"/* 2>/dev/null | tr '\n' ' ')"
     failed=$((failed + 1))
 }
