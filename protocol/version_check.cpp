@@ -1,7 +1,5 @@
 #include "version_check.h"
 
-#include <cstdio>
-
 #include "exchange_guard.h"
 #include "exchange_support.h"
 #include "link_frame.h"
@@ -50,14 +48,30 @@ void WriteQuery(IPort& port) {
                detail::kPacketWriteLimitMs);
 }
 
-// The two version digits as sscanf's "%02X" reads them; 0 when they don't convert.
+// The value of one hexadecimal digit in either letter case; -1 for any other character.
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// The version from its two digits, as "%02X" reads a hexadecimal number of at most two digits:
+// D1 alone when D2 is no digit, 0 when D1 is none. Only digits count: sscanf itself would also
+// skip a blank and take a sign before them, reading " a" as 10 and "-1" as a negative version.
 int ReadVersionDigits(char d1, char d2) {
-    const char text[3] = {d1, d2, '\0'};
-    unsigned value = 0;
-    if (std::sscanf(text, "%02X", &value) != 1) {
+    const int high = HexDigitValue(d1);
+    if (high < 0) {
         return 0;
     }
-    return static_cast<int>(value);
+    const int low = HexDigitValue(d2);
+    return low < 0 ? high : high * 16 + low;
 }
 
 // Queries until a valid reply arrives within the reply window; answers it with ACK.

@@ -6,6 +6,9 @@
 # lock during an upload, and the tests run a private D-Bus daemon.
 TR_PACKAGES=(cmake make g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
              libsystemd-dev dbus)
+# The fuzz targets: clang, and libclang-rt-14-dev, only a Recommends of clang's packages, which
+# holds libFuzzer and the sanitizers' runtimes.
+TR_PACKAGES+=(clang libclang-rt-14-dev)
 # Building the 32-bit Windows programs: the MinGW-w64 cross compiler (it brings windres) and
 # CLI11's headers for tr520-cli.
 TR_WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686 libcli11-dev)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test, stage by stage: a plain build, a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer that carries another firmware
-# image, the Windows build as a 64-bit program under wine64, and the 32-bit Windows build under
-# wine. Ends with a summary, one line per stage.
+# image, the Windows build as a 64-bit program under wine64, the 32-bit Windows build under
+# wine, and the fuzz targets for a fixed time each. Ends with a summary, one line per stage.
 #
 # Where the 32-bit wine (wine32:i386) cannot be installed, the 32-bit stage still builds the
 # programs and checks their imports but does not run them, and the summary says so with apt's
@@ -10,8 +10,9 @@
 # that has wine32.
 #
 #   tools/test.sh                 every stage
-#   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32 (the Windows
-#                                 stages use the native tools of build/, which must be built)
+#   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32, fuzz (the
+#                                 Windows stages use the native tools of build/, which must be
+#                                 built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -100,7 +101,7 @@ children_cpu() {
 }
 
 # The stages named on the command line; none named: all of them.
-all_stages=(linux asan win64 win32)
+all_stages=(linux asan win64 win32 fuzz)
 selected_stages=("$@")
 for name in "${selected_stages[@]}"; do
     if [[ " ${all_stages[*]} " != *" $name "* ]]; then
@@ -153,6 +154,11 @@ stage() {
     echo "== $caption: $outcome, $times"
 }
 
+# The fuzz targets, built with clang and libFuzzer in build-fuzz/, each run for a fixed time.
+run_fuzz_stage() {
+    tools/fuzz.sh build-fuzz
+}
+
 print_summary() {
     echo
     echo "== Summary of tools/test.sh (install step $install_time s, all $SECONDS s)"
@@ -182,4 +188,5 @@ stage linux "Linux plain (build/)" run_suite build -DCMAKE_BUILD_TYPE=RelWithDeb
 stage asan "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_sanitizer_image_suite
 stage win64 "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
 stage win32 "$win32_caption" run_win32_suite
+stage fuzz "Fuzz targets, clang libFuzzer+ASan+UBSan (build-fuzz/)" run_fuzz_stage
 print_summary

@@ -29,6 +29,10 @@ struct EventLog {
     int IndexOf(const std::string& entry) const;
 };
 
+// Reports a wait that never ends: virtual time passed limitMs. Each user of the fakes defines
+// it once: the unit tests as a test failure, the fuzz targets as a crash.
+void ReportRunaway(std::uint64_t limitMs);
+
 // Virtual milliseconds: GetTickCount reads them, Sleep advances them, and every poll (Sleep(0),
 // BytesWaiting) advances them by a fixed step so that busy loops move on.
 class VirtualClock : public exchange::IClock {
@@ -46,7 +50,7 @@ public:
     std::uint64_t Now() const { return m_now; }
     // Advances by one poll step.
     void Poll() { Advance(m_pollStepMs); }
-    // Advances by ms; fails the test once virtual time passes kRunawayMs.
+    // Advances by ms; reports a runaway and throws once virtual time passes kRunawayMs.
     void Advance(std::uint64_t ms);
     static constexpr std::uint64_t kRunawayMs = 10 * 60 * 1000;
     // Every non-zero Sleep: (virtual time when it began, length).

@@ -286,6 +286,9 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"00", IDNO, 1, 64, kCarriedLine, kLabel, true},  // 0 is taken as 1
         VersionCase{"G1", IDNO, 1, 64, kCarriedLine, kLabel, true},  // no digit: 0, then 1
         VersionCase{"1G", IDNO, 1, 64, kCarriedLine, kLabel, true},  // D1 alone
+        // No blank or sign before the digits: " a" is not 10, "-1" no negative version.
+        VersionCase{" a", IDNO, 1, 64, kCarriedLine, kLabel, true},
+        VersionCase{"-1", IDNO, 1, 64, kCarriedLine, kLabel, true},
         VersionCase{"10", IDNO, 16, 64, kCarriedLine, kLabel, true},
         VersionCase{"11", IDYES, 17, 36, kQuestionSame, kLabel, true},
         VersionCase{"11", IDNO, 17, 36, kQuestionSame, kLabel, false},

@@ -2,14 +2,15 @@
 // trying the utility without a scanner. Exit status 0: a complete, correct upload was seen.
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <limits>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,195 +28,194 @@ void OnSignal(int) {
     g_interrupted = true;
 }
 
-const char kUsage[] =
-    "Usage: tr520-scanner-sim [options]\n"
-    "Stands in for a TR-520/521 in its CPU SW Upgrade mode on a pseudo-terminal, published\n"
-    "as a COM port for the update utility. Prints a summary at the end; exits 0 when a\n"
-    "complete and correct image was uploaded, 1 otherwise, 2 on a usage error.\n"
-    "\n"
-    "Port:\n"
-    "  --com N                 publish as COM N (default 1): a link comN in the port link\n"
-    "                          directory ($XDG_CONFIG_HOME/tr520-updater/ports, by default\n"
-    "                          ~/.config/tr520-updater/ports)\n"
-    "  --link-dir DIR          put the link in DIR instead\n"
-    "  --replace               replace an existing comN entry\n"
-    "  --line-speed            let bytes take their time on the line (115200 baud: 86.8 us)\n"
-    "  --baud N                the line speed to emulate (default 115200)\n"
-    "Version check:\n"
-    "  --no-ready              never send the ready byte 'C'\n"
-    "  --ready-interval MS     between ready bytes (default 30)\n"
-    "  --version DD            version digits of the reply, two characters (default 10)\n"
-    "  --reply-x HEX, --reply-y HEX   the reply's two uninterpreted bytes\n"
-    "  --reply-delay MS        before each reply (default 0)\n"
-    "  --broken-reply          send one reply with a wrong checksum first\n"
-    "  --no-reply              leave the query unanswered\n"
-    "Upload:\n"
-    "  --start-busy MS         DLE keep-alives for MS after the start packet (default 0)\n"
-    "  --no-go-ahead           no ENQ after the start packet\n"
-    "  --busy-interval MS      between keep-alives (default 300)\n"
-    "  --nak-every K           refuse every K-th data packet\n"
-    "  --nak-packet P          refuse data packet P (1-based)\n"
-    "  --nak-times N           refuse such a packet N times before ACK (default 1)\n"
-    "  --verdict-busy MS       DLE keep-alives for MS before the verdict (default 0)\n"
-    "  --verdict MODE          judge (EOT when correct, else CAN; default), reject (CAN),\n"
-    "                          silence, unknown\n"
-    "  --unknown-byte HEX      the byte of --verdict unknown (default 3F)\n"
-    "  --hang-up-after-packets N   close the line after N data packets\n"
-    "  --hang-up-after-bytes N     close the line after N upload bytes (start packet included)\n"
-    "  --expect FILE           the image a correct upload delivers (default: the carried one)\n"
-    "Run:\n"
-    "  --keep-running          after a verdict, wait for the next upload (stop with Ctrl+C)\n"
-    "  --timeout S             give up after S seconds\n"
-    "  --verbose               print each event\n"
-    "  --help                  this text\n";
-
-struct Usage {
-    std::string message;
-};
-
-template <typename Number>
-Number ParseNumber(std::string_view option, std::string_view text, int base = 10) {
-    Number value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0) {
-        throw Usage{std::string(option) + ": not a number: " + std::string(text)};
-    }
-    return value;
-}
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw Usage{"--expect: cannot read " + path};
-    }
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-scannersim::VerdictMode ParseVerdict(std::string_view text) {
-    if (text == "judge")
-        return scannersim::VerdictMode::Judge;
-    if (text == "reject")
-        return scannersim::VerdictMode::Reject;
-    if (text == "silence")
-        return scannersim::VerdictMode::Silence;
-    if (text == "unknown")
-        return scannersim::VerdictMode::Unknown;
-    throw Usage{"--verdict: one of judge, reject, silence, unknown"};
-}
+const char kDescription[] =
+    "tr520-scanner-sim: stands in for a TR-520/521 in its CPU SW Upgrade mode on a\n"
+    "pseudo-terminal, published as a COM port for the update utility. Prints a summary at the\n"
+    "end; exits 0 when a complete and correct image was uploaded, 1 otherwise, 2 on a usage\n"
+    "error.";
 
 struct Arguments {
     scannersim::Options options;
     int timeoutSeconds = 0;
-    bool help = false;
 };
 
-Arguments Parse(int argc, char** argv) {
-    Arguments args;
-    auto& o = args.options;
-    o.comNumber = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) {
-                throw Usage{std::string(option) + " needs a value"};
-            }
-            return argv[++i];
-        };
-        auto ms = [&] { return scannersim::Ms(ParseNumber<int>(option, value())); };
-        auto byte = [&] {
-            const int b = ParseNumber<int>(option, value(), 16);
-            if (b > 0xFF)
-                throw Usage{std::string(option) + ": more than one byte"};
-            return static_cast<std::uint8_t>(b);
-        };
-        if (option == "--help" || option == "-h")
-            args.help = true;
-        else if (option == "--com")
-            o.comNumber = ParseNumber<int>(option, value());
-        else if (option == "--link-dir")
-            o.linkDirectory = std::string(value());
-        else if (option == "--replace")
-            o.replaceLink = true;
-        else if (option == "--line-speed")
-            o.lineSpeed = true;
-        else if (option == "--baud")
-            o.baudRate = ParseNumber<int>(option, value());
-        else if (option == "--no-ready")
-            o.sendReady = false;
-        else if (option == "--ready-interval")
-            o.readyInterval = ms();
-        else if (option == "--version")
-            o.versionDigits = std::string(value());
-        else if (option == "--reply-x")
-            o.replyX = byte();
-        else if (option == "--reply-y")
-            o.replyY = byte();
-        else if (option == "--reply-delay")
-            o.replyDelay = ms();
-        else if (option == "--broken-reply")
-            o.brokenReplyFirst = true;
-        else if (option == "--no-reply")
-            o.answerQuery = false;
-        else if (option == "--start-busy")
-            o.startBusy = ms();
-        else if (option == "--no-go-ahead")
-            o.sendGoAhead = false;
-        else if (option == "--busy-interval")
-            o.busyInterval = ms();
-        else if (option == "--nak-every")
-            o.nak.every = ParseNumber<int>(option, value());
-        else if (option == "--nak-packet")
-            o.nak.packet = ParseNumber<int>(option, value());
-        else if (option == "--nak-times")
-            o.nak.times = ParseNumber<int>(option, value());
-        else if (option == "--verdict-busy")
-            o.verdictBusy = ms();
-        else if (option == "--verdict")
-            o.verdict = ParseVerdict(value());
-        else if (option == "--unknown-byte")
-            o.unknownVerdictByte = byte();
-        else if (option == "--hang-up-after-packets")
-            o.hangUpAfterPackets = ParseNumber<int>(option, value());
-        else if (option == "--hang-up-after-bytes")
-            o.hangUpAfterBytes = ParseNumber<long>(option, value());
-        else if (option == "--expect")
-            o.expectedImage = ReadFile(std::string(value()));
-        else if (option == "--keep-running")
-            o.keepRunning = true;
-        else if (option == "--timeout")
-            args.timeoutSeconds = ParseNumber<int>(option, value());
-        else if (option == "--verbose")
-            o.trace = [](const std::string& line) { std::cerr << "sim: " << line << "\n"; };
-        else
-            throw Usage{"unknown option " + std::string(option)};
+// One byte in hexadecimal, as "3F" or "0x3F".
+bool ParseHexByte(const std::string& text, std::uint8_t& byte) {
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.remove_prefix(2);
     }
-    if (o.comNumber < 1 || o.comNumber > 256)
-        throw Usage{"--com: a number from 1 to 256"};
-    if (o.versionDigits.size() != 2)
-        throw Usage{"--version: exactly two characters"};
-    if (o.baudRate < 1)
-        throw Usage{"--baud: a positive number"};
-    if (o.busyInterval.count() < 1 || o.readyInterval.count() < 1)
-        throw Usage{"intervals must be at least 1 ms"};
-    if (o.nak.times < 1)
-        throw Usage{"--nak-times: at least 1"};
+    unsigned value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+        value > 0xFF) {
+        return false;
+    }
+    byte = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+const CLI::Validator kHexByte(
+    [](std::string& text) {
+        std::uint8_t byte = 0;
+        return ParseHexByte(text, byte) ? std::string() : "not one byte in hexadecimal: " + text;
+    },
+    "HEX");
+
+const CLI::Validator kTwoCharacters(
+    [](std::string& text) {
+        return text.size() == 2 ? std::string() : "exactly two characters: " + text;
+    },
+    "DD");
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw CLI::ValidationError("--expect", "cannot read " + path);
+    }
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A millisecond option of at least minimum.
+CLI::Option* AddMs(CLI::App& app, const std::string& name, scannersim::Ms& target, int minimum,
+                   const std::string& help) {
+    return app
+        .add_option_function<int>(
+            name, [&target](const int& ms) { target = scannersim::Ms(ms); }, help)
+        ->check(CLI::Range(minimum, std::numeric_limits<int>::max()))
+        ->type_name("MS");
+}
+
+CLI::Option* AddByte(CLI::App& app, const std::string& name, std::uint8_t& target,
+                     const std::string& help) {
+    return app
+        .add_option_function<std::string>(
+            name, [&target](const std::string& text) { ParseHexByte(text, target); }, help)
+        ->check(kHexByte);
+}
+
+void AddPortOptions(CLI::App& app, scannersim::Options& o) {
+    app.add_option("--com", o.comNumber,
+                   "publish as COM N (default 1): a link comN in the port link directory "
+                   "($XDG_CONFIG_HOME/tr520-updater/ports, by default "
+                   "~/.config/tr520-updater/ports)")
+        ->check(CLI::Range(1, 256))
+        ->type_name("N");
+    app.add_option("--link-dir", o.linkDirectory, "put the link in DIR instead")
+        ->type_name("DIR");
+    app.add_flag("--replace", o.replaceLink, "replace an existing comN entry");
+    app.add_flag("--line-speed", o.lineSpeed,
+                 "let bytes take their time on the line (115200 baud: 86.8 us)");
+    app.add_option("--baud", o.baudRate, "the line speed to emulate (default 115200)")
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()))
+        ->type_name("N");
+}
+
+void AddVersionCheckOptions(CLI::App& app, scannersim::Options& o) {
+    app.add_flag_callback("--no-ready", [&o] { o.sendReady = false; },
+                          "never send the ready byte 'C'");
+    AddMs(app, "--ready-interval", o.readyInterval, 1, "between ready bytes (default 30)");
+    app.add_option("--version", o.versionDigits,
+                   "version digits of the reply, two characters (default 10)")
+        ->check(kTwoCharacters);
+    AddByte(app, "--reply-x", o.replyX, "the reply's first uninterpreted byte (default 52)");
+    AddByte(app, "--reply-y", o.replyY, "the reply's second uninterpreted byte (default 35)");
+    AddMs(app, "--reply-delay", o.replyDelay, 0, "before each reply (default 0)");
+    app.add_flag("--broken-reply", o.brokenReplyFirst,
+                 "send one reply with a wrong checksum first");
+    app.add_flag_callback("--no-reply", [&o] { o.answerQuery = false; },
+                          "leave the query unanswered");
+}
+
+void AddUploadOptions(CLI::App& app, scannersim::Options& o) {
+    AddMs(app, "--start-busy", o.startBusy, 0,
+          "DLE keep-alives for MS after the start packet (default 0)");
+    app.add_flag_callback("--no-go-ahead", [&o] { o.sendGoAhead = false; },
+                          "no ENQ after the start packet");
+    AddMs(app, "--busy-interval", o.busyInterval, 1, "between keep-alives (default 300)");
+    app.add_option("--nak-every", o.nak.every, "refuse every K-th data packet")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("K");
+    app.add_option("--nak-packet", o.nak.packet, "refuse data packet P (1-based)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("P");
+    app.add_option("--nak-times", o.nak.times,
+                   "refuse such a packet N times before ACK (default 1)")
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()))
+        ->type_name("N");
+    AddMs(app, "--verdict-busy", o.verdictBusy, 0,
+          "DLE keep-alives for MS before the verdict (default 0)");
+    const std::map<std::string, scannersim::VerdictMode> verdicts{
+        {"judge", scannersim::VerdictMode::Judge},
+        {"reject", scannersim::VerdictMode::Reject},
+        {"silence", scannersim::VerdictMode::Silence},
+        {"unknown", scannersim::VerdictMode::Unknown}};
+    app.add_option("--verdict", o.verdict,
+                   "judge (EOT when correct, else CAN; default), reject (CAN), silence, "
+                   "unknown")
+        ->transform(CLI::CheckedTransformer(verdicts))
+        ->type_name("MODE");
+    AddByte(app, "--unknown-byte", o.unknownVerdictByte,
+            "the byte of --verdict unknown (default 3F)");
+    app.add_option("--hang-up-after-packets", o.hangUpAfterPackets,
+                   "close the line after N data packets")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("N");
+    app.add_option("--hang-up-after-bytes", o.hangUpAfterBytes,
+                   "close the line after N upload bytes (start packet included)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("N");
+    app.add_option_function<std::string>(
+           "--expect", [&o](const std::string& path) { o.expectedImage = ReadFile(path); },
+           "the image a correct upload delivers (default: the carried one)")
+        ->type_name("FILE");
+}
+
+void AddRunOptions(CLI::App& app, Arguments& args) {
+    app.add_flag("--keep-running", args.options.keepRunning,
+                 "after a verdict, wait for the next upload (stop with Ctrl+C)");
+    app.add_option("--timeout", args.timeoutSeconds, "give up after S seconds")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("S");
+    app.add_flag_callback(
+        "--verbose",
+        [&args] {
+            args.options.trace = [](const std::string& line) {
+                std::cerr << "sim: " << line << "\n";
+            };
+        },
+        "print each event");
+}
+
+// The arguments, or the exit code when they were --help or wrong (and said so).
+std::optional<Arguments> Parse(int argc, char** argv, int& exitCode) {
+    Arguments args;
+    args.options.comNumber = 1;
+    CLI::App app(kDescription, "tr520-scanner-sim");
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    AddPortOptions(*app.add_option_group("Port"), args.options);
+    AddVersionCheckOptions(*app.add_option_group("Version check"), args.options);
+    AddUploadOptions(*app.add_option_group("Upload"), args.options);
+    AddRunOptions(*app.add_option_group("Run"), args);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        exitCode = app.exit(error) == 0 ? kExitUploadSeen : kExitUsage;
+        return std::nullopt;
+    }
     return args;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Arguments args;
-    try {
-        args = Parse(argc, argv);
-    } catch (const Usage& usage) {
-        std::cerr << "tr520-scanner-sim: " << usage.message << "\n(--help lists the options)\n";
-        return kExitUsage;
+    int exitCode = 0;
+    const std::optional<Arguments> parsed = Parse(argc, argv, exitCode);
+    if (!parsed) {
+        return exitCode;
     }
-    if (args.help) {
-        std::cout << kUsage;
-        return kExitUploadSeen;
-    }
+    const Arguments& args = *parsed;
     // Ending through Stop removes the COM link. A closed terminal window sends SIGHUP; a link
     // left behind would lead to whichever terminal gets the pseudo-terminal's number next.
     signal(SIGINT, OnSignal);

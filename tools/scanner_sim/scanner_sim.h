@@ -1,7 +1,8 @@
 // A simulated TR-520/521 in its "CPU SW Upgrade" mode, at the far end of a pseudo-terminal.
 // It sends the ready byte, answers the version query, takes the start and data packets,
 // checks every byte it receives, and gives the verdict, with selectable misbehaviour.
-// Use it in-process (ScannerSim) or through the tr520-scanner-sim program.
+// Use it in-process (ScannerSim) or through the tr520-scanner-sim program. Its line lives in
+// sim_line.h, its side of the conversation in sim_session.h, its packet reader in sim_packets.h.
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,8 @@
 namespace scannersim {
 
 using Ms = std::chrono::milliseconds;
+
+class SimLine;
 
 // What the scanner answers once the whole image has arrived (after any keep-alives).
 enum class VerdictMode {
@@ -132,26 +135,17 @@ public:
     bool Finished() const { return m_finished; }
 
     // The device the utility opens (/dev/pts/N).
-    const std::string& DevicePath() const { return m_devicePath; }
+    const std::string& DevicePath() const;
     // The published link, empty when none.
-    const std::filesystem::path& LinkPath() const { return m_linkPath; }
+    const std::filesystem::path& LinkPath() const;
     // The port name the utility would use, "\\.\COMn" (empty when not published).
     std::string PortName() const;
     // A copy of the summary so far.
     Summary GetSummary() const;
 
 private:
-    class Session;
-
-    bool Publish(std::string* error);
-    void Unpublish();
-
     Options m_options;
-    int m_master = -1;
-    int m_slave = -1;  // held open so the line survives the utility closing its end
-    int m_stopPipe[2] = {-1, -1};
-    std::string m_devicePath;
-    std::filesystem::path m_linkPath;
+    std::unique_ptr<SimLine> m_line;  // the pseudo-terminal and its COM link
     std::thread m_thread;
     std::atomic<bool> m_finished{false};
     mutable std::mutex m_mutex;

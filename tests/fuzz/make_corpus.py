@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the fuzz targets: corpus/<target>/<case>, one small input each.
+
+Run from anywhere; it rewrites the seeds it names and leaves other files (inputs that once
+broke an invariant) alone. The input layouts are those described at the top of each
+<target>_fuzz.cpp.
+"""
+import os
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+STX, ETX, EOT, ENQ, ACK, DLE, NAK, CAN = 0x02, 0x03, 0x04, 0x05, 0x06, 0x10, 0x15, 0x18
+READY = ord("C")
+
+
+def frame(payload):
+    return bytes([STX]) + bytes(payload) + bytes([ETX, (sum(payload) + ETX) & 0xFF])
+
+
+def reply(d1, d2, bad=False):
+    r = bytearray(frame(b"R5" + bytes([ord(d1), ord(d2)])))
+    if bad:
+        r[-1] = (r[-1] + 1) & 0xFF
+    return bytes(r)
+
+
+def data_packet(image):
+    return frame(image.hex().upper().encode())
+
+
+def arrivals(*timed):
+    """(gap_code, bytes) pairs: the first byte after the gap, the rest right behind it."""
+    out = bytearray()
+    for gap, data in timed:
+        for i, b in enumerate(data):
+            out += bytes([gap if i == 0 else 0, b])
+    return bytes(out)
+
+
+def answer(*timed):
+    """One answer of the upload target: a count, then (gap, byte) pairs."""
+    body = arrivals(*timed)
+    assert len(body) // 2 <= 7
+    return bytes([len(body) // 2]) + body
+
+
+def version_check():
+    c = (150, b"C")
+    yes = 0x04
+    return {
+        "valid_reply": bytes([0, 0x11]) + arrivals(c, (199, reply("1", "0"))),
+        "same_version_no": bytes([0, 0x11]) + arrivals(c, (199, reply("1", "1"))),
+        "older_version_yes": bytes([yes, 0x11]) + arrivals(c, (199, reply("1", "a"))),
+        "no_code_ff": bytes([0x10, 0x11]) + arrivals(c, (199, reply("F", "F"))),
+        "unreadable_digits": bytes([0, 0x11]) + arrivals(c, (199, reply("G", "1"))),
+        "sign_before_digit": bytes([0, 0x11]) + arrivals(c, (199, reply("-", "1"))),
+        "digits_00_carried_01": bytes([0, 0x01]) + arrivals(c, (199, reply("0", "0"))),
+        "bad_checksum_then_good": bytes([0, 0x11])
+        + arrivals(c, (199, reply("2", "0", bad=True)), (50, reply("2", "0"))),
+        "bad_checksum_only": bytes([0, 0x11]) + arrivals(c, (199, reply("2", "0", bad=True))),
+        "noise_around_ready": bytes([0, 0x11])
+        + arrivals((50, b"x\x00\x10"), c, (1, b"CC"), (199, b"\x02\x02" + reply("0", "9"))),
+        "reply_after_resends": bytes([0xF0, 0x11]) + arrivals(c, (215, reply("3", "0"))),
+        "reply_too_late": bytes([0, 0x11]) + arrivals(c, (226, reply("3", "0"))),
+        "no_ready": bytes([0, 0x11]) + arrivals((100, b"xyz"), (215, b"\x10")),
+        "ready_too_late": bytes([0, 0x11]) + arrivals((221, b"C")),
+        "open_throws": bytes([0x02, 0x11]),
+        "open_yields_nothing": bytes([0x03, 0x11]),
+        "tick_wrap": bytes([0x08, 0x11]) + arrivals(c, (199, reply("1", "0"))),
+    }
+
+
+def firmware_upload():
+    ready, go = answer((150, b"C")), answer((1, bytes([ENQ])))
+    ack, nak = answer((1, bytes([ACK]))), answer((1, bytes([NAK])))
+    done = answer((1, bytes([ACK])), (1, bytes([EOT])))
+    two = bytes([0, 25, 0, 3])  # 126 bytes: two packets, on COM4
+    return {
+        "defaults_two_packets": two,
+        "whole_carried_image": bytes([0, 255, 0, 0]),
+        "empty_image": bytes([0, 0, 0, 0]) + ready + answer((1, bytes([ENQ, EOT]))),
+        "nak_nak_ack": two + ready + go + nak + nak + ack + done,
+        "nak_three_times": two + ready + go + nak + nak + nak,
+        "nak_then_silence": two + ready + go + nak + answer(),
+        "dle_as_answer": two + ready + go + answer((1, bytes([DLE]))),
+        "zero_then_ack": two + ready + go + answer((1, b"\x00"), (5, bytes([ACK]))) + done,
+        "silence_after_packet": two + ready + go + answer(),
+        "keep_alives": two + ready
+        + answer((208, bytes([DLE])), (208, bytes([DLE])), (208, bytes([DLE])), (1, bytes([ENQ])))
+        + ack
+        + answer((1, bytes([ACK])), (218, bytes([DLE])), (218, bytes([DLE])), (1, bytes([EOT]))),
+        "go_ahead_too_late": two + ready + answer((212, bytes([ENQ]))),
+        "junk_and_extra_ready": two + answer((50, b"xC\x10"), (1, b"CC")) + go + ack + done,
+        "rejected": two + ready + go + ack + answer((1, bytes([ACK])), (1, bytes([CAN]))),
+        "unknown_verdict": two + ready + go + ack + answer((1, bytes([ACK])), (1, b"?")),
+        "verdict_silence": two + ready + go + ack + ack,
+        "verdict_zero_then_eot": two + ready + go + ack
+        + answer((1, bytes([ACK])), (1, b"\x00"), (1, bytes([EOT]))),
+        "no_ready": two + answer((100, b"xyz")),
+        "write_takes_part": bytes([0xA0, 25, 1, 0]),
+        "write_takes_none": bytes([0xC0, 25, 1, 0]),
+        "write_claims_more": bytes([0x80, 25, 0, 0]),
+        "write_times_out": bytes([0xE0, 25, 2, 0]),
+        "progress_none": bytes([0x10, 25, 0, 0]),
+        "progress_throws": bytes([0x18, 25, 0, 0]),
+        "open_throws": bytes([0x02, 25, 0, 0]),
+        "tick_wrap": bytes([0x04, 30, 0, 0]),
+    }
+
+
+def link_frame():
+    return {
+        "valid_reply": reply("1", "0"),
+        "noise_then_reply": b"\x02\x00C\x10" + reply("1", "A"),
+        "bad_checksum_then_good": reply("1", "1", bad=True) + reply("1", "1"),
+        "full_packet": bytes([120]) + bytes(range(0, 256, 7)),
+        "packet_too_long": bytes([121]) + b"\xA5",
+        "packet_empty": bytes([0, 0, 0xE9, 0xD6]),
+        "start_too_long": bytes([1, 0, 0, 0]),
+        "start_carried": bytes([0, 0, 0xE9, 0xD6]) + b"\xff",
+    }
+
+
+def port_argument():
+    return {
+        name: text.encode("latin-1")
+        for name, text in {
+            "com1": "COM1",
+            "com256": "com256",
+            "n257": "257",
+            "leading_zero": "COM04",
+            "auto": "auto",
+            "auto_upper": "AUTO",
+            "device": "/dev/ttyUSB0",
+            "com_only": "COM",
+            "trailing_blank": "COM1 ",
+            "device_like_com": "./COM5",
+        }.items()
+    }
+
+
+def sim_packets():
+    image = bytes(range(120))
+    wait, upload = b"\x00\x00\x00", b"\x01\xE9\xD6"
+    start = frame(b"\xFA" + b"%06X" % 59862)
+    bad_start = bytearray(start)
+    bad_start[-1] ^= 1
+    return {
+        "query": wait + frame(b"V"),
+        "start_packet": wait + b"C" + start,
+        "start_bad_checksum": wait + bytes(bad_start) + frame(b"V"),
+        "start_lowercase": wait + frame(b"\xFA" + b"00e9d6"),
+        "unknown_kind": wait + frame(b"Q") + frame(b"V"),
+        "data_packets": upload + data_packet(image) + data_packet(b"\xA5"),
+        "data_bad_checksum": upload + data_packet(b"\x00\xFF")[:-1] + b"\x00",
+        "data_lowercase": upload + frame(b"a5"),
+        "data_odd_digits": upload + frame(b"A5B"),
+        "data_past_length": b"\x01\x00\x01" + data_packet(b"\x01\x02"),
+        "junk_then_packet": upload + b"xx\x10" + data_packet(b"\x10"),
+        "no_etx": upload + b"\x02" + b"A" * 250 + b"\x03\x00",
+        "more_than_120_bytes": b"\x03\xE9\xD6" + b"\x02" + b"A" * 250 + b"\x03\x00",
+    }
+
+
+def main():
+    for target, seeds in {
+        "version_check": version_check(),
+        "firmware_upload": firmware_upload(),
+        "link_frame": link_frame(),
+        "port_argument": port_argument(),
+        "sim_packets": sim_packets(),
+    }.items():
+        folder = os.path.join(HERE, "corpus", target)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in seeds.items():
+            with open(os.path.join(folder, name), "wb") as out:
+                out.write(data)
+
+
+if __name__ == "__main__":
+    main()

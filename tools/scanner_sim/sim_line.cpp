@@ -1,0 +1,240 @@
+#include "sim_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "com_port_names.h"
+
+namespace scannersim {
+
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+constexpr Ms kBlockedLineLimit{1000};  // a send that cannot go on for this long is dropped
+
+}  // namespace
+
+SimLine::SimLine(bool lineSpeed, int baudRate)
+    : m_lineSpeed(lineSpeed), m_usPerByte(baudRate > 0 ? 10.0e6 / baudRate : 0.0) {}
+
+SimLine::~SimLine() {
+    Close();
+}
+
+bool SimLine::Open(std::string* error) {
+    auto fail = [&](const std::string& what) {
+        if (error != nullptr) {
+            *error = what;
+        }
+        return false;
+    };
+    char name[256] = {};
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        m_master = m_slave = -1;
+        return fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
+    }
+    m_devicePath = name;
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    // Raw from the start: no echo of the utility's bytes before it sets the line up itself.
+    termios raw{};
+    tcgetattr(m_slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(m_slave, TCSANOW, &raw);
+    if (pipe2(m_stopPipe, O_CLOEXEC) != 0) {
+        return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
+    }
+    return true;
+}
+
+bool SimLine::Publish(int comNumber, const std::filesystem::path& linkDirectory, bool replace,
+                      std::string* error) {
+    namespace fs = std::filesystem;
+    const fs::path dir = linkDirectory.empty() ? comports::PortLinkDirectory() : linkDirectory;
+    const fs::path link = dir / ("com" + std::to_string(comNumber));
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    const auto status = fs::symlink_status(link, ec);
+    if (fs::exists(status)) {
+        // A link that leads nowhere is a leftover of an earlier run; anything else is the
+        // user's own mapping and stays unless replacing was asked for.
+        const bool dangling = fs::is_symlink(status) && !fs::exists(link, ec);
+        if (!dangling && !replace) {
+            if (error != nullptr) {
+                *error = link.string() + " already exists (use another COM number, or replace it)";
+            }
+            return false;
+        }
+    }
+    const fs::path temporary =
+        dir / (".com" + std::to_string(comNumber) + ".new" + std::to_string(getpid()));
+    fs::remove(temporary, ec);
+    fs::create_symlink(m_devicePath, temporary, ec);
+    if (!ec) {
+        fs::rename(temporary, link, ec);
+    }
+    if (ec) {
+        fs::remove(temporary, ec);
+        if (error != nullptr) {
+            *error = "cannot publish " + link.string() + ": " + ec.message();
+        }
+        return false;
+    }
+    m_linkPath = link;
+    return true;
+}
+
+void SimLine::Unpublish() {
+    if (m_linkPath.empty()) {
+        return;
+    }
+    std::error_code ec;
+    // Only our own link goes; another simulator may have taken the name meanwhile.
+    if (std::filesystem::read_symlink(m_linkPath, ec) == m_devicePath) {
+        std::filesystem::remove(m_linkPath, ec);
+    }
+    m_linkPath.clear();
+}
+
+void SimLine::RequestStop() {
+    if (m_stopPipe[1] >= 0) {
+        const char stop = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(m_stopPipe[1], &stop, 1);
+    }
+}
+
+void SimLine::Close() {
+    for (int* fd : {&m_master, &m_slave, &m_stopPipe[0], &m_stopPipe[1]}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+}
+
+void SimLine::Problem(const std::string& text) {
+    if (onProblem) {
+        onProblem(text);
+    }
+}
+
+bool SimLine::PauseUntil(Clock::time_point until) {
+    while (!m_stopped) {
+        const auto left = std::chrono::duration_cast<Ms>(until - Clock::now());
+        if (left.count() <= 0) {
+            // Sub-millisecond rest of a line-speed pause.
+            std::this_thread::sleep_until(until);
+            return true;
+        }
+        pollfd stop{m_stopPipe[0], POLLIN, 0};
+        if (poll(&stop, 1, static_cast<int>(left.count())) > 0) {
+            m_stopped = true;
+        }
+    }
+    return false;
+}
+
+// Lets n bytes take their time on the line starting no earlier than lineFree.
+void SimLine::LineTime(Clock::time_point& lineFree, std::size_t n) {
+    if (!m_lineSpeed) {
+        return;
+    }
+    const auto now = Clock::now();
+    lineFree = std::max(now, lineFree) +
+               std::chrono::duration_cast<Clock::duration>(
+                   std::chrono::duration<double, std::micro>(m_usPerByte * double(n)));
+    PauseUntil(lineFree);
+}
+
+bool SimLine::Send(const std::vector<std::uint8_t>& bytes) {
+    LineTime(m_txFree, bytes.size());
+    std::size_t sent = 0;
+    const auto deadline = Clock::now() + kBlockedLineLimit;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            Problem(std::string("cannot write to the line: ") + std::strerror(errno));
+            return false;
+        }
+        if (Clock::now() >= deadline) {
+            Problem("the line stayed blocked; dropped " + std::to_string(bytes.size() - sent) +
+                    " bytes");
+            return false;
+        }
+        pollfd out{m_master, POLLOUT, 0};
+        poll(&out, 1, 10);
+    }
+    return true;
+}
+
+std::optional<std::uint8_t> SimLine::ReadByte(Clock::time_point deadline) {
+    while (m_rx.empty()) {
+        if (m_stopped || m_hungUp || !Fill(deadline)) {
+            return std::nullopt;
+        }
+    }
+    const std::uint8_t b = m_rx.front();
+    m_rx.pop_front();
+    return b;
+}
+
+bool SimLine::Fill(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
+    pollfd fds[2] = {{m_master, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
+    const int ready = poll(fds, 2, left > 0 ? static_cast<int>(left) : 0);
+    if (ready <= 0) {
+        return false;
+    }
+    if (fds[1].revents != 0) {
+        m_stopped = true;
+        return false;
+    }
+    std::uint8_t chunk[4096];
+    const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+    if (n <= 0) {
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return true;
+        }
+        Problem("the line failed while reading");
+        m_hungUp = true;
+        return false;
+    }
+    LineTime(m_rxFree, static_cast<std::size_t>(n));
+    m_rx.insert(m_rx.end(), chunk, chunk + n);
+    return true;
+}
+
+int SimLine::Backlog() const {
+    int waiting = 0;
+    return ioctl(m_slave, FIONREAD, &waiting) == 0 ? waiting : 0;
+}
+
+void SimLine::HangUp() {
+    ::close(m_master);
+    ::close(m_slave);
+    m_master = -1;
+    m_slave = -1;
+    m_hungUp = true;
+}
+
+void SimLine::HoldUtilityOutput() {
+    tcflow(m_slave, TCOOFF);
+}
+
+}  // namespace scannersim
