@@ -14,6 +14,12 @@ TR_WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686 libcli11-dev)
 TR_WINDOWS_TEST_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb)
 # The 32-bit half of wine, an i386 package: tried on its own (tr_try_install_wine32).
 TR_WINE32_PACKAGE=wine32:i386
+# Where the host cannot have it: a private Debian root (tools/debian-root.sh) made with
+# mmdebstrap, of both architectures, with what the 32-bit tests run inside it: wine with its
+# 32-bit half, the virtual display, ctest, and objdump for the import-table cases.
+TR_DEBIAN_ROOT_HOST_PACKAGES=(mmdebstrap)
+TR_WINE32_ROOT_ARCHITECTURES=amd64,i386
+TR_WINE32_ROOT_PACKAGES=(wine wine32 wine64 xvfb cmake binutils-mingw-w64-i686)
 
 TR_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
