@@ -84,6 +84,7 @@ run_win32_suite() {
     fi
     echo "wine32 is not installed here ($wine32_missing): the tests run in the Debian root" \
          "$(tr_root_dir wine32)"
+    local wait_start=$SECONDS
     if [ -z "$wine32_root_missing" ] && ! tr_root_wait wine32; then
         wine32_root_missing=$TR_ROOT_ERROR
     fi
@@ -96,6 +97,8 @@ run_win32_suite() {
         echo "$note" >"$stage_skip_note"
         return 0
     fi
+    echo "in the Debian root build-roots/wine32 (no wine32 on the host; $((SECONDS - wait_start)) s" \
+         "waited for the root)" >"$stage_note"
     tr_root_enter wine32 -- tools/wine-ctest.sh build-win win32 "$jobs"
 }
 
@@ -122,10 +125,12 @@ failed=""
 skipped=""
 # A stage that skipped its tests writes why into this file; the summary marks it SKIPPED.
 stage_skip_note=$(mktemp)
+# A note a stage writes here goes on its summary line.
+stage_note=$(mktemp)
 wine32_root_started=0
 # However the script ends: an unfinished make of the root must not run on.
 on_exit() {
-    rm -f "$stage_skip_note"
+    rm -f "$stage_skip_note" "$stage_note"
     [ "$wine32_root_started" -eq 0 ] || tr_root_stop_background wine32
 }
 trap on_exit EXIT
@@ -169,15 +174,17 @@ stage() {
     local start=$SECONDS cpu_start status=0
     cpu_start=$(children_cpu)
     : >"$stage_skip_note"
+    : >"$stage_note"
     # Not in an if: the stage's own set -e must stop it at its first failing command.
     set +e
     (set -e; "$@")
     status=$?
     set -e
-    local outcome=passed note=""
+    local outcome=passed note
+    note=$(cat "$stage_note")
     if [ "$status" -ne 0 ]; then
         outcome=FAILED
-        note="(exit status $status)"
+        note="(exit status $status) $note"
         failed=$caption
     elif [ -s "$stage_skip_note" ]; then
         outcome=SKIPPED
