@@ -128,9 +128,11 @@ stage_skip_note=$(mktemp)
 # A note a stage writes here goes on its summary line.
 stage_note=$(mktemp)
 wine32_root_started=0
-# However the script ends: an unfinished make of the root must not run on.
+# However the script ends: an unfinished make of the root must not run on, and an i386
+# architecture added for a wine32 that was not installed must not stay.
 on_exit() {
     rm -f "$stage_skip_note" "$stage_note"
+    tr_remove_unsettled_i386
     [ "$wine32_root_started" -eq 0 ] || tr_root_stop_background wine32
 }
 trap on_exit EXIT
