@@ -241,8 +241,8 @@ tr_root_stop_background() {
         kill -TERM "$pid" 2>/dev/null || true  # setsid has not taken effect yet
         return 0
     fi
-    # mmdebstrap cleans up on SIGTERM; unshare only passes it on, and a KILL of unshare ends
-    # everything in the namespace it made.
+    # mmdebstrap and apt end on SIGTERM; unshare waits for its child, and a KILL of unshare
+    # ends everything in the namespace it made.
     local signal _
     for signal in TERM KILL; do
         pkill "-$signal" --session "$pid" 2>/dev/null || true
