@@ -17,6 +17,12 @@ TR_WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686 libcli11-dev)
 TR_WINDOWS_TEST_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb)
 # The 32-bit half of wine, an i386 package: tried on its own (tr_try_install_wine32).
 TR_WINE32_PACKAGE=wine32:i386
+# Where the host cannot have it: a private Debian root (tools/debian-root.sh) made with
+# mmdebstrap, of both architectures, with what the 32-bit tests run inside it: wine with its
+# 32-bit half, the virtual display, ctest, and objdump for the import-table cases.
+TR_DEBIAN_ROOT_HOST_PACKAGES=(mmdebstrap)
+TR_WINE32_ROOT_ARCHITECTURES=amd64,i386
+TR_WINE32_ROOT_PACKAGES=(wine wine32 wine64 xvfb cmake binutils-mingw-w64-i686)
 
 TR_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -104,7 +110,8 @@ tr_install_windows_test_deps() { tr_install_packages "${TR_WINDOWS_TEST_PACKAGES
 #
 # An i386 architecture this function added is removed again when wine32 could not be
 # installed: with it, every later apt-get update fails as long as the failing i386 index does,
-# for every user of the machine's apt. One that was there before is left alone.
+# for every user of the machine's apt. One that was there before is left alone. A script
+# interrupted meanwhile calls tr_remove_unsettled_i386 on its way out.
 tr_try_install_wine32() {
     TR_WINE32_MISSING=
     if [ -n "${TR_FAKE_NO_WINE32:-}" ]; then
@@ -113,23 +120,34 @@ tr_try_install_wine32() {
     fi
     [ -z "$(tr_missing_packages "$TR_WINE32_PACKAGE")" ] && return 0
     echo "Trying to install $TR_WINE32_PACKAGE (the 32-bit wine), on its own"
-    local added_i386=0
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        TR_I386_UNSETTLED=1
         "${TR_SUDO[@]}" dpkg --add-architecture i386
-        added_i386=1
         TR_APT_UPDATED=0  # the i386 indexes are not there yet
     fi
     [ "$TR_APT_UPDATED" -eq 1 ] || tr_apt_update || true
-    tr_apt_install "$TR_WINE32_PACKAGE" && return 0
+    if tr_apt_install "$TR_WINE32_PACKAGE"; then
+        TR_I386_UNSETTLED=0
+        return 0
+    fi
     # A failed update is the likelier cause; apt's install error then only says it is stuck.
     TR_WINE32_MISSING="apt-get install $TR_WINE32_PACKAGE failed: $TR_APT_INSTALL_ERROR"
     if [ -n "$TR_APT_UPDATE_ERROR" ]; then
         TR_WINE32_MISSING="apt-get update failed: $TR_APT_UPDATE_ERROR; $TR_WINE32_MISSING"
     fi
-    if [ "$added_i386" -eq 1 ]; then
-        echo "Removing the i386 architecture again, which only wine32 needed"
-        "${TR_SUDO[@]}" dpkg --remove-architecture i386 \
-            || echo "Could not remove the i386 architecture (dpkg --remove-architecture i386)" >&2
-    fi
+    tr_remove_unsettled_i386
     return 1
+}
+
+# 1 while tr_try_install_wine32 has added the i386 architecture and wine32 is not installed.
+TR_I386_UNSETTLED=0
+
+# Removes the i386 architecture that tr_try_install_wine32 added for a wine32 it did not
+# install.
+tr_remove_unsettled_i386() {
+    [ "$TR_I386_UNSETTLED" -eq 1 ] || return 0
+    TR_I386_UNSETTLED=0
+    echo "Removing the i386 architecture again, which only wine32 needed"
+    "${TR_SUDO[@]}" dpkg --remove-architecture i386 \
+        || echo "Could not remove the i386 architecture (dpkg --remove-architecture i386)" >&2
 }

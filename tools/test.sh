@@ -4,10 +4,12 @@
 # image, the Windows build as a 64-bit program under wine64, the 32-bit Windows build under
 # wine, and the fuzz targets for a fixed time each. Ends with a summary, one line per stage.
 #
-# Where the 32-bit wine (wine32:i386) cannot be installed, the 32-bit stage still builds the
-# programs and checks their imports but does not run them, and the summary says so with apt's
-# reason: the only stage that may be skipped. TR_FAKE_NO_WINE32=1 takes that path on a machine
-# that has wine32.
+# Where the 32-bit wine (wine32:i386) cannot be installed, the 32-bit stage runs its tests in a
+# private Debian root that has it (tools/debian-root.sh, made in the background from the start
+# so that it overlaps the Linux builds). Only where that root cannot be made or entered does it
+# build the programs and check their imports without running them, and the summary says so
+# with the reason: the only stage that may be skipped. TR_FAKE_NO_WINE32=1 takes the root's
+# path on a machine that has wine32.
 #
 #   tools/test.sh                 every stage
 #   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32, fuzz (the
@@ -17,6 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
 source tools/wine-env.sh
+source tools/debian-root.sh
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -61,15 +64,9 @@ build_windows() {
     echo "$count programs in $dir import only Windows' own DLLs"
 }
 
-# Runs the Windows tests of $1 through wine in the prefix $1/wineprefix of architecture $2, on
-# a virtual X display for the dialogs. Each stage runs in a subshell of its own, so the trap
-# ends the wine server and the display whichever way the tests end.
+# Runs the Windows tests of $1 through wine in the prefix $1/wineprefix of architecture $2.
 run_windows_tests() {
-    local dir=$1 arch=$2
-    trap 'tr_wine_stop; tr_display_stop' EXIT
-    tr_display_start
-    tr_wine_start "$PWD/$dir/wineprefix" "$arch"
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
+    tools/wine-ctest.sh "$1" "$2" "$jobs"
 }
 
 # Pointer-size mistakes in window data, message parameters and resource parsing show here.
@@ -78,20 +75,68 @@ run_win64_suite() {
     run_windows_tests build-win64 win64
 }
 
-# The product, built as tools/build-windows.sh builds it (a release build) and tested as such.
+# The product, built as tools/build-windows.sh builds it (a release build) and tested as such:
+# under the host's wine32, or else in the Debian root that has it.
 run_win32_suite() {
     build_windows build-win cmake/mingw-i686.cmake Release i686-w64-mingw32
-    if [ -n "$wine32_missing" ]; then
-        echo "!! Windows 32-bit tests SKIPPED (not run under wine): wine32 is not installed:" \
-             "$wine32_missing"
+    if [ -z "$wine32_missing" ]; then
+        run_windows_tests build-win win32
+        return
+    fi
+    echo "wine32 is not installed here ($wine32_missing): the tests run in the Debian root" \
+         "$(tr_root_dir wine32)"
+    local wait_start=$SECONDS
+    if [ -z "$wine32_root_missing" ] && ! tr_root_wait wine32; then
+        wine32_root_missing=$TR_ROOT_ERROR
+    fi
+    if [ -z "$wine32_root_missing" ] && ! tr_root_check_enter wine32; then
+        wine32_root_missing=$TR_ROOT_ERROR
+    fi
+    if [ -n "$wine32_root_missing" ]; then
+        local note="wine32 is not installed ($wine32_missing), and $wine32_root_missing"
+        echo "!! Windows 32-bit tests SKIPPED (not run under wine): $note"
+        echo "$note" >"$stage_skip_note"
         return 0
     fi
-    run_windows_tests build-win win32
+    echo "in the Debian root build-roots/wine32 (no wine32 on the host; $((SECONDS - wait_start)) s" \
+         "waited for the root)" >"$stage_note"
+    tr_root_enter wine32 -- tools/wine-ctest.sh build-win win32 "$jobs"
+}
+
+# Where the host cannot have wine32, starts making the Debian root that has it in the
+# background (build-roots/wine32/make.log); a reason it cannot is kept for the stage.
+start_wine32_root() {
+    wine32_root_missing=""
+    [ -n "$wine32_missing" ] && stage_selected win32 || return 0
+    if ! tr_install_packages "${TR_DEBIAN_ROOT_HOST_PACKAGES[@]}"; then
+        wine32_root_missing="mmdebstrap could not be installed: $TR_APT_INSTALL_ERROR"
+    elif ! tr_root_check_namespaces; then
+        wine32_root_missing=$TR_ROOT_ERROR
+    else
+        echo "Making the Debian root for the 32-bit tests in the background:" \
+             "$(tr_root_folder wine32)/make.log"
+        tr_root_make_background wine32 "$TR_WINE32_ROOT_ARCHITECTURES" \
+            "${TR_WINE32_ROOT_PACKAGES[@]}"
+        wine32_root_started=1
+    fi
 }
 
 summary=()
 failed=""
 skipped=""
+# A stage that skipped its tests writes why into this file; the summary marks it SKIPPED.
+stage_skip_note=$(mktemp)
+# A note a stage writes here goes on its summary line.
+stage_note=$(mktemp)
+wine32_root_started=0
+# However the script ends: an unfinished make of the root must not run on, and an i386
+# architecture added for a wine32 that was not installed must not stay.
+on_exit() {
+    rm -f "$stage_skip_note" "$stage_note"
+    tr_remove_unsettled_i386
+    [ "$wine32_root_started" -eq 0 ] || tr_root_stop_background wine32
+}
+trap on_exit EXIT
 # The CPU time, in seconds, that this script's finished commands used (user and system): on a
 # machine that other work shares it tells what the stage itself costs.
 children_cpu() {
@@ -131,20 +176,23 @@ stage() {
     echo "== $caption"
     local start=$SECONDS cpu_start status=0
     cpu_start=$(children_cpu)
+    : >"$stage_skip_note"
+    : >"$stage_note"
     # Not in an if: the stage's own set -e must stop it at its first failing command.
     set +e
     (set -e; "$@")
     status=$?
     set -e
-    local outcome=passed note=""
+    local outcome=passed note
+    note=$(cat "$stage_note")
     if [ "$status" -ne 0 ]; then
         outcome=FAILED
-        note="(exit status $status)"
+        note="(exit status $status) $note"
         failed=$caption
-    elif [ "$caption" = "$win32_caption" ] && [ -n "$wine32_missing" ]; then
+    elif [ -s "$stage_skip_note" ]; then
         outcome=SKIPPED
         skipped=$caption
-        note="tests not run under wine, only built and import-checked: $wine32_missing"
+        note="tests not run, only built and import-checked: $(cat "$stage_skip_note")"
     fi
     local mark="  "
     [ "$outcome" = passed ] || mark="!!"
@@ -180,13 +228,13 @@ tr_install_windows_test_deps \
     || { echo "== FAILED: installing the Windows test packages" >&2; exit 1; }
 wine32_missing=""
 tr_try_install_wine32 || wine32_missing=$TR_WINE32_MISSING
+start_wine32_root
 install_time=$((SECONDS - install_start))
 echo "== Installing what was missing: $install_time s"
 
-win32_caption="Windows 32-bit under wine (build-win/)"
 stage linux "Linux plain (build/)" run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 stage asan "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_sanitizer_image_suite
 stage win64 "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
-stage win32 "$win32_caption" run_win32_suite
+stage win32 "Windows 32-bit under wine (build-win/)" run_win32_suite
 stage fuzz "Fuzz targets, clang libFuzzer+ASan+UBSan (build-fuzz/)" run_fuzz_stage
 print_summary
