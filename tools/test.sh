@@ -10,8 +10,9 @@
 # that has wine32.
 #
 #   tools/test.sh                 every stage
-#   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32 (the Windows
-#                                 stages use the native tools of build/, which must be built)
+#   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32, packages
+#                                 (the Windows stages use the native tools of build/, which
+#                                 must be built; packages builds what it needs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -88,6 +89,14 @@ run_win32_suite() {
     run_windows_tests build-win win32
 }
 
+# Makes the packages from build/ and build-win/ into dist/ and checks them: lintian, the
+# desktop entry, the AppStream metadata, each package's files and dependencies, the zip, the
+# programs' imports, the checksums. Needs no root and no wine.
+run_package_checks() {
+    tools/package.sh
+    tests/packaging/check_packages.sh dist
+}
+
 summary=()
 failed=""
 skipped=""
@@ -100,7 +109,7 @@ children_cpu() {
 }
 
 # The stages named on the command line; none named: all of them.
-all_stages=(linux asan win64 win32)
+all_stages=(linux asan win64 win32 packages)
 selected_stages=("$@")
 for name in "${selected_stages[@]}"; do
     if [[ " ${all_stages[*]} " != *" $name "* ]]; then
@@ -182,4 +191,5 @@ stage linux "Linux plain (build/)" run_suite build -DCMAKE_BUILD_TYPE=RelWithDeb
 stage asan "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_sanitizer_image_suite
 stage win64 "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
 stage win32 "$win32_caption" run_win32_suite
+stage packages "Packages (dist/)" run_package_checks
 print_summary
