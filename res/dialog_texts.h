@@ -23,4 +23,4 @@
 #define TR_VERSION_TEXT "0, 1, 1, 0"
 #define TR_VERSION_DOTTED "0.1.1.0"
 #define TR_VERSION_DESCRIPTION "TR-520/521 CPU Update Utility v1.10 for Boot Ver1.00"
-#define TR_VERSION_COMPANY "The TR-520/521 updater developers"
+#define TR_VERSION_COMPANY "The TR-520/521 CPU Update Utility developers"

@@ -15,6 +15,10 @@ TR_WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686 libcli11-dev)
 # The Windows tests: both cross compilers, GoogleTest's sources for them, the 64-bit wine to run
 # the 64-bit build and a virtual X display for the dialogs. All amd64 packages.
 TR_WINDOWS_TEST_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb)
+# Making and checking the packages (tools/package.sh): dpkg-shlibdeps and file for CPack's
+# Debian packages, makensis for the Windows installer, zip, and the checkers: lintian (with
+# man-db for the manual pages), desktop-file-validate, appstreamcli.
+TR_PACKAGING_PACKAGES=(dpkg-dev file nsis zip unzip lintian man-db desktop-file-utils appstream)
 # The 32-bit half of wine, an i386 package: tried on its own (tr_try_install_wine32).
 TR_WINE32_PACKAGE=wine32:i386
 # Where the host cannot have it: a private Debian root (tools/debian-root.sh) made with
@@ -103,6 +107,7 @@ tr_install_packages() {
 tr_install_deps() { tr_install_packages "${TR_PACKAGES[@]}"; }
 tr_install_windows_build_deps() { tr_install_packages "${TR_WINDOWS_BUILD_PACKAGES[@]}"; }
 tr_install_windows_test_deps() { tr_install_packages "${TR_WINDOWS_TEST_PACKAGES[@]}"; }
+tr_install_packaging_deps() { tr_install_packages "${TR_PACKAGING_PACKAGES[@]}"; }
 
 # Installs the 32-bit wine when it is missing, adding the i386 architecture for it. Returns 1,
 # with the reason in TR_WINE32_MISSING, when it cannot be had. TR_FAKE_NO_WINE32=1 makes it

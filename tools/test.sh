@@ -12,9 +12,9 @@
 # path on a machine that has wine32.
 #
 #   tools/test.sh                 every stage
-#   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32, fuzz (the
-#                                 Windows stages use the native tools of build/, which must be
-#                                 built)
+#   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32, fuzz,
+#                                 packages (the Windows stages use the native tools of build/,
+#                                 which must be built; packages builds what it needs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -121,6 +121,14 @@ start_wine32_root() {
     fi
 }
 
+# Makes the packages from build/ and build-win/ into dist/ and checks them: lintian, the
+# desktop entry, the AppStream metadata, each package's files and dependencies, the zip, the
+# programs' imports, the checksums. Needs no root and no wine.
+run_package_checks() {
+    tools/package.sh
+    tests/packaging/check_packages.sh dist
+}
+
 summary=()
 failed=""
 skipped=""
@@ -146,7 +154,7 @@ children_cpu() {
 }
 
 # The stages named on the command line; none named: all of them.
-all_stages=(linux asan win64 win32 fuzz)
+all_stages=(linux asan win64 win32 fuzz packages)
 selected_stages=("$@")
 for name in "${selected_stages[@]}"; do
     if [[ " ${all_stages[*]} " != *" $name "* ]]; then
@@ -237,4 +245,5 @@ stage asan "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_sanitizer_i
 stage win64 "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
 stage win32 "Windows 32-bit under wine (build-win/)" run_win32_suite
 stage fuzz "Fuzz targets, clang libFuzzer+ASan+UBSan (build-fuzz/)" run_fuzz_stage
+stage packages "Packages (dist/)" run_package_checks
 print_summary

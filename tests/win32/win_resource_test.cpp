@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,9 @@ TEST_F(ProgramResources, ComPortListIsAnOwnerDrawnDropDownListThatKeepsItsString
 }
 
 TEST_F(ProgramResources, IconAcceleratorAndStringLoadByNumber) {
-    for (int size : {32, 16}) {
+    // Every size the icon is drawn in; the group below shows each is an image of its own.
+    const int sizes[] = {16, 32, 48, 64, 128, 256};
+    for (int size : sizes) {
         HANDLE icon =
             LoadImageA(m_module, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, size, size, 0);
         ASSERT_NE(icon, nullptr) << size;
@@ -177,16 +180,18 @@ TEST_F(ProgramResources, IconAcceleratorAndStringLoadByNumber) {
         BITMAP colour{};
         GetObjectA(info.hbmColor, sizeof colour, &colour);
         EXPECT_EQ(colour.bmWidth, size);
+        EXPECT_EQ(colour.bmHeight, size);
         DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
         DestroyIcon(static_cast<HICON>(icon));
     }
-    // Both images, 16 colours each, in the icon group.
+    // All six images, 16 colours each, in the icon group (a width of 256 is stored as 0).
     const auto* group = static_cast<const BYTE*>(Resource(IDR_MAINFRAME, MAKEINTRESOURCEA(14)));
     ASSERT_NE(group, nullptr);
-    ASSERT_EQ(group[4], 2);
-    for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(group[4], std::size(sizes));
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
         const BYTE* entry = group + 6 + 14 * i;  // width, height, colours, ...
+        EXPECT_EQ(entry[0], sizes[i] % 256) << i;
         EXPECT_EQ(entry[2], 16) << i;
     }
 
