@@ -1,13 +1,11 @@
-// Who else has a serial device open, and the UUCP lock files that serial programs share.
+// The UUCP lock files that serial programs share.
 #include "port_lock.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,7 +15,8 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <string_view>
+
+#include "small_file.h"
 
 namespace portlock {
 namespace {
@@ -40,131 +39,6 @@ bool HeldHere(const fs::path& file) {
 // How much later than its lock file's time a holder may seem to have started: the boot time
 // is given in whole seconds, and some file systems keep whole seconds too.
 constexpr double kStartTimeSlackSeconds = 2.0;
-
-// The pseudo-terminal multiplexer (/dev/ptmx): each descriptor on it is the master side of one
-// pseudo-terminal, named in its /proc fdinfo as "tty-index".
-bool IsPtyMaster(const struct stat& st) {
-    return S_ISCHR(st.st_mode) && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2;
-}
-
-// The index N of a /dev/pts/N device; none for any other device.
-std::optional<int> PtyIndex(const std::string& devicePath) {
-    std::error_code error;
-    const std::string path = fs::canonical(devicePath, error).string();
-    constexpr std::string_view kPts = "/dev/pts/";
-    if (error || !path.starts_with(kPts)) {
-        return std::nullopt;
-    }
-    int index = -1;
-    const char* digits = path.data() + kPts.size();
-    const auto [end, result] = std::from_chars(digits, path.data() + path.size(), index);
-    if (result != std::errc() || end != path.data() + path.size()) {
-        return std::nullopt;
-    }
-    return index;
-}
-
-// An open descriptor, closed when it goes.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Opens a file for reading that neither follows a link nor waits for a writer (a FIFO).
-Fd OpenForLook(const std::string& file) {
-    return Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-}
-
-// Up to limit bytes from the start of an open file; none when it cannot be read.
-std::optional<std::string> ReadFrom(const Fd& fd, std::size_t limit) {
-    std::string text(limit, '\0');
-    const ssize_t got = ::read(fd.Get(), text.data(), limit);
-    if (got < 0) {
-        return std::nullopt;
-    }
-    text.resize(static_cast<std::size_t>(got));
-    return text;
-}
-
-// The start of a small regular text file (at most limit bytes); none when it cannot be read
-// or is no regular file.
-std::optional<std::string> ReadStart(const std::string& file, std::size_t limit = 255) {
-    const Fd fd = OpenForLook(file);
-    struct stat st {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return std::nullopt;
-    }
-    return ReadFrom(fd, limit);
-}
-
-// Whether the fdinfo of a pseudo-terminal master names the given index.
-bool MasterIndexIs(const std::string& fdinfo, int index) {
-    const auto text = ReadStart(fdinfo);
-    const std::string key = "tty-index:";
-    const auto at = text ? text->find(key) : std::string::npos;
-    if (at == std::string::npos) {
-        return false;
-    }
-    std::size_t from = at + key.size();
-    while (from < text->size() && ((*text)[from] == '\t' || (*text)[from] == ' ')) {
-        ++from;
-    }
-    int found = -1;
-    std::from_chars(text->data() + from, text->data() + text->size(), found);
-    return found == index;
-}
-
-// What one process's open descriptors say about the device.
-struct HolderFacts {
-    bool holdsDevice = false;  // a descriptor on the device itself
-    bool holdsMaster = false;  // a descriptor on the master side of the device's pseudo-terminal
-};
-
-HolderFacts Inspect(const std::string& pid, dev_t device, std::optional<int> ptyIndex) {
-    HolderFacts facts;
-    const std::string fdDir = "/proc/" + pid + "/fd/";
-    DIR* dir = ::opendir(fdDir.c_str());
-    if (dir == nullptr) {
-        return facts;  // gone, or not ours to inspect
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat st {};
-        if (entry->d_name[0] == '.' || ::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0) {
-            continue;
-        }
-        if (S_ISCHR(st.st_mode) && st.st_rdev == device) {
-            facts.holdsDevice = true;
-        } else if (ptyIndex && IsPtyMaster(st) &&
-                   MasterIndexIs("/proc/" + pid + "/fdinfo/" + entry->d_name, *ptyIndex)) {
-            facts.holdsMaster = true;
-        }
-    }
-    ::closedir(dir);
-    return facts;
-}
-
-bool IsProcessId(const char* name) {
-    if (*name == '\0') {
-        return false;
-    }
-    for (; *name != '\0'; ++name) {
-        if (*name < '0' || *name > '9') {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::optional<fs::path> UsableLockDirectory() {
     for (const auto& directory : LockDirectories()) {
@@ -197,10 +71,6 @@ int CreateLockFile(const fs::path& file) {
     }
     ::unlink(temporary.c_str());
     return error;
-}
-
-Refusal Busy(std::string holder) {
-    return Refusal{EBUSY, std::move(holder)};
 }
 
 // The boot time in seconds since the epoch ("btime" of /proc/stat).
@@ -303,32 +173,6 @@ void RemoveStale(const fs::path& file, const LockLook& look) {
 }
 
 }  // namespace
-
-std::optional<Refusal> FindOtherHolder(const std::string& devicePath) {
-    struct stat device {};
-    if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
-        return std::nullopt;
-    }
-    const auto ptyIndex = PtyIndex(devicePath);
-    const std::string self = std::to_string(::getpid());
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<Refusal> refusal;
-    while (const dirent* entry = ::readdir(proc)) {
-        if (!IsProcessId(entry->d_name) || self == entry->d_name) {
-            continue;
-        }
-        const HolderFacts facts = Inspect(entry->d_name, device.st_rdev, ptyIndex);
-        if (facts.holdsDevice && !facts.holdsMaster) {
-            refusal = Busy(std::string("held by PID ") + entry->d_name);
-            break;
-        }
-    }
-    ::closedir(proc);
-    return refusal;
-}
 
 bool ProcessExists(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);

@@ -1,5 +1,5 @@
-// Keeping other programs off a serial device on Linux, beyond what TIOCEXCL and flock do:
-// a look for other processes that have the device open, and the UUCP lock file convention.
+// Keeping other programs off a serial device on Linux, beyond what TIOCEXCL and flock do: the
+// UUCP lock file convention, and the claim that adds the look for other holders to it.
 #pragma once
 
 #include <sys/types.h>
@@ -11,21 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "port_holders.h"
+
 namespace portlock {
-
-// Why a device was refused: the errno value (EBUSY when another program has it) and the words
-// that say who has it, for the log line ("held by PID 42").
-struct Refusal {
-    int error = 0;
-    std::string holder;
-};
-
-// Another process that has the character device at devicePath open, found through the links
-// in /proc/PID/fd (compared by device number); this process and processes that cannot be
-// inspected are left out. A process that holds the master side of a pseudo-terminal is the
-// far end of that line, not a user of it, and is left out too. None when devicePath is not a
-// character device.
-std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
 
 // Whether pid names a process that exists (also one this process may not signal).
 bool ProcessExists(pid_t pid);
