@@ -11,10 +11,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 #include "small_file.h"
 
@@ -36,10 +34,6 @@ bool HeldHere(const fs::path& file) {
     return g_heldLocks.count(file.string()) != 0;
 }
 
-// How much later than its lock file's time a holder may seem to have started: the boot time
-// is given in whole seconds, and some file systems keep whole seconds too.
-constexpr double kStartTimeSlackSeconds = 2.0;
-
 std::optional<fs::path> UsableLockDirectory() {
     for (const auto& directory : LockDirectories()) {
         std::error_code error;
@@ -48,6 +42,19 @@ std::optional<fs::path> UsableLockDirectory() {
         }
     }
     return std::nullopt;
+}
+
+// The lock directories other than ours (none: all of them); one reached through a link to
+// ours (/var/lock -> /run/lock) is ours.
+std::vector<fs::path> OtherLockDirectories(const std::optional<fs::path>& ours) {
+    std::vector<fs::path> others;
+    for (const auto& directory : LockDirectories()) {
+        std::error_code error;
+        if (!ours || !fs::equivalent(directory, *ours, error)) {
+            others.push_back(directory);
+        }
+    }
+    return others;
 }
 
 // Makes the lock file at once with its whole text, through a temporary file linked into
@@ -71,44 +78,6 @@ int CreateLockFile(const fs::path& file) {
     }
     ::unlink(temporary.c_str());
     return error;
-}
-
-// The boot time in seconds since the epoch ("btime" of /proc/stat).
-std::optional<long long> BootTime() {
-    std::ifstream stat("/proc/stat");
-    for (std::string line; std::getline(stat, line);) {
-        long long seconds = 0;
-        if (line.starts_with("btime ") &&
-            std::from_chars(line.data() + 6, line.data() + line.size(), seconds).ec ==
-                std::errc()) {
-            return seconds;
-        }
-    }
-    return std::nullopt;
-}
-
-// Field 22 of /proc/PID/stat: the start in clock ticks after boot. The name in field 2 may
-// hold blanks and parentheses, so fields are counted from its closing parenthesis.
-std::optional<unsigned long long> StartTicks(pid_t pid) {
-    const auto text = ReadStart("/proc/" + std::to_string(pid) + "/stat", 1024);
-    const auto close = text ? text->rfind(')') : std::string::npos;
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(text->substr(close + 1));
-    std::string field;
-    for (int number = 3; number <= 22; ++number) {
-        if (!(fields >> field)) {
-            return std::nullopt;
-        }
-    }
-    unsigned long long ticks = 0;
-    const char* end = field.data() + field.size();
-    const auto [stop, result] = std::from_chars(field.data(), end, ticks);
-    if (result != std::errc() || stop != end) {
-        return std::nullopt;
-    }
-    return ticks;
 }
 
 // The parts of a lock file found at its path that decide what becomes of it.
@@ -138,21 +107,38 @@ LockLook LookAt(const fs::path& file) {
     return look;
 }
 
-double ModifiedAt(const struct stat& st) {
-    return static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
-}
-
-// Whether the lock's owner no longer holds it.
-bool IsStale(pid_t owner, const fs::path& file, const struct stat& st) {
+// Whether the lock's owner no longer holds it. A live process holds its lock, however the
+// file's time compares with the process's start: the file's time is on the wall clock, which
+// may have been set forward since, and judging a live lock stale puts two programs on one
+// line. Lock files in /run/lock do not outlive a boot, so a PID is reused under a lock only
+// after the kernel has handed out every other one.
+bool IsStale(pid_t owner, const fs::path& file) {
     if (owner == ::getpid()) {
         return !HeldHere(file);  // left by an earlier process that had our PID
     }
-    if (!ProcessExists(owner)) {
-        return true;
+    return !ProcessExists(owner);
+}
+
+// What a lock file found at its path means for an opener.
+struct Judgement {
+    enum class Standing { Missing, Stale, Refuses } standing;
+    Refusal refusal;  // for Refuses
+};
+
+Judgement Judge(const fs::path& file, const LockLook& look) {
+    using Standing = Judgement::Standing;
+    if (look.kind == LockLook::Kind::Missing) {
+        return {Standing::Missing, {}};
     }
-    // A process that started after the file was written is not the one that wrote it.
-    const auto started = ProcessStartTime(owner);
-    return started && *started > ModifiedAt(st) + kStartTimeSlackSeconds;
+    const auto owner = look.kind == LockLook::Kind::Text ? LockOwner(look.text) : std::nullopt;
+    if (!owner) {
+        return {Standing::Refuses, Busy("locked in " + file.string())};
+    }
+    if (!IsStale(*owner, file)) {
+        return {Standing::Refuses,
+                Busy("locked by PID " + std::to_string(*owner) + " in " + file.string())};
+    }
+    return {Standing::Stale, {}};
 }
 
 // Removes the stale lock file just looked at, unless another opener got to it first: the
@@ -176,17 +162,6 @@ void RemoveStale(const fs::path& file, const LockLook& look) {
 
 bool ProcessExists(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
-}
-
-std::optional<double> ProcessStartTime(pid_t pid) {
-    const auto ticks = StartTicks(pid);
-    const auto boot = BootTime();
-    const long perSecond = ::sysconf(_SC_CLK_TCK);
-    if (!ticks || !boot || perSecond <= 0) {
-        return std::nullopt;
-    }
-    return static_cast<double>(*boot) +
-           static_cast<double>(*ticks) / static_cast<double>(perSecond);
 }
 
 std::vector<fs::path> LockDirectories() {
@@ -264,12 +239,34 @@ void UucpLock::Release() {
     m_file.clear();
 }
 
+// A live lock another program keeps where we keep none, even in a directory we may not write
+// to; a stale one there is removed where we may.
+std::optional<Refusal> LiveLockElsewhere(const std::string& name,
+                                         const std::optional<fs::path>& ours) {
+    for (const auto& directory : OtherLockDirectories(ours)) {
+        const fs::path file = directory / name;
+        const LockLook look = LookAt(file);
+        const Judgement judgement = Judge(file, look);
+        if (judgement.standing == Judgement::Standing::Refuses) {
+            return judgement.refusal;
+        }
+        if (judgement.standing == Judgement::Standing::Stale) {
+            RemoveStale(file, look);
+        }
+    }
+    return std::nullopt;
+}
+
 LockOutcome TakeLock(const std::string& devicePath) {
+    const std::string name = LockFileName(devicePath);
     const auto directory = UsableLockDirectory();
+    if (auto refusal = LiveLockElsewhere(name, directory)) {
+        return {{}, std::move(refusal)};
+    }
     if (!directory) {
         return {};
     }
-    const fs::path file = *directory / LockFileName(devicePath);
+    const fs::path file = *directory / name;
     // A few rounds: a lock file can vanish or turn stale between two looks.
     for (int round = 0; round < 5; ++round) {
         const int error = CreateLockFile(file);
@@ -280,17 +277,13 @@ LockOutcome TakeLock(const std::string& devicePath) {
             return {{}, Refusal{error, "lock file " + file.string()}};
         }
         const LockLook look = LookAt(file);
-        if (look.kind == LockLook::Kind::Missing) {
-            continue;  // removed meanwhile
+        const Judgement judgement = Judge(file, look);
+        if (judgement.standing == Judgement::Standing::Refuses) {
+            return {{}, judgement.refusal};
         }
-        const auto owner = look.kind == LockLook::Kind::Text ? LockOwner(look.text) : std::nullopt;
-        if (!owner) {
-            return {{}, Busy("locked in " + file.string())};
+        if (judgement.standing == Judgement::Standing::Stale) {
+            RemoveStale(file, look);
         }
-        if (!IsStale(*owner, file, look.st)) {
-            return {{}, Busy("locked by PID " + std::to_string(*owner) + " in " + file.string())};
-        }
-        RemoveStale(file, look);
     }
     return {{}, Busy("locked in " + file.string())};
 }
