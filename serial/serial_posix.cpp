@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "com_port_names.h"
+#include "low_latency.h"
 #include "port_lock.h"
 #include "port_safety.h"
 #include "serial_platform.h"
@@ -182,6 +183,7 @@ public:
         if (const auto holder = portlock::FindOtherHolder(*path)) {
             return Refused(*holder, error);
         }
+        port.lowLatencySet = TurnOnLowLatency(port.Fd());
         port.lineErrors = ReadLineErrorCounts(port.Fd()).value_or(LineErrorCounts{});
         return port;
     }
