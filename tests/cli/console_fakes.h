@@ -51,7 +51,7 @@ private:
 class RecordingKeepAwake : public IKeepAwake {
 public:
     explicit RecordingKeepAwake(fakes::EventLog& log) : m_log(log) {}
-    void Begin() override {
+    void Begin(IEventPump*) override {
         m_log.Add("keep awake begin");
         ++held;
     }
