@@ -123,11 +123,24 @@ std::optional<Refusal> FindOtherHolder(const std::string& devicePath) {
         const HolderFacts facts = Inspect(entry->d_name, device.st_rdev, ptyIndex);
         if (facts.holdsDevice && !facts.holdsMaster) {
             refusal = Busy(std::string("held by PID ") + entry->d_name);
+            refusal->pid = static_cast<pid_t>(std::stol(entry->d_name));
             break;
         }
     }
     ::closedir(proc);
     return refusal;
+}
+
+std::string ProcessName(pid_t pid) {
+    const std::string number = "PID " + std::to_string(pid);
+    auto command = ReadStart("/proc/" + std::to_string(pid) + "/comm");
+    if (!command) {
+        return number;
+    }
+    while (!command->empty() && command->back() == '\n') {
+        command->pop_back();
+    }
+    return command->empty() ? number : *command + " (" + number + ")";
 }
 
 }  // namespace portlock

@@ -2,6 +2,8 @@
 // holds is refused before it is touched.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 
@@ -12,6 +14,7 @@ namespace portlock {
 struct Refusal {
     int error = 0;
     std::string holder;
+    pid_t pid = 0;  // the process that holds the device, when one was found
 };
 
 // A refusal with EBUSY: another program has the device.
@@ -23,5 +26,9 @@ Refusal Busy(std::string holder);
 // far end of that line, not a user of it, and is left out too. None when devicePath is not a
 // character device.
 std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
+
+// A process in words for the user: its command and PID, "ModemManager (PID 812)", or
+// "PID 812" when its command cannot be read.
+std::string ProcessName(pid_t pid);
 
 }  // namespace portlock
