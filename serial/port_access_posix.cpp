@@ -78,26 +78,11 @@ AccessFacts FactsOf(const struct stat& node) {
 }  // namespace
 
 std::string ModeText(mode_t mode) {
-    std::string text = S_ISCHR(mode)    ? "c"
-                       : S_ISBLK(mode)  ? "b"
-                       : S_ISDIR(mode)  ? "d"
-                       : S_ISLNK(mode)  ? "l"
-                       : S_ISFIFO(mode) ? "p"
-                       : S_ISSOCK(mode) ? "s"
-                                        : "-";
-    // Owner, group, others: read, write, then execute or its special letter.
-    const mode_t special[] = {S_ISUID, S_ISGID, S_ISVTX};
-    const char specialLetter[] = {'s', 's', 't'};
-    for (int who = 0; who < 3; ++who) {
-        const int shift = 6 - 3 * who;
+    std::string text = S_ISCHR(mode) ? "c" : S_ISBLK(mode) ? "b" : S_ISDIR(mode) ? "d" : "-";
+    for (const int shift : {6, 3, 0}) {  // owner, group, others
         text += (mode >> shift) & 4 ? 'r' : '-';
         text += (mode >> shift) & 2 ? 'w' : '-';
-        const bool execute = ((mode >> shift) & 1) != 0;
-        if ((mode & special[who]) != 0) {
-            text += execute ? specialLetter[who] : static_cast<char>(specialLetter[who] - 32);
-        } else {
-            text += execute ? 'x' : '-';
-        }
+        text += (mode >> shift) & 1 ? 'x' : '-';
     }
     return text;
 }

@@ -21,7 +21,7 @@ struct AccessFacts {
 // The advice for the facts: "(group G, mode M)", then what to do where something can be done.
 std::string AdviceFor(const AccessFacts& facts);
 
-// A file mode as ls shows it: "crw-rw----".
+// A device node's mode as ls shows it: "crw-rw----" (no set-ID or sticky letters).
 std::string ModeText(mode_t mode);
 
 }  // namespace portaccess

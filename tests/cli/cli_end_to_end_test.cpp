@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -74,11 +73,6 @@ std::string OpenFailedText(int com) {
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::string ReadWholeFile(const fs::path& file) {
-    std::ifstream in(file);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 int CountOf(const std::string& text, const std::string& part) {
@@ -473,36 +467,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    "(group dialout, mode crw-rw----): sudo usermod -aG dialout "
                                    "$USER, then log out and in again."}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(CliEndToEnd, AHeldPortNamesTheProgramThatHoldsIt) {
-    if (Cli().wine) {
-        GTEST_SKIP() << "the look for holders is Linux's";
-    }
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    ASSERT_TRUE(OpenRawPty(master, slave, path));
-    const fs::path link = m_linkDir / ("com" + std::to_string(Com(0)));
-    fs::remove(link);
-    fs::create_symlink(path, link);
-    // Another program with the line open: sleep, with the terminal as its standard input.
-    ChildOptions holding;
-    holding.argv = {"/bin/sleep", "60"};
-    holding.terminal = slave;
-    ChildProcess holder;
-    ASSERT_TRUE(holder.Start(holding, master));
-    const std::string comm = "/proc/" + std::to_string(holder.Pid()) + "/comm";
-    for (int i = 0; i < 200 && ReadWholeFile(comm) != "sleep\n"; ++i) {
-        usleep(10'000);  // until it runs sleep itself
-    }
-
-    const CliRun test = RunCli({"test", "--port", Port(Com(0))});
-    EXPECT_EQ(test.code, 2);
-    EXPECT_EQ(test.err, path + " is held by sleep (PID " + std::to_string(holder.Pid()) + ").\n");
-    holder.Signal(SIGKILL);
-    holder.Wait(Ms(5000));
-    CloseRawPty(master, slave);
-}
 
 namespace {
 

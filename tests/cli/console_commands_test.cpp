@@ -207,12 +207,6 @@ const WhyRow kWhyRows[] = {
      kNoAccess,
      "/dev/ttyUSB0",
      "(the port above is /dev/ttyUSB0)\n" + std::string(kNoAccess) + "\n"},
-    {"PathOfAComNumber",
-     {PortArgument::Kind::kDevicePath, 33, "/dev/ttyUSB0"},
-     false,
-     "/dev/ttyUSB0 is held by ModemManager (PID 812).",
-     "/dev/ttyUSB0",
-     "/dev/ttyUSB0 is held by ModemManager (PID 812).\n"},
     {"NothingFound", Com(kCom), false, "", "COM4", ""},
     {"PortOpened", Com(kCom), true, kNoAccess, "", ""},
 };

@@ -1,7 +1,6 @@
 // The words that tell a user why a device may not be opened and how to fix it, from the facts
 // of the device node and of the user's groups.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 
@@ -35,10 +34,6 @@ INSTANTIATE_TEST_SUITE_P(
                   Facts("crw-rw----", "dialout", "root", true, true, false, false),
                   "(group dialout, mode crw-rw----): sudo usermod -aG dialout $USER, then log "
                   "out and in again."},
-        AdviceRow{"the_group_is_read_from_the_node",
-                  Facts("crw-rw----", "uucp", "root", true, true, false, false),
-                  "(group uucp, mode crw-rw----): sudo usermod -aG uucp $USER, then log out and "
-                  "in again."},
         AdviceRow{"joined_after_the_session_started",
                   Facts("crw-rw----", "dialout", "root", true, true, true, false),
                   "(group dialout, mode crw-rw----): your session started before you joined "
@@ -53,23 +48,5 @@ INSTANTIATE_TEST_SUITE_P(
                   Facts("crw-rw----", "dialout", "root", true, true, true, true),
                   "(group dialout, mode crw-rw----)."}),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct ModeRow {
-    mode_t mode;
-    const char* text;
-};
-
-class Mode : public ::testing::TestWithParam<ModeRow> {};
-
-TEST_P(Mode, ReadsAsLsShowsIt) {
-    EXPECT_EQ(portaccess::ModeText(GetParam().mode), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Nodes, Mode,
-                         ::testing::Values(ModeRow{S_IFCHR | 0660, "crw-rw----"},
-                                           ModeRow{S_IFCHR | 0600, "crw-------"},
-                                           ModeRow{S_IFCHR | 0620, "crw--w----"},
-                                           ModeRow{S_IFREG | 04755, "-rwsr-xr-x"},
-                                           ModeRow{S_IFDIR | 03770, "drwxrws--T"}));
 
 }  // namespace

@@ -23,7 +23,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "log_capture.h"
@@ -39,7 +38,7 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 constexpr double kMsPerByte = 1000.0 / 11520;  // 115200 baud, 10-bit characters
-constexpr int kDriverWaitMs = 3000;  // stands for a kernel wait with no end, or closing_wait
+constexpr int kDriverWaitMs = 3000;            // stands for the port's closing wait
 
 // The serial driver behind the port, as the test plays it.
 struct Driver {
@@ -83,18 +82,6 @@ int QueuedNow() {
     return std::max(0, g_driver.queued - static_cast<int>(ms / kMsPerByte));
 }
 
-// A drain waits with no limit: until a draining queue has left, and "for ever" (kDriverWaitMs)
-// for a stalled one.
-void DrainAsTheKernelWould() {
-    while (QueuedNow() > 0) {
-        if (!g_driver.drains) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kDriverWaitMs));
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 int Fail(int error) {
     errno = error;
     return -1;
@@ -102,18 +89,17 @@ int Fail(int error) {
 
 // The driver's answer to an ioctl on the port; none when the real terminal answers it.
 std::optional<int> DriverIoctl(unsigned long request, void* arg) {
-    if (request == TIOCGSERIAL && g_driver.hasSerial) {
+    if (request == TIOCGSERIAL) {
         Record("TIOCGSERIAL");
+        if (!g_driver.hasSerial) {
+            return std::nullopt;
+        }
         if (g_driver.refuseGet != 0) {
             return Fail(g_driver.refuseGet);
         }
         *static_cast<serial_struct*>(arg) = serial_struct{};
         static_cast<serial_struct*>(arg)->flags = g_driver.serialFlags;
         return 0;
-    }
-    if (request == TIOCGSERIAL) {
-        Record("TIOCGSERIAL");
-        return std::nullopt;
     }
     if (request == TIOCSSERIAL) {
         const int flags = static_cast<const serial_struct*>(arg)->flags;
@@ -163,9 +149,6 @@ extern "C" int tcsetattr(int fd, int actions, const termios* settings) noexcept 
             const char* how = actions == TCSANOW ? "TCSANOW" : "TCSADRAIN or TCSAFLUSH";
             Record(std::string("tcsetattr ") + how +
                    (cfgetospeed(settings) == B9600 ? " 9600" : " 115200"));
-            if (actions != TCSANOW) {
-                DrainAsTheKernelWould();
-            }
         }
     }
     return real(fd, actions, settings);
@@ -176,8 +159,7 @@ extern "C" int tcdrain(int fd) {
     {
         const std::lock_guard<std::mutex> guard(g_mutex);
         if (IsPort(fd)) {
-            Record("tcdrain");
-            DrainAsTheKernelWould();
+            Record("tcdrain");  // which would wait with no limit
         }
     }
     return real(fd);

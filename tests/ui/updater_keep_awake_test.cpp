@@ -1,11 +1,8 @@
 // UPDATE holds a logind inhibitor lock from its start to its clean-up, however it ends; TEST
 // holds none. Against a private bus with a stand-in for logind; the dialog's own hold.
-#include <unistd.h>
-
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
@@ -49,38 +46,6 @@ public:
 
 private:
     bool m_ready = true;
-};
-
-// Sends what is written to stderr meanwhile into a file, for reading back.
-class StderrToFile {
-public:
-    StderrToFile() {
-        m_file.open();
-        std::fflush(stderr);
-        m_saved = dup(STDERR_FILENO);
-        dup2(m_file.handle(), STDERR_FILENO);
-    }
-    ~StderrToFile() { Restore(); }
-    StderrToFile(const StderrToFile&) = delete;
-    StderrToFile& operator=(const StderrToFile&) = delete;
-    // Puts stderr back and returns what was written.
-    QString Text() {
-        Restore();
-        m_file.seek(0);
-        return QString::fromUtf8(m_file.readAll());
-    }
-
-private:
-    void Restore() {
-        if (m_saved >= 0) {
-            std::fflush(stderr);
-            dup2(m_saved, STDERR_FILENO);
-            close(m_saved);
-            m_saved = -1;
-        }
-    }
-    QTemporaryFile m_file;
-    int m_saved = -1;
 };
 
 }  // namespace
@@ -195,7 +160,8 @@ private slots:
     }
 
     // A system bus that takes the connection and never answers delays the upload by the hold's
-    // 5 s at most, the dialog painted meanwhile; the upload then goes on without the hold.
+    // 5 s at most, the dialog painted meanwhile; the upload then goes on without the hold (the
+    // line on stderr that says so is keep_awake_logind_test's).
     void aSilentBusDelaysTheUploadByAtMostItsLimit() {
         SilentBus silent;
         QVERIFY(!silent.Address().empty());
@@ -220,18 +186,12 @@ private slots:
         QObject::connect(&painter, &QTimer::timeout, [&] { ++ticks; });
         painter.start(50);
 
-        StderrToFile err;
         sinceClick.start();
         dlg->OnUpdate();
-        const QString said = err.Text();
 
         QVERIFY2(openedAfterMs >= 4900, qPrintable(QString::number(openedAfterMs)));
         QVERIFY2(openedAfterMs < 6000, qPrintable(QString::number(openedAfterMs)));
         QVERIFY2(ticksAtOpen >= 40, qPrintable(QString::number(ticksAtOpen)));
-        QCOMPARE(said.count(QLatin1Char('\n')), 1);
-        QVERIFY2(said.contains("sleep and shutdown are not held off during the upload (no logind "
-                               "inhibitor lock: no answer from the system bus within 5 s)"),
-                 qPrintable(said));
         QVERIFY(qobject_cast<QLabel*>(dlg->Control(IDC_COMPLETE))->isVisible());
     }
 };
