@@ -1,6 +1,7 @@
 // The COM numbers on Linux: the per-user link or the fixed table's device of each.
 #include "com_port_devices.h"
 #include "com_port_names.h"
+#include "port_access.h"
 
 namespace comports {
 
@@ -15,7 +16,11 @@ std::string Description(int comNumber, const PortDevice& device) {
     if (!device.link.empty()) {
         text += " (per-user link " + device.link.string() + ")";
     }
-    return text + (device.present ? ", present" : ", not present");
+    if (!device.present) {
+        return text + ", not present";
+    }
+    const std::string advice = portaccess::PermissionAdvice(device.device);
+    return text + ", present" + (advice.empty() ? "" : ", but you may not open it " + advice);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "com_port_names.h"
+#include "low_latency.h"
 #include "port_lock.h"
 #include "port_safety.h"
 #include "serial_platform.h"
@@ -182,6 +183,7 @@ public:
         if (const auto holder = portlock::FindOtherHolder(*path)) {
             return Refused(*holder, error);
         }
+        port.lowLatencySet = TurnOnLowLatency(port.Fd());
         port.lineErrors = ReadLineErrorCounts(port.Fd()).value_or(LineErrorCounts{});
         return port;
     }
@@ -336,40 +338,6 @@ private:
 };
 
 }  // namespace
-
-PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        lineErrors = other.lineErrors;
-        exclusive = other.exclusive;
-        lock = std::move(other.lock);
-        settingsBefore = other.settingsBefore;
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
-void PortHandle::Reset() {
-    if (m_fd >= 0) {
-        // A port is left with the line settings we found, once our last bytes have left at
-        // the speed they were written with: the driver's output queue does not count what
-        // still sits in a USB adapter's FIFO, so the change waits for the drain.
-        if (settingsBefore) {
-            tcsetattr(m_fd, TCSADRAIN, &*settingsBefore);
-        }
-        // The terminal may outlive our descriptor (a simulator holding the other side open),
-        // and its exclusive flag with it; lift it, or the next open of the port is refused.
-        if (exclusive) {
-            ioctl(m_fd, TIOCNXCL);
-        }
-        ::close(m_fd);
-        m_fd = -1;
-        exclusive = false;
-        settingsBefore.reset();
-    }
-    // Only once the port is closed may a program that waits for the lock file take it.
-    lock.Release();
-}
 
 std::optional<speed_t> SpeedForBaudRate(std::uint32_t baudRate) {
     for (const auto& entry : kSpeeds) {

@@ -5,22 +5,28 @@
 
 #include <memory>
 
+#include "event_pump.h"
+
 // The platform's means of holding off sleep, and shutdown where a program may.
 class IKeepAwake {
 public:
     virtual ~IKeepAwake() = default;
-    // Starts holding the machine up. Never throws: a hold the platform refuses is reported
-    // by the implementation, and the upload goes on without it.
-    virtual void Begin() = 0;
+    // Starts holding the machine up; while it waits for the system's answer it lets pump run
+    // (when given), so that the windows stay painted. Never throws of its own: a hold the
+    // platform refuses or does not grant in time is reported by the implementation, and the
+    // upload goes on without it.
+    virtual void Begin(IEventPump* pump) = 0;
     // Gives the hold back, restoring the state from before Begin; nothing when none is held.
     virtual void End() = 0;
 };
 
-// Holds the machine up for as long as it lives, so that every way out of UPDATE gives it back.
+// Holds the machine up for as long as it lives, so that every way out of UPDATE gives it back;
+// pump, when given, runs while the hold is being taken.
 class KeepAwakeScope {
 public:
-    explicit KeepAwakeScope(IKeepAwake& keepAwake) : m_keepAwake(keepAwake) {
-        m_keepAwake.Begin();
+    explicit KeepAwakeScope(IKeepAwake& keepAwake, IEventPump* pump = nullptr)
+        : m_keepAwake(keepAwake) {
+        m_keepAwake.Begin(pump);
     }
     ~KeepAwakeScope() { m_keepAwake.End(); }
     KeepAwakeScope(const KeepAwakeScope&) = delete;

@@ -4,7 +4,9 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,20 +22,26 @@ constexpr const char* kWhat =
 constexpr const char* kWho = "TR-520/521 CPU Update Utility";
 constexpr const char* kWhy = "Updating the scanner's firmware";
 constexpr const char* kMode = "block";
-// A logind that does not answer must not hold up the upload for the bus's 25 s.
-constexpr std::uint64_t kCallTimeoutUsec = 5'000'000;
+// One limit for the whole conversation with the bus, from connecting (authentication, Hello)
+// to logind's answer: a bus or logind that does not answer must not hold up the upload.
+constexpr std::uint64_t kDeadlineUsec = 5'000'000;
+// The longest wait on the bus between two turns of the event pump.
+constexpr std::uint64_t kPumpSliceUsec = 20'000;
 
-// The sd-bus objects of one call, released however the call ends.
+// The sd-bus objects of the one asynchronous call, released however it ends.
 struct BusCall {
     sd_bus* bus = nullptr;
     sd_bus_message* request = nullptr;
-    sd_bus_message* reply = nullptr;
+    sd_bus_slot* slot = nullptr;
+    sd_bus_message* reply = nullptr;  // set once logind (or sd-bus, for it) has answered
     sd_bus_error error = SD_BUS_ERROR_NULL;
     ~BusCall() {
         sd_bus_error_free(&error);
         sd_bus_message_unref(reply);
+        sd_bus_slot_unref(slot);
         sd_bus_message_unref(request);
-        sd_bus_flush_close_unref(bus);
+        // Not flushed: flushing first waits for a bus that never answered, with no limit of ours.
+        sd_bus_close_unref(bus);
     }
 };
 
@@ -52,9 +60,55 @@ std::string Reason(const BusCall& call, int result) {
     return std::strerror(-result);
 }
 
+// Keeps logind's answer, an error reply included.
+int OnReply(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/) {
+    auto& call = *static_cast<BusCall*>(userdata);
+    call.reply = sd_bus_message_ref(reply);
+    if (const sd_bus_error* failure = sd_bus_message_get_error(reply)) {
+        sd_bus_error_copy(&call.error, failure);
+    }
+    return 0;
+}
+
+std::uint64_t UsecUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<std::uint64_t>(left.count()) : 0;
+}
+
+// Runs the bus until the reply has come or the deadline has passed, letting pump run in short
+// turns; 0, or a negative errno (ETIMEDOUT at the deadline).
+int AwaitReply(BusCall& call, std::chrono::steady_clock::time_point deadline, IEventPump* pump) {
+    while (call.reply == nullptr) {
+        const int processed = sd_bus_process(call.bus, nullptr);
+        if (processed < 0) {
+            return processed;
+        }
+        if (processed > 0) {
+            continue;  // more may be ready at once
+        }
+        const std::uint64_t left = UsecUntil(deadline);
+        if (left == 0) {
+            return -ETIMEDOUT;
+        }
+        const int waited =
+            sd_bus_wait(call.bus, pump != nullptr ? std::min(left, kPumpSliceUsec) : left);
+        if (waited < 0 && waited != -EINTR) {
+            return waited;
+        }
+        if (pump != nullptr) {
+            pump->MaybePump();
+        }
+    }
+    return 0;
+}
+
 // Asks logind for the lock; the descriptor (ours to close), or -1 after the line on stderr.
-int TakeInhibitorLock() {
+int TakeInhibitorLock(IEventPump* pump) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(kDeadlineUsec);
     BusCall call;
+    // Connecting only starts here: authentication and Hello go on in AwaitReply.
     int result = sd_bus_open_system(&call.bus);
     if (result < 0) {
         ReportNoHold(std::string("no system bus: ") + std::strerror(-result));
@@ -67,13 +121,21 @@ int TakeInhibitorLock() {
         result = sd_bus_message_append(call.request, "ssss", kWhat, kWho, kWhy, kMode);
     }
     if (result >= 0) {
-        result = sd_bus_call(call.bus, call.request, kCallTimeoutUsec, &call.error, &call.reply);
+        result =
+            sd_bus_call_async(call.bus, &call.slot, call.request, OnReply, &call, kDeadlineUsec);
+    }
+    if (result >= 0) {
+        result = AwaitReply(call, deadline, pump);
+    }
+    if (result == -ETIMEDOUT && !sd_bus_error_is_set(&call.error)) {
+        ReportNoHold("no answer from the system bus within 5 s");
+        return -1;
     }
     int fd = -1;
-    if (result >= 0) {
+    if (result >= 0 && !sd_bus_error_is_set(&call.error)) {
         result = sd_bus_message_read(call.reply, "h", &fd);
     }
-    if (result < 0) {
+    if (result < 0 || sd_bus_error_is_set(&call.error)) {
         ReportNoHold(Reason(call, result));
         return -1;
     }
@@ -89,9 +151,9 @@ class LogindKeepAwake final : public IKeepAwake {
 public:
     ~LogindKeepAwake() override { End(); }
 
-    void Begin() override {
+    void Begin(IEventPump* pump) override {
         if (m_lock < 0) {
-            m_lock = TakeInhibitorLock();
+            m_lock = TakeInhibitorLock(pump);
         }
     }
 

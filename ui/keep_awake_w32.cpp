@@ -8,7 +8,8 @@ namespace {
 
 class ExecutionStateKeepAwake final : public IKeepAwake {
 public:
-    void Begin() override {
+    // Windows answers at once: there is nothing to pump for.
+    void Begin(IEventPump* /*pump*/) override {
         if (m_held) {
             return;
         }

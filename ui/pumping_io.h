@@ -5,15 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "event_pump.h"
 #include "exchange_io.h"
-
-// Runs the front end's queued non-input work when its interval has passed.
-class IEventPump {
-public:
-    virtual ~IEventPump() = default;
-    // Cheap when called often: does nothing until the interval has passed.
-    virtual void MaybePump() = 0;
-};
 
 // Opens through another opener; every call on the ports it hands out first lets the pump run.
 class PumpingOpener : public exchange::IPortOpener {

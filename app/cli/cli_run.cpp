@@ -10,6 +10,7 @@
 #include "exit_codes.h"
 #include "firmware_payload.h"
 #include "keep_awake.h"
+#include "port_access.h"
 #include "serial_link.h"
 
 int RunCliRequest(const CliRequest& request) {
@@ -27,8 +28,15 @@ int RunCliRequest(const CliRequest& request) {
     SerialPortOpener opener;
     SystemClock clock;
     const auto keepAwake = CreateSystemKeepAwake();
-    ConsoleSurroundings s{output, questions,  interrupts,        opener,
-                          clock,  *keepAwake, g_carriedFirmware, comports::DescribeComPorts};
+    ConsoleSurroundings s{output,
+                          questions,
+                          interrupts,
+                          opener,
+                          clock,
+                          *keepAwake,
+                          g_carriedFirmware,
+                          comports::DescribeComPorts,
+                          portaccess::WhyNotOpened};
 
     switch (request.command) {
         case CliRequest::Command::kInfo:

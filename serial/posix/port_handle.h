@@ -28,6 +28,7 @@ public:
     PortHandle(PortHandle&& other) noexcept
         : lineErrors(other.lineErrors),
           exclusive(other.exclusive),
+          lowLatencySet(other.lowLatencySet),
           lock(std::move(other.lock)),
           settingsBefore(other.settingsBefore),
           m_fd(other.Release()) {}
@@ -45,8 +46,10 @@ public:
         m_fd = -1;
         return fd;
     }
-    // Releases the port (lifting its exclusive use, putting back the line settings it had
-    // before we changed them), closes the descriptor, then gives up the lock file.
+    // Releases the port (letting our last output leave for as long as it needs on the line,
+    // then discarding the rest; putting back the line settings and the low-latency flag it had
+    // before we changed them; lifting its exclusive use), closes the descriptor without waiting
+    // for a stalled adapter, then gives up the lock file.
     void Reset();
     // Notes the settings the terminal has before our first change of them.
     void RememberSettings(const termios& current) {
@@ -57,6 +60,7 @@ public:
 
     LineErrorCounts lineErrors;  // the counters at the last status query
     bool exclusive = false;      // TIOCEXCL was set on the terminal through this descriptor
+    bool lowLatencySet = false;  // ASYNC_LOW_LATENCY was turned on through this descriptor
     portlock::UucpLock lock;     // the device's lock file, held from before the open
     std::optional<termios> settingsBefore;  // the terminal's settings before our first change
 

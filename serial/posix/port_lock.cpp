@@ -1,23 +1,20 @@
-// Who else has a serial device open, and the UUCP lock files that serial programs share.
+// The UUCP lock files that serial programs share.
 #include "port_lock.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
-#include <string_view>
+
+#include "small_file.h"
 
 namespace portlock {
 namespace {
@@ -37,135 +34,6 @@ bool HeldHere(const fs::path& file) {
     return g_heldLocks.count(file.string()) != 0;
 }
 
-// How much later than its lock file's time a holder may seem to have started: the boot time
-// is given in whole seconds, and some file systems keep whole seconds too.
-constexpr double kStartTimeSlackSeconds = 2.0;
-
-// The pseudo-terminal multiplexer (/dev/ptmx): each descriptor on it is the master side of one
-// pseudo-terminal, named in its /proc fdinfo as "tty-index".
-bool IsPtyMaster(const struct stat& st) {
-    return S_ISCHR(st.st_mode) && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2;
-}
-
-// The index N of a /dev/pts/N device; none for any other device.
-std::optional<int> PtyIndex(const std::string& devicePath) {
-    std::error_code error;
-    const std::string path = fs::canonical(devicePath, error).string();
-    constexpr std::string_view kPts = "/dev/pts/";
-    if (error || !path.starts_with(kPts)) {
-        return std::nullopt;
-    }
-    int index = -1;
-    const char* digits = path.data() + kPts.size();
-    const auto [end, result] = std::from_chars(digits, path.data() + path.size(), index);
-    if (result != std::errc() || end != path.data() + path.size()) {
-        return std::nullopt;
-    }
-    return index;
-}
-
-// An open descriptor, closed when it goes.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Opens a file for reading that neither follows a link nor waits for a writer (a FIFO).
-Fd OpenForLook(const std::string& file) {
-    return Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-}
-
-// Up to limit bytes from the start of an open file; none when it cannot be read.
-std::optional<std::string> ReadFrom(const Fd& fd, std::size_t limit) {
-    std::string text(limit, '\0');
-    const ssize_t got = ::read(fd.Get(), text.data(), limit);
-    if (got < 0) {
-        return std::nullopt;
-    }
-    text.resize(static_cast<std::size_t>(got));
-    return text;
-}
-
-// The start of a small regular text file (at most limit bytes); none when it cannot be read
-// or is no regular file.
-std::optional<std::string> ReadStart(const std::string& file, std::size_t limit = 255) {
-    const Fd fd = OpenForLook(file);
-    struct stat st {};
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return std::nullopt;
-    }
-    return ReadFrom(fd, limit);
-}
-
-// Whether the fdinfo of a pseudo-terminal master names the given index.
-bool MasterIndexIs(const std::string& fdinfo, int index) {
-    const auto text = ReadStart(fdinfo);
-    const std::string key = "tty-index:";
-    const auto at = text ? text->find(key) : std::string::npos;
-    if (at == std::string::npos) {
-        return false;
-    }
-    std::size_t from = at + key.size();
-    while (from < text->size() && ((*text)[from] == '\t' || (*text)[from] == ' ')) {
-        ++from;
-    }
-    int found = -1;
-    std::from_chars(text->data() + from, text->data() + text->size(), found);
-    return found == index;
-}
-
-// What one process's open descriptors say about the device.
-struct HolderFacts {
-    bool holdsDevice = false;  // a descriptor on the device itself
-    bool holdsMaster = false;  // a descriptor on the master side of the device's pseudo-terminal
-};
-
-HolderFacts Inspect(const std::string& pid, dev_t device, std::optional<int> ptyIndex) {
-    HolderFacts facts;
-    const std::string fdDir = "/proc/" + pid + "/fd/";
-    DIR* dir = ::opendir(fdDir.c_str());
-    if (dir == nullptr) {
-        return facts;  // gone, or not ours to inspect
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat st {};
-        if (entry->d_name[0] == '.' || ::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0) {
-            continue;
-        }
-        if (S_ISCHR(st.st_mode) && st.st_rdev == device) {
-            facts.holdsDevice = true;
-        } else if (ptyIndex && IsPtyMaster(st) &&
-                   MasterIndexIs("/proc/" + pid + "/fdinfo/" + entry->d_name, *ptyIndex)) {
-            facts.holdsMaster = true;
-        }
-    }
-    ::closedir(dir);
-    return facts;
-}
-
-bool IsProcessId(const char* name) {
-    if (*name == '\0') {
-        return false;
-    }
-    for (; *name != '\0'; ++name) {
-        if (*name < '0' || *name > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<fs::path> UsableLockDirectory() {
     for (const auto& directory : LockDirectories()) {
         std::error_code error;
@@ -174,6 +42,19 @@ std::optional<fs::path> UsableLockDirectory() {
         }
     }
     return std::nullopt;
+}
+
+// The lock directories other than ours (none: all of them); one reached through a link to
+// ours (/var/lock -> /run/lock) is ours.
+std::vector<fs::path> OtherLockDirectories(const std::optional<fs::path>& ours) {
+    std::vector<fs::path> others;
+    for (const auto& directory : LockDirectories()) {
+        std::error_code error;
+        if (!ours || !fs::equivalent(directory, *ours, error)) {
+            others.push_back(directory);
+        }
+    }
+    return others;
 }
 
 // Makes the lock file at once with its whole text, through a temporary file linked into
@@ -197,48 +78,6 @@ int CreateLockFile(const fs::path& file) {
     }
     ::unlink(temporary.c_str());
     return error;
-}
-
-Refusal Busy(std::string holder) {
-    return Refusal{EBUSY, std::move(holder)};
-}
-
-// The boot time in seconds since the epoch ("btime" of /proc/stat).
-std::optional<long long> BootTime() {
-    std::ifstream stat("/proc/stat");
-    for (std::string line; std::getline(stat, line);) {
-        long long seconds = 0;
-        if (line.starts_with("btime ") &&
-            std::from_chars(line.data() + 6, line.data() + line.size(), seconds).ec ==
-                std::errc()) {
-            return seconds;
-        }
-    }
-    return std::nullopt;
-}
-
-// Field 22 of /proc/PID/stat: the start in clock ticks after boot. The name in field 2 may
-// hold blanks and parentheses, so fields are counted from its closing parenthesis.
-std::optional<unsigned long long> StartTicks(pid_t pid) {
-    const auto text = ReadStart("/proc/" + std::to_string(pid) + "/stat", 1024);
-    const auto close = text ? text->rfind(')') : std::string::npos;
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(text->substr(close + 1));
-    std::string field;
-    for (int number = 3; number <= 22; ++number) {
-        if (!(fields >> field)) {
-            return std::nullopt;
-        }
-    }
-    unsigned long long ticks = 0;
-    const char* end = field.data() + field.size();
-    const auto [stop, result] = std::from_chars(field.data(), end, ticks);
-    if (result != std::errc() || stop != end) {
-        return std::nullopt;
-    }
-    return ticks;
 }
 
 // The parts of a lock file found at its path that decide what becomes of it.
@@ -268,21 +107,38 @@ LockLook LookAt(const fs::path& file) {
     return look;
 }
 
-double ModifiedAt(const struct stat& st) {
-    return static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
-}
-
-// Whether the lock's owner no longer holds it.
-bool IsStale(pid_t owner, const fs::path& file, const struct stat& st) {
+// Whether the lock's owner no longer holds it. A live process holds its lock, however the
+// file's time compares with the process's start: the file's time is on the wall clock, which
+// may have been set forward since, and judging a live lock stale puts two programs on one
+// line. Lock files in /run/lock do not outlive a boot, so a PID is reused under a lock only
+// after the kernel has handed out every other one.
+bool IsStale(pid_t owner, const fs::path& file) {
     if (owner == ::getpid()) {
         return !HeldHere(file);  // left by an earlier process that had our PID
     }
-    if (!ProcessExists(owner)) {
-        return true;
+    return !ProcessExists(owner);
+}
+
+// What a lock file found at its path means for an opener.
+struct Judgement {
+    enum class Standing { Missing, Stale, Refuses } standing;
+    Refusal refusal;  // for Refuses
+};
+
+Judgement Judge(const fs::path& file, const LockLook& look) {
+    using Standing = Judgement::Standing;
+    if (look.kind == LockLook::Kind::Missing) {
+        return {Standing::Missing, {}};
     }
-    // A process that started after the file was written is not the one that wrote it.
-    const auto started = ProcessStartTime(owner);
-    return started && *started > ModifiedAt(st) + kStartTimeSlackSeconds;
+    const auto owner = look.kind == LockLook::Kind::Text ? LockOwner(look.text) : std::nullopt;
+    if (!owner) {
+        return {Standing::Refuses, Busy("locked in " + file.string())};
+    }
+    if (!IsStale(*owner, file)) {
+        return {Standing::Refuses,
+                Busy("locked by PID " + std::to_string(*owner) + " in " + file.string())};
+    }
+    return {Standing::Stale, {}};
 }
 
 // Removes the stale lock file just looked at, unless another opener got to it first: the
@@ -304,45 +160,8 @@ void RemoveStale(const fs::path& file, const LockLook& look) {
 
 }  // namespace
 
-std::optional<Refusal> FindOtherHolder(const std::string& devicePath) {
-    struct stat device {};
-    if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
-        return std::nullopt;
-    }
-    const auto ptyIndex = PtyIndex(devicePath);
-    const std::string self = std::to_string(::getpid());
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<Refusal> refusal;
-    while (const dirent* entry = ::readdir(proc)) {
-        if (!IsProcessId(entry->d_name) || self == entry->d_name) {
-            continue;
-        }
-        const HolderFacts facts = Inspect(entry->d_name, device.st_rdev, ptyIndex);
-        if (facts.holdsDevice && !facts.holdsMaster) {
-            refusal = Busy(std::string("held by PID ") + entry->d_name);
-            break;
-        }
-    }
-    ::closedir(proc);
-    return refusal;
-}
-
 bool ProcessExists(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
-}
-
-std::optional<double> ProcessStartTime(pid_t pid) {
-    const auto ticks = StartTicks(pid);
-    const auto boot = BootTime();
-    const long perSecond = ::sysconf(_SC_CLK_TCK);
-    if (!ticks || !boot || perSecond <= 0) {
-        return std::nullopt;
-    }
-    return static_cast<double>(*boot) +
-           static_cast<double>(*ticks) / static_cast<double>(perSecond);
 }
 
 std::vector<fs::path> LockDirectories() {
@@ -420,12 +239,34 @@ void UucpLock::Release() {
     m_file.clear();
 }
 
+// A live lock another program keeps where we keep none, even in a directory we may not write
+// to; a stale one there is removed where we may.
+std::optional<Refusal> LiveLockElsewhere(const std::string& name,
+                                         const std::optional<fs::path>& ours) {
+    for (const auto& directory : OtherLockDirectories(ours)) {
+        const fs::path file = directory / name;
+        const LockLook look = LookAt(file);
+        const Judgement judgement = Judge(file, look);
+        if (judgement.standing == Judgement::Standing::Refuses) {
+            return judgement.refusal;
+        }
+        if (judgement.standing == Judgement::Standing::Stale) {
+            RemoveStale(file, look);
+        }
+    }
+    return std::nullopt;
+}
+
 LockOutcome TakeLock(const std::string& devicePath) {
+    const std::string name = LockFileName(devicePath);
     const auto directory = UsableLockDirectory();
+    if (auto refusal = LiveLockElsewhere(name, directory)) {
+        return {{}, std::move(refusal)};
+    }
     if (!directory) {
         return {};
     }
-    const fs::path file = *directory / LockFileName(devicePath);
+    const fs::path file = *directory / name;
     // A few rounds: a lock file can vanish or turn stale between two looks.
     for (int round = 0; round < 5; ++round) {
         const int error = CreateLockFile(file);
@@ -436,17 +277,13 @@ LockOutcome TakeLock(const std::string& devicePath) {
             return {{}, Refusal{error, "lock file " + file.string()}};
         }
         const LockLook look = LookAt(file);
-        if (look.kind == LockLook::Kind::Missing) {
-            continue;  // removed meanwhile
+        const Judgement judgement = Judge(file, look);
+        if (judgement.standing == Judgement::Standing::Refuses) {
+            return {{}, judgement.refusal};
         }
-        const auto owner = look.kind == LockLook::Kind::Text ? LockOwner(look.text) : std::nullopt;
-        if (!owner) {
-            return {{}, Busy("locked in " + file.string())};
+        if (judgement.standing == Judgement::Standing::Stale) {
+            RemoveStale(file, look);
         }
-        if (!IsStale(*owner, file, look.st)) {
-            return {{}, Busy("locked by PID " + std::to_string(*owner) + " in " + file.string())};
-        }
-        RemoveStale(file, look);
     }
     return {{}, Busy("locked in " + file.string())};
 }

@@ -1,5 +1,5 @@
-// Keeping other programs off a serial device on Linux, beyond what TIOCEXCL and flock do:
-// a look for other processes that have the device open, and the UUCP lock file convention.
+// Keeping other programs off a serial device on Linux, beyond what TIOCEXCL and flock do: the
+// UUCP lock file convention, and the claim that adds the look for other holders to it.
 #pragma once
 
 #include <sys/types.h>
@@ -11,31 +11,16 @@
 #include <utility>
 #include <vector>
 
+#include "port_holders.h"
+
 namespace portlock {
-
-// Why a device was refused: the errno value (EBUSY when another program has it) and the words
-// that say who has it, for the log line ("held by PID 42").
-struct Refusal {
-    int error = 0;
-    std::string holder;
-};
-
-// Another process that has the character device at devicePath open, found through the links
-// in /proc/PID/fd (compared by device number); this process and processes that cannot be
-// inspected are left out. A process that holds the master side of a pseudo-terminal is the
-// far end of that line, not a user of it, and is left out too. None when devicePath is not a
-// character device.
-std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
 
 // Whether pid names a process that exists (also one this process may not signal).
 bool ProcessExists(pid_t pid);
 
-// When the process pid started, in seconds since the epoch, from its start in clock ticks
-// after boot (/proc/PID/stat) and the boot time (/proc/stat); none when either is unknown.
-std::optional<double> ProcessStartTime(pid_t pid);
-
-// The directories tried for lock files, in order; the first that exists and is writable is
-// used, and when none is, no lock file is taken. /run/lock and /var/lock unless replaced.
+// The directories of lock files: the first that exists and is writable takes ours (when none
+// is, no lock file is taken), and all are read for the locks of others. /run/lock and
+// /var/lock unless replaced.
 std::vector<std::filesystem::path> LockDirectories();
 // Replaces the lock directories (tests use a directory of their own); an empty list restores
 // the system's.
@@ -76,12 +61,12 @@ struct LockOutcome {
     std::optional<Refusal> refusal;
 };
 
-// Takes the lock file for devicePath in the first usable lock directory, removing a stale one
-// first: its process gone, started after the file was written (a reused PID), or this process
-// without holding it. Of openers that meet one stale lock at once, one ends up holding it.
-// Refused with EBUSY when a live process holds it, its text names no process or it is no
-// regular file (a FIFO, a directory, a link), and with the errno of the failing call when the
-// file cannot be made.
+// Takes the lock file for devicePath in the first usable lock directory, after looking for
+// one in every lock directory. A stale one is removed first: its process gone, or this
+// process without holding it. Of openers that meet one stale lock at once, one ends up
+// holding it. Refused with EBUSY when a lock file in any lock directory names a live process,
+// names no process or is no regular file (a FIFO, a directory, a link), and with the errno of
+// the failing call when our file cannot be made.
 LockOutcome TakeLock(const std::string& devicePath);
 
 // Runs between judging a lock file stale and removing it; tests stand in for a racing opener

@@ -2,8 +2,11 @@
 // published as a COM port. With TR_CLI_EXE set (the Windows stage) the same cases run the
 // Windows program under wine, the simulator published in the wine prefix's dosdevices.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -374,6 +377,96 @@ TEST_F(CliEndToEnd, DevicePathsGoThroughTheSameChecks) {
         EXPECT_EQ(RunCli({"test", "--port", tty}).code, 2);
     }
 }
+
+namespace {
+
+// A device the user may not open, as the kernel leaves a cable to a user outside its group.
+struct NoAccessCase {
+    const char* name;
+    const char* group;   // the node's group
+    mode_t mode;         // and mode
+    const char* advice;  // what follows "You may not open DEVICE "
+};
+
+class NoAccess : public CliEndToEnd, public ::testing::WithParamInterface<NoAccessCase> {
+protected:
+    // Runs the program as nobody, without supplementary groups; the reason when it cannot.
+    std::string RunAsNobody(const std::vector<std::string>& args, CliRun& run) {
+        const passwd* nobody = getpwnam("nobody");
+        if (geteuid() != 0 || nobody == nullptr || access(kSetpriv, X_OK) != 0) {
+            return "needs root, a user nobody and setpriv (util-linux) to run as another user";
+        }
+        ChildOptions options = Options(args);
+        options.argv.insert(options.argv.begin(),
+                            {kSetpriv, "--reuid=" + std::to_string(nobody->pw_uid),
+                             "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"});
+        ChildProcess child;
+        if (!child.Start(options)) {
+            return "cannot start setpriv";
+        }
+        run.code = child.Wait(Ms(30000));
+        run.out = child.Out();
+        run.err = child.Err();
+        if (run.code == 126 || run.code == 127) {
+            return "nobody cannot run " + Cli().command[0] + ": " + run.err;
+        }
+        return {};
+    }
+
+    static constexpr const char* kSetpriv = "/usr/bin/setpriv";
+};
+
+}  // namespace
+
+TEST_P(NoAccess, TheCliSaysWhyAndHowToFixIt) {
+    const NoAccessCase& c = GetParam();
+    if (Cli().wine) {
+        GTEST_SKIP() << "device permissions are Linux's";
+    }
+    const group* owners = getgrnam(c.group);
+    if (owners == nullptr) {
+        GTEST_SKIP() << "no group " << c.group << " on this machine";
+    }
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    ASSERT_TRUE(OpenRawPty(master, slave, path));
+    ASSERT_EQ(fchown(slave, 0, owners->gr_gid), 0);
+    ASSERT_EQ(fchmod(slave, c.mode), 0);
+    close(slave);  // the line lives on through its master
+    const fs::path link = m_linkDir / ("com" + std::to_string(Com(0)));
+    fs::remove(link);
+    fs::create_symlink(path, link);
+    fs::permissions(m_dir, fs::perms::all);  // the serial log is written there
+
+    CliRun test;
+    if (const std::string reason = RunAsNobody({"test", "--port", Port(Com(0))}, test);
+        !reason.empty()) {
+        close(master);
+        GTEST_SKIP() << reason;
+    }
+    EXPECT_EQ(test.code, 2);
+    EXPECT_EQ(test.out, OpenFailedText(Com(0)) + "\n") << "the message is the dialog's";
+    EXPECT_EQ(test.err, "You may not open " + path + " " + c.advice + "\n");
+
+    CliRun ports;
+    ASSERT_EQ(RunAsNobody({"ports"}, ports), "");
+    EXPECT_EQ(ports.code, 0);
+    EXPECT_NE(ports.out.find(Port(Com(0)) + ": " + path + " (per-user link " + link.string() +
+                             "), present, but you may not open it " + c.advice + "\n"),
+              std::string::npos)
+        << ports.out;
+    close(master);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, NoAccess,
+    ::testing::Values(NoAccessCase{"owner_only", "root", 0600,
+                                   "(group root, mode crw-------): only root may open it."},
+                      NoAccessCase{"outside_its_group", "dialout", 0660,
+                                   "(group dialout, mode crw-rw----): sudo usermod -aG dialout "
+                                   "$USER, then log out and in again."}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
 

@@ -159,6 +159,63 @@ const Row kRows[] = {
 INSTANTIATE_TEST_SUITE_P(Outcomes, ExitCodeRow, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+namespace {
+
+// What standard error says when TEST could not open the port.
+struct WhyRow {
+    const char* name;
+    PortArgument port;
+    bool opens;           // the port opens, and the scanner answers
+    const char* look;     // what the look at the port says
+    const char* askedOf;  // the port the look is asked about; empty: not asked
+    std::string err;      // all of standard error
+};
+
+class WhyNotOpenedRow : public ConsoleCommand, public ::testing::WithParamInterface<WhyRow> {};
+
+void PrintTo(const WhyRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+}  // namespace
+
+TEST_P(WhyNotOpenedRow, OneLineSaysWhatKeptThePortClosed) {
+    const WhyRow& row = GetParam();
+    if (!row.opens) {
+        bench.opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
+    }
+    bench.whyNotOpened = row.look;
+    scanner.Begin();
+    const int code = RunTestCommand(*bench.surroundings, row.port);
+    EXPECT_EQ(code, row.opens ? 0 : 2);
+    EXPECT_EQ(bench.Err(), row.err);
+    EXPECT_EQ(bench.whyAskedOf, (*row.askedOf != '\0' ? std::vector<std::string>{row.askedOf}
+                                                      : std::vector<std::string>{}));
+}
+
+namespace {
+
+const char* const kNoAccess =
+    "You may not open /dev/ttyUSB0 (group dialout, mode crw-rw----): sudo usermod -aG dialout "
+    "$USER, then log out and in again.";
+
+const WhyRow kWhyRows[] = {
+    {"ComNumber", Com(kCom), false, kNoAccess, "COM4", std::string(kNoAccess) + "\n"},
+    {"PathOfNoComNumber",
+     {PortArgument::Kind::kDevicePath, 0, "/dev/ttyUSB0"},
+     false,
+     kNoAccess,
+     "/dev/ttyUSB0",
+     "(the port above is /dev/ttyUSB0)\n" + std::string(kNoAccess) + "\n"},
+    {"NothingFound", Com(kCom), false, "", "COM4", ""},
+    {"PortOpened", Com(kCom), true, kNoAccess, "", ""},
+};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Ports, WhyNotOpenedRow, ::testing::ValuesIn(kWhyRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ConsoleCommand, TestPrintsTheScannersVersionBeforeTheMessage) {
     scanner.versionDigits = "FF";
     EXPECT_EQ(Run(Command::kTest), 0);

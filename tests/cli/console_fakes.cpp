@@ -62,7 +62,11 @@ void ConsoleBench::SetAnswers(bool inputIsTerminal, bool assumeYes) {
         std::make_unique<ConsoleQuestions>(output, interrupts, input, inputIsTerminal, assumeYes);
     surroundings = std::make_unique<ConsoleSurroundings>(
         ConsoleSurroundings{output, *questions, interrupts, opener, clock, keepAwake, firmware,
-                            [this] { return ports; }});
+                            [this] { return ports; },
+                            [this](const std::string& port) {
+                                whyAskedOf.push_back(port);
+                                return whyNotOpened;
+                            }});
 }
 
 }  // namespace consolefakes

@@ -51,7 +51,7 @@ private:
 class RecordingKeepAwake : public IKeepAwake {
 public:
     explicit RecordingKeepAwake(fakes::EventLog& log) : m_log(log) {}
-    void Begin() override {
+    void Begin(IEventPump*) override {
         m_log.Add("keep awake begin");
         ++held;
     }
@@ -86,6 +86,8 @@ struct ConsoleBench {
     std::unique_ptr<ConsoleQuestions> questions;
     RecordingKeepAwake keepAwake{log};
     std::vector<comports::ComPortInfo> ports;
+    std::string whyNotOpened;             // what the look at a port that was not opened says
+    std::vector<std::string> whyAskedOf;  // the ports it was asked about
     std::unique_ptr<ConsoleSurroundings> surroundings;
     const FirmwarePayload& firmware;
 };

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "port_access.h"
 #include "port_lock.h"
 #include "raw_pty.h"
 #include "serial_port.h"
@@ -181,6 +182,11 @@ TEST_F(ExclusivePort, APlainHolderOpenedFirstIsRefusedUntilItLetsGo) {
     EXPECT_THAT(m_log.Lines(),
                 ElementsAre(InUseLine("held by PID " + std::to_string(holder.Pid()))));
     EXPECT_THAT(LockDirEntries(), IsEmpty()) << "no lock file is left by a refused open";
+    // The console program's line names it by command too (a fork of this test's).
+    std::string command = ReadFile("/proc/self/comm");
+    command.pop_back();
+    EXPECT_EQ(portaccess::WhyNotOpened(m_path),
+              m_path + " is held by " + command + " (PID " + std::to_string(holder.Pid()) + ").");
 
     holder.End();
     EXPECT_NO_THROW(OpenPort());
@@ -428,48 +434,107 @@ TEST_F(ExclusivePort, ALockNamingThisProcessThatItDoesNotHoldIsStale) {
     EXPECT_FALSE(fs::exists(m_lockFile));
 }
 
-// The lock file's time, relative to when the process it names started.
-struct ReusedPidCase {
+// The lock file's time against the start of the live process it names: what a wall clock
+// set forward or back since the file was written makes of it.
+struct LockTimeCase {
     const char* name;
     int secondsAfterStart;  // the lock file's mtime minus the process's start
-    bool stale;
 };
 
-class ReusedPid : public ExclusivePort, public ::testing::WithParamInterface<ReusedPidCase> {};
+class LockTime : public ExclusivePort, public ::testing::WithParamInterface<LockTimeCase> {};
 
-TEST_P(ReusedPid, AProcessThatStartedAfterTheLockWasWrittenDoesNotHoldIt) {
+TEST_P(LockTime, ALiveProcessKeepsItsLockWhateverTheFilesTime) {
     ChildProcess other;
     ASSERT_TRUE(other.Start([] { return 0; }));
-    ASSERT_EQ(other.Report(), 0);
-    const auto started = portlock::ProcessStartTime(other.Pid());
-    ASSERT_TRUE(started.has_value());
+    ASSERT_EQ(other.Report(), 0);  // started within the last moment
     WriteFile(m_lockFile, LockText(other.Pid()));
-    const double mtime = *started + GetParam().secondsAfterStart;
-    const auto seconds = static_cast<time_t>(mtime);
-    const timespec at{seconds, static_cast<long>((mtime - static_cast<double>(seconds)) * 1e9)};
+    const timespec at{time(nullptr) + GetParam().secondsAfterStart, 0};
     const timespec times[2] = {at, at};
     ASSERT_EQ(utimensat(AT_FDCWD, m_lockFile.c_str(), times, 0), 0);
 
-    if (GetParam().stale) {
-        auto port = OpenPort();
-        EXPECT_EQ(ReadFile(m_lockFile), LockText(getpid()));
-        EXPECT_THAT(m_log.Lines(), IsEmpty());
-    } else {
-        EXPECT_THROW(OpenPort(), int);
-        EXPECT_EQ(ReadFile(m_lockFile), LockText(other.Pid()));
-        EXPECT_THAT(m_log.Lines(),
-                    ElementsAre(InUseLine("locked by PID " + std::to_string(other.Pid()) + " in " +
-                                          m_lockFile.string())));
+    EXPECT_THROW(OpenPort(), int);
+    EXPECT_EQ(ReadFile(m_lockFile), LockText(other.Pid()));
+    EXPECT_THAT(m_log.Lines(),
+                ElementsAre(InUseLine("locked by PID " + std::to_string(other.Pid()) + " in " +
+                                      m_lockFile.string())));
+}
+
+INSTANTIATE_TEST_SUITE_P(LockTimes, LockTime,
+                         ::testing::Values(LockTimeCase{"written_a_year_before", -365 * 86400},
+                                           LockTimeCase{"written_ten_seconds_before", -10},
+                                           LockTimeCase{"written_within_a_second", 0},
+                                           LockTimeCase{"written_after_the_start", 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Lock files are looked for in every lock directory, also in those no lock of ours can go to.
+// Run as an ordinary user, for whom a directory's mode decides.
+struct LockDirectoryCase {
+    const char* name;
+    bool firstWritable;  // ours goes to the first when it is; the second never is
+    int lockIn;          // the directory (0 or 1) that holds the other program's lock; -1 none
+    bool live;           // whether that lock's process lives
+    int outcome;         // kRefused, kLocked or kUnlocked
+};
+
+constexpr int kRefused = 0;   // the device is refused
+constexpr int kLocked = 1;    // granted, with our lock file
+constexpr int kUnlocked = 2;  // granted without a lock file: none could be written
+
+class LockDirectories : public ExclusivePort,
+                        public ::testing::WithParamInterface<LockDirectoryCase> {};
+
+TEST_P(LockDirectories, ALiveLockAnywhereRefusesTheDevice) {
+    const LockDirectoryCase& c = GetParam();
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() == 0 && nobody == nullptr) {
+        GTEST_SKIP() << "running as root and there is no user nobody to look as";
+    }
+    const bool root = geteuid() == 0;
+    const std::vector<fs::path> directories = {m_lockDir / "first", m_lockDir / "second"};
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+        fs::create_directory(directories[i]);
+        const bool writable = i == 0 && c.firstWritable;
+        // Root's directories are not the ordinary user's to write to unless opened to all.
+        ASSERT_EQ(chmod(directories[i].c_str(), writable ? 0777 : root ? 0755 : 0555), 0);
+    }
+    ChildProcess owner;
+    ASSERT_TRUE(owner.Start([] { return 0; }));
+    ASSERT_EQ(owner.Report(), 0);
+    const pid_t pid = c.live ? owner.Pid() : DeadPid();
+    if (c.lockIn >= 0) {
+        WriteFile(directories[static_cast<std::size_t>(c.lockIn)] / m_lockFile.filename(),
+                  LockText(pid));
+    }
+    portlock::SetLockDirectories(directories);
+
+    ChildProcess looker;
+    ASSERT_TRUE(looker.Start([&] {
+        if (root && (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                     setuid(nobody->pw_uid) != 0)) {
+            return -2;
+        }
+        const portlock::LockOutcome outcome = portlock::TakeLock(m_path);
+        return outcome.refusal         ? (outcome.refusal->error == EBUSY ? kRefused : -3)
+               : outcome.lock.IsHeld() ? kLocked
+                                       : kUnlocked;
+    }));
+    EXPECT_EQ(looker.Report(), c.outcome);
+    if (c.lockIn >= 0) {
+        EXPECT_EQ(ReadFile(directories[static_cast<std::size_t>(c.lockIn)] / m_lockFile.filename()),
+                  LockText(pid))
+            << "a lock in a directory we may not write to stays";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(LockTimes, ReusedPid,
-                         ::testing::Values(ReusedPidCase{"written_an_hour_before", -3600, true},
-                                           ReusedPidCase{"written_ten_seconds_before", -10, true},
-                                           ReusedPidCase{"written_within_the_clock_slack", -1,
-                                                         false},
-                                           ReusedPidCase{"written_after_the_start", 5, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Directories, LockDirectories,
+    ::testing::Values(
+        LockDirectoryCase{"ours_writable_a_live_lock_in_the_other", true, 1, true, kRefused},
+        LockDirectoryCase{"none_writable_a_live_lock_in_the_first", false, 0, true, kRefused},
+        LockDirectoryCase{"none_writable_a_live_lock_in_the_second", false, 1, true, kRefused},
+        LockDirectoryCase{"none_writable_a_stale_lock", false, 1, false, kUnlocked},
+        LockDirectoryCase{"none_writable_no_lock", false, -1, false, kUnlocked}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ExclusivePort, AFasterOpenerThatReplacedTheStaleLockKeepsIt) {
     ChildProcess faster;
@@ -527,19 +592,6 @@ TEST_F(ExclusivePort, OpenersRacingOnOneStaleLockEndWithOneHolder) {
         }
         fs::remove(m_lockFile);
     }
-}
-
-TEST(LockFiles, StartTimesOfProcesses) {
-    const auto now =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    const auto ours = portlock::ProcessStartTime(getpid());
-    ASSERT_TRUE(ours.has_value());
-    EXPECT_LE(*ours, now + 1.0);
-    EXPECT_GT(*ours, now - 3600.0) << "this test started within the hour";
-    const auto init = portlock::ProcessStartTime(1);
-    ASSERT_TRUE(init.has_value());
-    EXPECT_LE(*init, *ours + 1.0);
-    EXPECT_EQ(portlock::ProcessStartTime(DeadPid()), std::nullopt);
 }
 
 TEST(LockFiles, NamesFollowTheDeviceBelowDev) {

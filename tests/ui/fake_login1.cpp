@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -102,6 +104,34 @@ PrivateBus::~PrivateBus() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
+    }
+    if (!m_dir.empty()) {
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+}
+
+SilentBus::SilentBus() {
+    char pattern[] = "/tmp/tr_silent_bus_XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return;
+    }
+    m_dir = pattern;
+    const std::string path = (m_dir / "socket").string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    m_socket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_socket >= 0 &&
+        bind(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        listen(m_socket, 16) == 0) {
+        m_address = "unix:path=" + path;
+    }
+}
+
+SilentBus::~SilentBus() {
+    if (m_socket >= 0) {
+        close(m_socket);
     }
     if (!m_dir.empty()) {
         std::error_code ignored;

@@ -35,6 +35,24 @@ private:
     std::string m_failure;
 };
 
+// A bus that takes connections and never answers: a socket that listens, whose connections
+// wait in its backlog unread. A client gets no further than the start of authentication.
+class SilentBus {
+public:
+    SilentBus();
+    ~SilentBus();
+    SilentBus(const SilentBus&) = delete;
+    SilentBus& operator=(const SilentBus&) = delete;
+
+    // The address to give DBUS_SYSTEM_BUS_ADDRESS; empty when no socket could be made.
+    const std::string& Address() const { return m_address; }
+
+private:
+    std::filesystem::path m_dir;
+    int m_socket = -1;
+    std::string m_address;
+};
+
 // Sets DBUS_SYSTEM_BUS_ADDRESS while it lives and puts back what was there before.
 class SystemBusAddress {
 public:

@@ -36,7 +36,7 @@ TEST_F(LogindHold, BeginTakesTheLockAndEndGivesItBack) {
     ASSERT_TRUE(logind.Ready());
     auto hold = CreateSystemKeepAwake();
     ::testing::internal::CaptureStderr();
-    hold->Begin();
+    hold->Begin(nullptr);
     const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_THAT(said, IsEmpty());
     const auto calls = logind.Calls();
@@ -47,35 +47,43 @@ TEST_F(LogindHold, BeginTakesTheLockAndEndGivesItBack) {
     EXPECT_EQ(calls[0].mode, "block");
     EXPECT_TRUE(logind.IsHeld(0));
 
-    hold->Begin();  // already held: no second lock
+    hold->Begin(nullptr);  // already held: no second lock
     EXPECT_EQ(logind.Calls().size(), 1u);
     hold->End();
     EXPECT_TRUE(logind.AwaitReleased(0, 2000));
     hold->End();  // nothing held: nothing happens
     EXPECT_EQ(logind.Calls().size(), 1u);
 
-    hold->Begin();  // a new upload, a new lock
+    hold->Begin(nullptr);  // a new upload, a new lock
     ASSERT_EQ(logind.Calls().size(), 2u);
     EXPECT_TRUE(logind.IsHeld(1));
     hold.reset();  // going away gives it back too
     EXPECT_TRUE(logind.AwaitReleased(1, 2000));
 }
 
+enum class Bus { kMissing, kTest, kSilent };
+
 // Where no lock can be had, the upload goes on with one line on stderr.
 struct NoLockCase {
     const char* name;
-    bool busThere;        // the test's bus, or an address that leads nowhere
+    Bus bus;              // an address that leads nowhere, the test's bus, one that never answers
     bool logindThere;     // the stand-in owns the name
     const char* refusal;  // the D-Bus error it answers with, when any
     const char* reason;   // what the line says
+    int leastMs;          // Begin takes at least this long
+    int mostMs;           // and less than this
 };
 
 class NoLock : public LogindHold, public ::testing::WithParamInterface<NoLockCase> {};
 
 TEST_P(NoLock, BeginGoesOnWithOneLineOnStderr) {
     const NoLockCase& c = GetParam();
-    const SystemBusAddress address(c.busThere ? m_bus.Address()
-                                              : "unix:path=/nonexistent/tr-no-bus/socket");
+    SilentBus silent;
+    ASSERT_FALSE(c.bus == Bus::kSilent && silent.Address().empty()) << "no socket for the bus";
+    const SystemBusAddress address(c.bus == Bus::kTest ? m_bus.Address()
+                                   : c.bus == Bus::kSilent
+                                       ? silent.Address()
+                                       : "unix:path=/nonexistent/tr-no-bus/socket");
     std::unique_ptr<FakeLogin1> logind;
     if (c.logindThere) {
         logind = std::make_unique<FakeLogin1>(m_bus.Address());
@@ -85,11 +93,12 @@ TEST_P(NoLock, BeginGoesOnWithOneLineOnStderr) {
     auto hold = CreateSystemKeepAwake();
     ::testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
-    hold->Begin();
+    hold->Begin(nullptr);
     const auto took = std::chrono::steady_clock::now() - start;
     hold->End();
     const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_LT(took, std::chrono::seconds(2));
+    EXPECT_GE(took, std::chrono::milliseconds(c.leastMs));
+    EXPECT_LT(took, std::chrono::milliseconds(c.mostMs));
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_THAT(said, HasSubstr("sleep and shutdown are not held off during the upload"));
     EXPECT_THAT(said, HasSubstr(c.reason));
@@ -100,10 +109,14 @@ TEST_P(NoLock, BeginGoesOnWithOneLineOnStderr) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NoLock,
-    ::testing::Values(NoLockCase{"no_system_bus", false, false, "", "no system bus"},
-                      NoLockCase{"no_logind_on_the_bus", true, false, "", "org.freedesktop.login1"},
-                      NoLockCase{"logind_refuses", true, true, "Permission denied by policy",
-                                 "Permission denied by policy"}),
+    ::testing::Values(NoLockCase{"no_system_bus", Bus::kMissing, false, "", "no system bus", 0,
+                                 2000},
+                      NoLockCase{"no_logind_on_the_bus", Bus::kTest, false, "",
+                                 "org.freedesktop.login1", 0, 2000},
+                      NoLockCase{"logind_refuses", Bus::kTest, true, "Permission denied by policy",
+                                 "Permission denied by policy", 0, 2000},
+                      NoLockCase{"bus_never_answers", Bus::kSilent, false, "",
+                                 "no answer from the system bus within 5 s", 4900, 6000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -123,7 +123,7 @@ public:
 class RecordingKeepAwake : public IKeepAwake {
 public:
     explicit RecordingKeepAwake(EventLog& log) : m_log(log) {}
-    void Begin() override { m_log.Add("begin"); }
+    void Begin(IEventPump*) override { m_log.Add("begin"); }
     void End() override {
         m_log.Add("end");
         if (onEnd) {

@@ -1,7 +1,9 @@
 // UPDATE holds a logind inhibitor lock from its start to its clean-up, however it ends; TEST
 // holds none. Against a private bus with a stand-in for logind; the dialog's own hold.
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -155,6 +157,42 @@ private slots:
                  ending == "success");
         QVERIFY(dlg->Control(IDC_TEST)->isEnabled());
         QVERIFY(!dlg->Control(IDC_UPDATE)->isEnabled());
+    }
+
+    // A system bus that takes the connection and never answers delays the upload by the hold's
+    // 5 s at most, the dialog painted meanwhile; the upload then goes on without the hold (the
+    // line on stderr that says so is keep_awake_logind_test's).
+    void aSilentBusDelaysTheUploadByAtMostItsLimit() {
+        SilentBus silent;
+        QVERIFY(!silent.Address().empty());
+        const SystemBusAddress address(silent.Address());
+        BoxAnswerer boxes(IDOK);
+        auto opener = std::make_unique<FactoryOpener>();
+        QElapsedTimer sinceClick;
+        qint64 openedAfterMs = -1;
+        int ticks = 0;
+        int ticksAtOpen = -1;
+        opener->onOpen = [&] {
+            openedAfterMs = sinceClick.elapsed();
+            ticksAtOpen = ticks;
+        };
+        opener->make = [] {
+            return std::make_unique<ScriptedScannerPort>(OlderScannerDigits(), nullptr);
+        };
+        auto dlg = DialogReadyToUpdate(boxes, std::move(opener));
+        QVERIFY(dlg != nullptr);
+        // Runs whenever the dialog's queued work is let run, as its painting is.
+        QTimer painter;
+        QObject::connect(&painter, &QTimer::timeout, [&] { ++ticks; });
+        painter.start(50);
+
+        sinceClick.start();
+        dlg->OnUpdate();
+
+        QVERIFY2(openedAfterMs >= 4900, qPrintable(QString::number(openedAfterMs)));
+        QVERIFY2(openedAfterMs < 6000, qPrintable(QString::number(openedAfterMs)));
+        QVERIFY2(ticksAtOpen >= 40, qPrintable(QString::number(ticksAtOpen)));
+        QVERIFY(qobject_cast<QLabel*>(dlg->Control(IDC_COMPLETE))->isVisible());
     }
 };
 

@@ -18,8 +18,8 @@ TEST_P(KeepAwakeW32, HoldsTheSystemUpFromBeginToEndAndRestoresThePreviousState) 
     const EXECUTION_STATE before = GetParam();
     Swap(before);
     auto keepAwake = CreateSystemKeepAwake();
-    keepAwake->Begin();
-    keepAwake->Begin();  // a second Begin takes nothing more and loses nothing
+    keepAwake->Begin(nullptr);
+    keepAwake->Begin(nullptr);  // a second Begin takes nothing more and loses nothing
     // Asking with the very state it should hold leaves it as it is.
     EXPECT_EQ(Swap(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     keepAwake->End();

@@ -59,7 +59,7 @@ void RunFromLoop(UINT delayMs, std::function<void()> fn) {
 class RecordingKeepAwake : public IKeepAwake {
 public:
     explicit RecordingKeepAwake(fakes::EventLog& log) : m_log(log) {}
-    void Begin() override { m_log.Add("keep-awake begin"); }
+    void Begin(IEventPump*) override { m_log.Add("keep-awake begin"); }
     void End() override { m_log.Add("keep-awake end"); }
 
 private:

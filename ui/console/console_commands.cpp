@@ -94,11 +94,22 @@ std::optional<PortArgument> Resolve(ConsoleSurroundings& s, const PortArgument& 
     return PortArgument{PortArgument::Kind::kComNumber, found[0].comNumber, {}};
 }
 
-// The messages name a COM number; say which device stood for it when none does.
+// The messages name a COM number; say which device stood for it when none does, and what
+// kept it from being opened when that can be told.
 void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int code) {
-    if (code == cli::kExitPortNotOpened && port.kind == PortArgument::Kind::kDevicePath &&
-        port.comNumber == 0) {
+    if (code != cli::kExitPortNotOpened) {
+        return;
+    }
+    const bool path = port.kind == PortArgument::Kind::kDevicePath;
+    if (path && port.comNumber == 0) {
         s.output.Alert("(the port above is " + port.devicePath + ")");
+    }
+    const std::string why =
+        s.whyNotOpened
+            ? s.whyNotOpened(path ? port.devicePath : "COM" + std::to_string(port.comNumber))
+            : std::string();
+    if (!why.empty()) {
+        s.output.Alert(why);
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "com_port_devices.h"
@@ -24,6 +25,8 @@ struct ConsoleSurroundings {
     IKeepAwake& keepAwake;  // held while UPDATE runs
     const FirmwarePayload& firmware;
     std::function<std::vector<comports::ComPortInfo>()> describePorts;
+    // Why a port (a COM name or device path) could not be opened, in one line; none when empty.
+    std::function<std::string(const std::string&)> whyNotOpened;
 };
 
 // The carried firmware: version, length, packets, SHA-256.

@@ -106,3 +106,7 @@ exchange::IPortOpener& ExchangeSession::Opener() {
 exchange::IClock& ExchangeSession::Clock() {
     return m_clock;
 }
+
+IEventPump& ExchangeSession::Pump() {
+    return m_pump;
+}

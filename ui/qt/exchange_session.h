@@ -50,6 +50,8 @@ public:
     exchange::IPortOpener& Opener();
     // The clock to give the exchange; it pumps events, also within long pauses.
     exchange::IClock& Clock();
+    // The pump itself, for other waits of the exchange's (the keep-awake hold).
+    IEventPump& Pump();
 
 private:
     EventPump m_pump;

@@ -163,19 +163,20 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange) {
     // The hidden message must not open in the middle of an exchange.
     const QSignalBlocker noAccelerator(m_hAccel);
     exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
-    exchange(io);
+    exchange(io, session.Pump());
 }
 
 void CUpdaterDlg::OnTest() {
-    RunExchange([this](exchange::ExchangeIo& io) {
+    RunExchange([this](exchange::ExchangeIo& io, IEventPump&) {
         exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
     });
 }
 
 void CUpdaterDlg::OnUpdate() {
-    RunExchange([this](exchange::ExchangeIo& io) {
-        // No sleep or shutdown from the start of the upload to its clean-up.
-        const KeepAwakeScope awake(*m_keepAwake);
+    RunExchange([this](exchange::ExchangeIo& io, IEventPump& pump) {
+        // No sleep or shutdown from the start of the upload to its clean-up; the dialog stays
+        // painted while the system is asked.
+        const KeepAwakeScope awake(*m_keepAwake, &pump);
         exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
     });
 }

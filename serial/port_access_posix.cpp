@@ -1,0 +1,138 @@
+// Why a device cannot be opened on Linux: its node's mode and group against the user's groups,
+// or another process that has it open.
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "access_advice.h"
+#include "com_port_names.h"
+#include "port_access.h"
+#include "port_holders.h"
+
+namespace portaccess {
+namespace {
+
+constexpr mode_t kReadWrite = S_IRUSR | S_IWUSR;  // shifted right by 3 for the group
+
+std::string GroupName(gid_t gid) {
+    const group* entry = getgrgid(gid);
+    return entry != nullptr ? entry->gr_name : std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+    const passwd* entry = getpwuid(uid);
+    return entry != nullptr ? entry->pw_name : std::to_string(uid);
+}
+
+// Whether the group database makes this process's user a member of gid (its primary group, or
+// listed among the members): what the next login will give it.
+bool ListedInGroup(gid_t gid) {
+    const passwd* user = getpwuid(geteuid());
+    if (user == nullptr) {
+        return false;
+    }
+    if (user->pw_gid == gid) {
+        return true;
+    }
+    const std::string name = user->pw_name;
+    const group* entry = getgrgid(gid);
+    for (char** member = entry != nullptr ? entry->gr_mem : nullptr;
+         member != nullptr && *member != nullptr; ++member) {
+        if (name == *member) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether this process has gid: the groups its session started with.
+bool InGroupThisSession(gid_t gid) {
+    if (getegid() == gid) {
+        return true;
+    }
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
+    const int got = getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.end();
+}
+
+AccessFacts FactsOf(const struct stat& node) {
+    AccessFacts facts;
+    facts.mode = ModeText(node.st_mode);
+    facts.group = GroupName(node.st_gid);
+    facts.owner = UserName(node.st_uid);
+    facts.groupMayUse = (node.st_mode & (kReadWrite >> 3)) == (kReadWrite >> 3);
+    facts.ownerMayUse = (node.st_mode & kReadWrite) == kReadWrite;
+    facts.inGroupListed = ListedInGroup(node.st_gid);
+    facts.inGroupThisSession = InGroupThisSession(node.st_gid);
+    return facts;
+}
+
+}  // namespace
+
+std::string ModeText(mode_t mode) {
+    std::string text = S_ISCHR(mode) ? "c" : S_ISBLK(mode) ? "b" : S_ISDIR(mode) ? "d" : "-";
+    for (const int shift : {6, 3, 0}) {  // owner, group, others
+        text += (mode >> shift) & 4 ? 'r' : '-';
+        text += (mode >> shift) & 2 ? 'w' : '-';
+        text += (mode >> shift) & 1 ? 'x' : '-';
+    }
+    return text;
+}
+
+std::string AdviceFor(const AccessFacts& facts) {
+    const std::string text = "(group " + facts.group + ", mode " + facts.mode + ")";
+    if (!facts.groupMayUse) {
+        const bool ownersOwn = facts.ownerMayUse && facts.owner != "root";
+        return text + ": only " + (ownersOwn ? "its owner " + facts.owner : "root") +
+               " may open it.";
+    }
+    if (facts.inGroupThisSession) {
+        return text + ".";  // the mode is not what refuses it
+    }
+    if (facts.inGroupListed) {
+        return text + ": your session started before you joined " + facts.group +
+               ": log out and in again.";
+    }
+    return text + ": sudo usermod -aG " + facts.group + " $USER, then log out and in again.";
+}
+
+std::string PermissionAdvice(const std::string& devicePath) {
+    struct stat node {};
+    if (stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) {
+        return {};
+    }
+    // The effective IDs, as open() judges them.
+    if (faccessat(AT_FDCWD, devicePath.c_str(), R_OK | W_OK, AT_EACCESS) == 0 ||
+        (errno != EACCES && errno != EPERM)) {
+        return {};
+    }
+    return AdviceFor(FactsOf(node));
+}
+
+std::string WhyNotOpened(const std::string& portName) {
+    const auto named = comports::DevicePathForPortName(portName);
+    if (!named) {
+        return {};
+    }
+    // The device a link (a COM link, /dev/serial/by-id) leads to: the node whose group counts.
+    std::error_code error;
+    const auto device = std::filesystem::canonical(*named, error);
+    const auto path = error ? named : std::optional<std::string>(device.string());
+    if (const std::string advice = PermissionAdvice(*path); !advice.empty()) {
+        return "You may not open " + *path + " " + advice;
+    }
+    if (const auto holder = portlock::FindOtherHolder(*path); holder && holder->pid > 0) {
+        return *path + " is held by " + portlock::ProcessName(holder->pid) + ".";
+    }
+    return {};
+}
+
+}  // namespace portaccess

@@ -1,0 +1,116 @@
+// Releasing an open port: what it leaves behind on the terminal, then the descriptor and the lock.
+#include "port_handle.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "low_latency.h"
+#include "serial_termios.h"
+#include "thread_alarm.h"
+
+namespace {
+
+using std::chrono::steady_clock;
+
+// Beyond the queued bytes' time on the line, for what a USB adapter adds (a USB frame, its
+// latency timer) before the driver counts them gone.
+constexpr auto kDrainMargin = std::chrono::milliseconds(100);
+// How long close() may wait in the driver for output it still holds.
+constexpr auto kCloseLimit = std::chrono::milliseconds(250);
+
+// The time count characters take on the line at the terminal's present settings; none when
+// its speed is unknown.
+steady_clock::duration LineTime(int fd, int count) {
+    termios now{};
+    if (tcgetattr(fd, &now) != 0) {
+        return {};
+    }
+    const Dcb dcb = TermiosToDcb(now);
+    if (dcb.BaudRate == 0) {
+        return {};
+    }
+    const int bits =
+        1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+    const double seconds = static_cast<double>(count) * bits / dcb.BaudRate;
+    return std::chrono::duration_cast<steady_clock::duration>(
+        std::chrono::duration<double>(seconds));
+}
+
+// Gives the bytes still queued for output the time they need on the line, plus a margin, then
+// discards what is left: an adapter that has stopped taking data must not hold the close. The
+// queue is polled as the write path polls it; tcdrain would wait with no limit. Nothing is
+// discarded once the queue is empty: on a pseudo-terminal that would take from the far end
+// what it has not read yet.
+void LetOutputLeave(int fd) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    const auto deadline = steady_clock::now() + LineTime(fd, queued) + kDrainMargin;
+    while (queued > 0 && steady_clock::now() < deadline) {
+        poll(nullptr, 0, 1);
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+            return;  // the driver can no longer say (the adapter was pulled)
+        }
+    }
+    if (queued > 0) {
+        tcflush(fd, TCOFLUSH);
+    }
+}
+
+// close() of a terminal waits in the kernel until the driver's output has left, up to the
+// port's closing wait (30 s by default). O_NONBLOCK, which our descriptor has, does not shorten
+// that wait: the kernel does not look at it there. Nor can closing_wait be lowered: an ordinary
+// user's TIOCSSERIAL is refused (EPERM) when it changes it, and a lowered one would outlive us.
+// Discarding what is left before leaves most drivers nothing to wait for, but USB serial
+// drivers keep what they have taken until the port is shut down. So the close runs under an alarm:
+// the closing wait gives way to a signal, and the driver then discards what is left.
+void CloseWithoutWaiting(int fd) {
+    const ThreadAlarm alarm(kCloseLimit);
+    ::close(fd);
+}
+
+}  // namespace
+
+PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        lineErrors = other.lineErrors;
+        exclusive = other.exclusive;
+        lowLatencySet = other.lowLatencySet;
+        lock = std::move(other.lock);
+        settingsBefore = other.settingsBefore;
+        m_fd = other.Release();
+    }
+    return *this;
+}
+
+void PortHandle::Reset() {
+    if (m_fd >= 0) {
+        // A port we configured is left with the line settings we found, once our last bytes
+        // have left at the speed they were written with. Only such a port: a refused open may
+        // have reached somebody's terminal, whose output is not ours to discard.
+        if (settingsBefore) {
+            LetOutputLeave(m_fd);
+            tcsetattr(m_fd, TCSANOW, &*settingsBefore);
+        }
+        if (lowLatencySet) {
+            TurnOffLowLatency(m_fd);
+        }
+        // The terminal may outlive our descriptor (a simulator holding the other side open),
+        // and its exclusive flag with it; lift it, or the next open of the port is refused.
+        if (exclusive) {
+            ioctl(m_fd, TIOCNXCL);
+        }
+        CloseWithoutWaiting(m_fd);
+        m_fd = -1;
+        exclusive = false;
+        lowLatencySet = false;
+        settingsBefore.reset();
+    }
+    // Only once the port is closed may a program that waits for the lock file take it.
+    lock.Release();
+}

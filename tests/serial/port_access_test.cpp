@@ -1,0 +1,52 @@
+// The words that tell a user why a device may not be opened and how to fix it, from the facts
+// of the device node and of the user's groups.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "access_advice.h"
+
+namespace {
+
+using portaccess::AccessFacts;
+
+struct AdviceRow {
+    const char* name;
+    AccessFacts facts;
+    std::string advice;
+};
+
+AccessFacts Facts(const char* mode, const char* group, const char* owner, bool groupMayUse,
+                  bool ownerMayUse, bool listed, bool thisSession) {
+    return AccessFacts{mode, group, owner, groupMayUse, ownerMayUse, listed, thisSession};
+}
+
+class Advice : public ::testing::TestWithParam<AdviceRow> {};
+
+TEST_P(Advice, NamesGroupModeAndTheFix) {
+    EXPECT_EQ(portaccess::AdviceFor(GetParam().facts), GetParam().advice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Users, Advice,
+    ::testing::Values(
+        AdviceRow{"not_in_the_group",
+                  Facts("crw-rw----", "dialout", "root", true, true, false, false),
+                  "(group dialout, mode crw-rw----): sudo usermod -aG dialout $USER, then log "
+                  "out and in again."},
+        AdviceRow{"joined_after_the_session_started",
+                  Facts("crw-rw----", "dialout", "root", true, true, true, false),
+                  "(group dialout, mode crw-rw----): your session started before you joined "
+                  "dialout: log out and in again."},
+        AdviceRow{"the_group_may_not_use_it",
+                  Facts("crw-------", "root", "root", false, true, false, false),
+                  "(group root, mode crw-------): only root may open it."},
+        AdviceRow{"another_users_device",
+                  Facts("crw--w----", "tty", "alice", false, true, false, true),
+                  "(group tty, mode crw--w----): only its owner alice may open it."},
+        AdviceRow{"in_the_group_yet_refused",
+                  Facts("crw-rw----", "dialout", "root", true, true, true, true),
+                  "(group dialout, mode crw-rw----)."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
