@@ -37,12 +37,11 @@ struct BusCall {
     }
 };
 
-// One line on stderr: the upload goes on without the hold.
-void ReportNoHold(const std::string& reason) {
-    std::fprintf(stderr,
-                 "TR-520/521 CPU Update Utility: sleep and shutdown are not held off during the "
-                 "upload (no logind inhibitor lock: %s)\n",
-                 reason.c_str());
+// The line that says so; the upload goes on without the hold.
+std::string NoHoldLine(const std::string& reason) {
+    return "TR-520/521 CPU Update Utility: sleep and shutdown are not held off during the "
+           "upload (no logind inhibitor lock: " +
+           reason + ")";
 }
 
 std::string Reason(const BusCall& call, int result) {
@@ -52,12 +51,12 @@ std::string Reason(const BusCall& call, int result) {
     return std::strerror(-result);
 }
 
-// Asks logind for the lock; the descriptor (ours to close), or -1 after the line on stderr.
-int TakeInhibitorLock() {
+// Asks logind for the lock; the descriptor (ours to close), or -1 after the line is reported.
+int TakeInhibitorLock(const NoHoldReporter& reportReason) {
     BusCall call;
     int result = sd_bus_open_system(&call.bus);
     if (result < 0) {
-        ReportNoHold(std::string("no system bus: ") + std::strerror(-result));
+        reportReason(std::string("no system bus: ") + std::strerror(-result));
         return -1;
     }
     result = sd_bus_message_new_method_call(call.bus, &call.request, "org.freedesktop.login1",
@@ -74,24 +73,27 @@ int TakeInhibitorLock() {
         result = sd_bus_message_read(call.reply, "h", &fd);
     }
     if (result < 0) {
-        ReportNoHold(Reason(call, result));
+        reportReason(Reason(call, result));
         return -1;
     }
     // The reply owns the descriptor it carries; the lock lives on in our copy.
     const int held = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (held < 0) {
-        ReportNoHold(std::strerror(errno));
+        reportReason(std::strerror(errno));
     }
     return held;
 }
 
 class LogindKeepAwake final : public IKeepAwake {
 public:
+    explicit LogindKeepAwake(NoHoldReporter report) : m_report(std::move(report)) {}
     ~LogindKeepAwake() override { End(); }
 
     void Begin() override {
         if (m_lock < 0) {
-            m_lock = TakeInhibitorLock();
+            m_lock = TakeInhibitorLock([this](const std::string& reason) {
+                m_report(NoHoldLine(reason));
+            });
         }
     }
 
@@ -103,11 +105,15 @@ public:
     }
 
 private:
+    NoHoldReporter m_report;
     int m_lock = -1;  // the inhibitor lock's descriptor, -1 while none is held
 };
 
 }  // namespace
 
-std::unique_ptr<IKeepAwake> CreateSystemKeepAwake() {
-    return std::make_unique<LogindKeepAwake>();
+std::unique_ptr<IKeepAwake> CreateSystemKeepAwake(NoHoldReporter report) {
+    if (!report) {
+        report = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    }
+    return std::make_unique<LogindKeepAwake>(std::move(report));
 }
