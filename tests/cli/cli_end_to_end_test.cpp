@@ -622,7 +622,9 @@ TEST_F(CliEndToEnd, AClosedStandardErrorNeverBecomesThePort) {
 
 namespace {
 
-// The cells of the table's line that starts with first (blank-separated), or none.
+// The five cells of the table's line that starts with first, or none. The device, which may
+// hold blanks of its own ("wine link dosdevices/com41"), is what stands between the port and
+// the last three.
 std::vector<std::string> TableRow(const std::string& out, const std::string& first) {
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
@@ -631,9 +633,15 @@ std::vector<std::string> TableRow(const std::string& out, const std::string& fir
         for (std::string word; words >> word;) {
             cells.push_back(word);
         }
-        if (!cells.empty() && cells[0] == first) {
-            return cells;
+        if (cells.size() < 5 || cells[0] != first) {
+            continue;
         }
+        std::string device = cells[1];
+        for (std::size_t i = 2; i + 3 < cells.size(); ++i) {
+            device += " " + cells[i];
+        }
+        const std::size_t n = cells.size();
+        return {cells[0], device, cells[n - 3], cells[n - 2], cells[n - 1]};
     }
     return {};
 }
