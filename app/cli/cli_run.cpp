@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli_json.h"
+#include "cli_port_opener.h"
 #include "com_port_devices.h"
 #include "console_commands.h"
 #include "console_platform.h"
@@ -61,7 +62,7 @@ int RunCliRequest(const CliRequest& request) {
         const auto input = CreateStandardInput(interrupts);
         ConsoleQuestions questions(output, interrupts, *input, IsTerminal(StandardStream::kInput),
                                    request.assumeYes);
-        SerialPortOpener opener;
+        CliPortOpener opener;
         SystemClock clock;
         const auto keepAwake =
             CreateSystemKeepAwake([&output](const std::string& text) { output.Note(text); });
