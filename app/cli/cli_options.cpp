@@ -54,6 +54,11 @@ std::string Footer() {
            "  update {outcome, bytes_sent, bytes_received, packets_sent, resends,\n"
            "  image_bytes_accepted, ms}}], one per port; test or update is null where it did\n"
            "  not run, the version null where the scanner did not reply.\n"
+           "  outcome: of test upload_offered, upload_not_offered, no_ready_byte, no_reply,\n"
+           "  port_not_opened, busy; of update accepted, rejected, not_approved,\n"
+           "  unknown_verdict, no_answer, no_go_ahead, no_ready_byte, verdict_timeout,\n"
+           "  write_failed, port_not_opened, abandoned, busy; a port's is interrupted when\n"
+           "  Ctrl+C ended it, else its update's, else its test's.\n"
            "\n" +
            cli::ExitCodeHelp();
 }
@@ -71,7 +76,7 @@ void AddCommands(CLI::App& app, Options& o) {
     app.fallthrough();  // --quiet also after the command; subcommands take it on creation
     app.add_flag("-q,--quiet", o.quiet, "No progress display and no notes on standard error");
     app.add_flag("--json", o.json,
-                 "One JSON document on standard output and nothing else there (see below)");
+                 "One JSON document on standard output, nothing else (see below)");
     app.add_subcommand("info", "The carried firmware: version, length, packets and SHA-256");
     CLI::App* ports = app.add_subcommand(
         "ports", "The COM ports whose device is present, each with the device it stands for");
