@@ -11,7 +11,7 @@
 #include "firmware_upload.h"
 #include "version_check.h"
 
-// What crossed one exchange's port.
+// What crossed an upload's port.
 struct LinkCounts {
     long bytesSent = 0;      // as the writes accepted them
     long bytesReceived = 0;  // as the reads took them (not what a drain discards)
@@ -29,8 +29,7 @@ struct PortReport {
     bool interrupted = false;  // Ctrl+C or an end request ended it
     std::vector<std::string> messages;  // the utility's texts, in order
     int imageBytesAccepted = 0;
-    LinkCounts testLink;
-    LinkCounts updateLink;
+    LinkCounts updateLink;  // what the upload's port carried
     std::uint32_t testMs = 0;
     std::uint32_t updateMs = 0;
     int exitCode = 0;

@@ -88,7 +88,6 @@ int ConsoleView::ShowMessageBox(const std::string& text, unsigned style) {
         m_output.Line(text);  // `test` starts nothing: the text, and no upload is offered
         return IDNO;
     }
-    m_outcome.questionAsked = true;
     return m_questions.Ask(text);
 }
 

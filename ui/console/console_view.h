@@ -47,7 +47,6 @@ struct ShownOutcome {
     std::vector<ShownMessage> messages;
     bool completionShown = false;  // ShowControl of the completion text (1004)
     bool questionShown = false;    // the version question (style 36)
-    bool questionAsked = false;    // ... put to the user (update), not only shown (test)
     int acceptedBytes = 0;         // image bytes the scanner accepted, as the bar followed them
 };
 

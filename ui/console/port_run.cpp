@@ -44,7 +44,7 @@ public:
           m_clock(s.clock, m_pump, kSleepSliceMs) {}
     exchange::IPortOpener& Opener() { return m_counting; }
     exchange::IClock& Clock() { return m_clock; }
-    // Where the next exchange's port counts.
+    // Where the ports opened from now on count (TEST's are not counted).
     void CountInto(LinkCounts& counts) { m_counting.CountInto(&counts); }
 
 private:
@@ -75,7 +75,6 @@ void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int c
 // TEST through view; its exit code, nPortIndex left as the dialog would leave it.
 int RunTest(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int& nPortIndex,
             int& nScannerVersion, PortReport& report, bool upload) {
-    io.CountInto(report.testLink);
     exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
     const std::uint32_t start = s.clock.GetTickCount();
     report.test = exchange::RunVersionCheck(exchangeIo, s.firmware, nPortIndex, nScannerVersion);
