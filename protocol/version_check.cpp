@@ -117,8 +117,8 @@ void OfferUpload(IUpdaterView& view, bool offered) {
 
 }  // namespace
 
-VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware,
-                                   int& nPortIndex, int& nScannerVersion) {
+VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
+                                   int& nScannerVersion) {
     const ExchangeGuard guard;
     if (!guard.Claimed()) {
         return {VersionCheckOutcome::kBusy, {}};  // this press changes nothing

@@ -29,7 +29,7 @@ struct VersionCheckResult {
 // Runs the whole version check inside the TEST click. nPortIndex and nScannerVersion are the
 // dialog's m_nPortIndex and m_nScannerVersion, which this writes. While another exchange runs
 // it returns at once and changes nothing.
-VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware,
-                                   int& nPortIndex, int& nScannerVersion);
+VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
+                                   int& nScannerVersion);
 
 }  // namespace exchange

@@ -91,9 +91,8 @@ public:
 
     void Begin() override {
         if (m_lock < 0) {
-            m_lock = TakeInhibitorLock([this](const std::string& reason) {
-                m_report(NoHoldLine(reason));
-            });
+            m_lock = TakeInhibitorLock(
+                [this](const std::string& reason) { m_report(NoHoldLine(reason)); });
         }
     }
 

@@ -18,8 +18,9 @@ public:
             SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
         if (previous == 0) {
             // Refused: the upload goes on, and the machine may sleep as before.
-            m_report("TR-520/521 CPU Update Utility: sleep is not held off during the upload "
-                     "(SetThreadExecutionState(ES_SYSTEM_REQUIRED) failed)");
+            m_report(
+                "TR-520/521 CPU Update Utility: sleep is not held off during the upload "
+                "(SetThreadExecutionState(ES_SYSTEM_REQUIRED) failed)");
             return;
         }
         m_previous = previous;

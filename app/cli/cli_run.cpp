@@ -56,8 +56,8 @@ int RunCliRequest(const CliRequest& request) {
         OutputModes modes;
         modes.outIsTerminal = IsTerminal(StandardStream::kOutput);
         modes.json = request.json;
-        modes.cursorMoves =
-            errIsTerminal && !request.quiet && SeveralPortsPossible(request) && BeginCursorMovement();
+        modes.cursorMoves = errIsTerminal && !request.quiet && SeveralPortsPossible(request) &&
+                            BeginCursorMovement();
         ConsoleOutput output(std::cout, std::cerr, errIsTerminal, request.quiet, modes);
         const auto input = CreateStandardInput(interrupts);
         ConsoleQuestions questions(output, interrupts, *input, IsTerminal(StandardStream::kInput),
@@ -66,9 +66,15 @@ int RunCliRequest(const CliRequest& request) {
         SystemClock clock;
         const auto keepAwake =
             CreateSystemKeepAwake([&output](const std::string& text) { output.Note(text); });
-        ConsoleSurroundings s{output,           questions,           interrupts,
-                              opener,           clock,               *keepAwake,
-                              g_carriedFirmware, g_carriedFirmwareSha256, comports::DescribeComPorts};
+        ConsoleSurroundings s{output,
+                              questions,
+                              interrupts,
+                              opener,
+                              clock,
+                              *keepAwake,
+                              g_carriedFirmware,
+                              g_carriedFirmwareSha256,
+                              comports::DescribeComPorts};
 
         CommandReport report;
         code = RunCommand(request, s, report);

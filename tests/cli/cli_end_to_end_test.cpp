@@ -537,8 +537,7 @@ TEST_F(CliEndToEnd, CtrlCTwiceMidUploadEndsWith130AndFreesThePort) {
     child.Signal(SIGINT);
     // On Linux it dies of SIGINT once the port is closed, so that a calling shell stops too
     // (and sees 130); the Windows program ends with 130.
-    EXPECT_EQ(child.Wait(Ms(30000)), Cli().wine ? 130 : 256 + SIGINT)
-        << child.Out() << child.Err();
+    EXPECT_EQ(child.Wait(Ms(30000)), Cli().wine ? 130 : 256 + SIGINT) << child.Out() << child.Err();
     EXPECT_NE(child.Err().find(kUploadAbandonedNotice), std::string::npos);
     EXPECT_EQ(child.Out().find(TR_TEXT_COMPLETION), std::string::npos);
     EXPECT_EQ(child.Err().find('\r'), std::string::npos);
@@ -757,8 +756,8 @@ TEST_F(CliEndToEnd, TheSecondCtrlCAbandonsEveryUpload) {
     std::vector<scannersim::ScannerSim*> sims{&StartSim(lineSpeed, Com(0)),
                                               &StartSim(lineSpeed, Com(1))};
     ChildProcess child;
-    ASSERT_TRUE(child.Start(
-        Options({"update", "--yes", "--port", Port(Com(0)), "--port", Port(Com(1))})));
+    ASSERT_TRUE(
+        child.Start(Options({"update", "--yes", "--port", Port(Com(0)), "--port", Port(Com(1))})));
     auto stderrHas = [&](const std::string& text, int times) {
         return child.WaitFor(
             [&](const std::string&, const std::string& err) { return CountOf(err, text) >= times; },
@@ -796,8 +795,8 @@ TEST_F(CliEndToEnd, SeveralPortsOnATerminalRedrawOneRowEach) {
     lineSpeed.lineSpeed = true;
     StartSim(lineSpeed, Com(0));
     StartSim(lineSpeed, Com(1));
-    ChildOptions options = Options({"update", "--yes", "--port", Port(Com(0)), "--port",
-                                    Port(Com(1))});
+    ChildOptions options =
+        Options({"update", "--yes", "--port", Port(Com(0)), "--port", Port(Com(1))});
     options.terminal = slave;
     options.env.push_back("TERM=xterm");
     ChildProcess child;

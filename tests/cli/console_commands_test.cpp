@@ -59,8 +59,9 @@ protected:
             uploadAlone = exchange::RunFirmwareUpload(io, *firmware, kCom - 1);
             return cli::ExitCodeAfterUpdate(*uploadAlone);
         }
-        return command == Command::kTest ? RunTestCommand(*bench.surroundings, {Com(kCom)}, report)
-                                         : RunUpdateCommand(*bench.surroundings, {Com(kCom)}, report);
+        return command == Command::kTest
+                   ? RunTestCommand(*bench.surroundings, {Com(kCom)}, report)
+                   : RunUpdateCommand(*bench.surroundings, {Com(kCom)}, report);
     }
 
     std::unique_ptr<FirmwarePayload> firmware = SmallFirmware();
@@ -100,9 +101,9 @@ TEST_P(ExitCodeRow, EndsWithItsCodeAndTheUtilitysMessageVerbatim) {
         if (!row.message.empty()) {
             ASSERT_FALSE(port.messages.empty());
             const std::string& last = port.messages.back();
-            EXPECT_TRUE(last.size() >= row.message.size() &&
-                        last.compare(last.size() - row.message.size(), std::string::npos,
-                                     row.message) == 0)
+            EXPECT_TRUE(
+                last.size() >= row.message.size() &&
+                last.compare(last.size() - row.message.size(), std::string::npos, row.message) == 0)
                 << last;
         }
     }
@@ -252,8 +253,10 @@ const Row kRows[] = {
      5, "Unable to send data to the scanner. Please retry from step 4",
      VersionCheckOutcome::kUploadOffered, UploadOutcome::kWriteFailed},
     {"UpdateAbandonedByTheSecondCtrlC", Command::kUpdate,
-     [](ConsoleBench& b, ConsoleScanner&) { PressOnPackets(b, {0, 1}); }, 130, "",
-     VersionCheckOutcome::kUploadOffered, UploadOutcome::kAbandoned},
+     [](ConsoleBench& b, ConsoleScanner&) {
+         PressOnPackets(b, {0, 1});
+     },
+     130, "", VersionCheckOutcome::kUploadOffered, UploadOutcome::kAbandoned},
     {"UpdateAbandonedByAnythingElse", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner&) {
          auto inner = b.port.onWrite;

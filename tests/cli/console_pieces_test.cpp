@@ -118,8 +118,7 @@ TEST(ConsoleOutput, SeveralPortsPrefixEveryLineAndKeepTheirRowsBelow) {
               "\x1b[1A\r\x1b[JCOM2: Upgrading CPU\nCOM1: [#---------]  10 %\x1b[K\nCOM2: -\x1b[K");
     err.str("");
     second.Redraw("[##--------]  20 %");
-    EXPECT_EQ(err.str(),
-              "\x1b[1A\rCOM1: [#---------]  10 %\x1b[K\nCOM2: [##--------]  20 %\x1b[K");
+    EXPECT_EQ(err.str(), "\x1b[1A\rCOM1: [#---------]  10 %\x1b[K\nCOM2: [##--------]  20 %\x1b[K");
     second.Line("two\nlines");
     EXPECT_EQ(out.str(), "COM2: two\nCOM2: lines\n");
     err.str("");

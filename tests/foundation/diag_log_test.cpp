@@ -1,3 +1,5 @@
+#include "diag_log.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,8 +11,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "diag_log.h"
 
 namespace fs = std::filesystem;
 
@@ -155,8 +155,10 @@ TEST_F(DiagLogTest, LinesFromSeveralThreadsArriveWhole) {
         ASSERT_GE(t, 0);
         ASSERT_LT(t, kThreads);
         EXPECT_EQ(line, "thread " + std::to_string(t) + " line " +
-                            (i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i) + " " +
-                            std::string(200, static_cast<char>('a' + t)))
+                            (i < 10    ? "00"
+                             : i < 100 ? "0"
+                                       : "") +
+                            std::to_string(i) + " " + std::string(200, static_cast<char>('a' + t)))
             << "a torn line";
         EXPECT_EQ(i, perThread[t]++) << "each thread's lines in its order";
     }

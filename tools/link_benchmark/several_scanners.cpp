@@ -101,8 +101,7 @@ int RunSeveralScanners(int scanners, const std::string& cliProgram) {
         sims.push_back(std::make_unique<scannersim::ScannerSim>(options));
         std::string error;
         if (!sims.back()->Start(&error)) {
-            std::fprintf(stderr, "tr520-link-benchmark: no simulated scanner: %s\n",
-                         error.c_str());
+            std::fprintf(stderr, "tr520-link-benchmark: no simulated scanner: %s\n", error.c_str());
             return 1;
         }
         args.insert(args.end(), {"--port", "COM" + std::to_string(kFirstCom + i)});
@@ -126,8 +125,8 @@ int RunSeveralScanners(int scanners, const std::string& cliProgram) {
                      error.what(), run.out.c_str());
         return 1;
     }
-    std::printf("  tr520-cli: exit %d, wall %.3f s, CPU %.3f s = %.1f %% of one core\n",
-                run.status, run.wallSeconds, run.cpuSeconds,
+    std::printf("  tr520-cli: exit %d, wall %.3f s, CPU %.3f s = %.1f %% of one core\n", run.status,
+                run.wallSeconds, run.cpuSeconds,
                 run.wallSeconds > 0 ? 100.0 * run.cpuSeconds / run.wallSeconds : 0.0);
     bool allCorrect = run.status == 0;
     for (auto& sim : sims) {
@@ -136,6 +135,6 @@ int RunSeveralScanners(int scanners, const std::string& cliProgram) {
         sim->Stop();
     }
     std::printf("Result: %s\n", allCorrect ? "every simulator took the whole image, byte for byte"
-                                            : "not every upload completed");
+                                           : "not every upload completed");
     return allCorrect ? 0 : 1;
 }

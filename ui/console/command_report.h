@@ -26,7 +26,7 @@ struct PortReport {
     std::optional<exchange::VersionCheckResult> test;
     bool questionShown = false;  // the version question was shown
     std::optional<exchange::UploadOutcome> update;
-    bool interrupted = false;  // Ctrl+C or an end request ended it
+    bool interrupted = false;           // Ctrl+C or an end request ended it
     std::vector<std::string> messages;  // the utility's texts, in order
     int imageBytesAccepted = 0;
     LinkCounts updateLink;  // what the upload's port carried

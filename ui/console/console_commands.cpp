@@ -56,7 +56,8 @@ ResolvedPort Resolved(const PortArgument& port, const std::vector<comports::ComP
 
 // auto: the one port where the scanner answers; none, after saying why, when none or several.
 // found: every port where one answers; none, after saying so, when there is none.
-std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s, PortArgument::Kind kind) {
+std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s,
+                                                   PortArgument::Kind kind) {
     const auto found = Find(s);
     const std::string name = kind == PortArgument::Kind::kAuto ? "auto" : "found";
     if (found.empty() || (kind == PortArgument::Kind::kAuto && found.size() > 1)) {

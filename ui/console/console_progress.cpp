@@ -75,8 +75,7 @@ std::string FormatPlainLine(const std::string& caption, const ProgressFigures& f
                   FormatDuration(figures.elapsedMs).c_str(), LeftText(figures).c_str());
 }
 
-ConsoleProgress::ConsoleProgress(ConsoleOutput& output, exchange::IClock& clock,
-                                 int* acceptedBytes)
+ConsoleProgress::ConsoleProgress(ConsoleOutput& output, exchange::IClock& clock, int* acceptedBytes)
     : m_output(output),
       m_clock(clock),
       m_acceptedBytes(acceptedBytes),

@@ -12,13 +12,14 @@ using exchange::VersionCheckOutcome;
 
 // From the most severe down: the user's stop, a fault of ours, the scanner left half-written,
 // refused, silent, never reached, a question answered No, a wrong command line.
-constexpr std::array<int, 8> kSeverity{kExitInterrupted, kExitInternal,      kExitWriteFailed,
-                                       kExitRefused,     kExitNoAnswer,      kExitPortNotOpened,
+constexpr std::array<int, 8> kSeverity{kExitInterrupted, kExitInternal, kExitWriteFailed,
+                                       kExitRefused,     kExitNoAnswer, kExitPortNotOpened,
                                        kExitAnsweredNo,  kExitUsage};
 
 std::size_t Rank(int code) {
     const auto found = std::find(kSeverity.begin(), kSeverity.end(), code);
-    return found == kSeverity.end() ? kSeverity.size() : static_cast<std::size_t>(found - kSeverity.begin());
+    return found == kSeverity.end() ? kSeverity.size()
+                                    : static_cast<std::size_t>(found - kSeverity.begin());
 }
 
 }  // namespace

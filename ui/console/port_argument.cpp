@@ -49,8 +49,8 @@ bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& err
                                   ports[j].kind == PortArgument::Kind::kDevicePath &&
                                   port.devicePath == ports[j].devicePath;
             if (sameCom || samePath) {
-                error = "--port " + PortLabel(port) + " is named twice (as " +
-                        PortLabel(ports[j]) + ")";
+                error = "--port " + PortLabel(port) + " is named twice (as " + PortLabel(ports[j]) +
+                        ")";
                 return false;
             }
         }
@@ -73,8 +73,8 @@ std::string PortLabel(const PortArgument& port) {
 }
 
 std::string PortArgumentHelp() {
-    std::string help = "COMn or n (1 to " + std::to_string(comports::kComPortCount) +
-                       "), auto, found";
+    std::string help =
+        "COMn or n (1 to " + std::to_string(comports::kComPortCount) + "), auto, found";
     if (DevicePathsAccepted()) {
         help += ", or a device path such as /dev/ttyUSB0";
     }

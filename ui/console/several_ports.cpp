@@ -47,9 +47,8 @@ struct PortSurroundings {
           interrupts(run.interrupts),
           questions(output, interrupts, input, /*inputIsTerminal=*/false,
                     run.questions.AssumesYes()),
-          s{output,         questions,           interrupts,       opener,
-            run.clock,      keepAwake,           run.firmware,     run.firmwareSha256,
-            run.describePorts} {}
+          s{output,    questions,    interrupts,         opener,           run.clock,
+            keepAwake, run.firmware, run.firmwareSha256, run.describePorts} {}
 
     ConsoleOutput output;
     ConsoleInterrupts interrupts;
