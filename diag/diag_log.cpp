@@ -6,12 +6,16 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <utility>
 
 namespace {
 
 // One buffer shared by all calls, as the log has always had; 259 characters and the NUL.
 char g_messageBuffer[260];
+// Several ports' threads may log at once: each call formats into the buffer and appends its
+// line whole before the next call starts.
+std::mutex g_logMutex;
 
 MainWindowTitleSource& TitleSource() {
     static MainWindowTitleSource source;
@@ -49,6 +53,7 @@ std::string GetLogBaseName() {
 }
 
 void LogMessage(const char* format, ...) {
+    const std::lock_guard<std::mutex> lock(g_logMutex);
     va_list arguments;
     va_start(arguments, format);
     // vsnprintf cuts an overlong message at the buffer's end instead of running past it.

@@ -6,7 +6,8 @@
 
 // Formats a printf-style message and appends it as one line to "<base name>.log" in the
 // working directory. The file is opened and closed on every call; a file that cannot be
-// opened drops the line silently. A message longer than 259 characters is cut there.
+// opened drops the line silently. A message longer than 259 characters is cut there. Calls
+// from several threads append whole lines, one after the other.
 void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The first word of the main window's title (all of it when there is no blank), with every

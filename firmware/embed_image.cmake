@@ -1,6 +1,7 @@
-# Turns a binary image into the source of the carried FirmwarePayload record.
+# Turns a binary image into the source of the carried FirmwarePayload record and its SHA-256.
 # Called at build time with IMAGE, VERSION (a decimal number) and OUTPUT.
 file(READ "${IMAGE}" _hex HEX)
+file(SHA256 "${IMAGE}" _sha256)
 string(LENGTH "${_hex}" _digits)
 math(EXPR _length "${_digits} / 2")
 # Sixteen bytes a line keeps the generated file readable in a debugger.
@@ -17,5 +18,7 @@ const FirmwarePayload g_carriedFirmware = {
     ${_bytes}
     },
 };
+
+const char g_carriedFirmwareSha256[] = \"${_sha256}\";
 ")
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

@@ -22,6 +22,9 @@ struct FirmwarePayload {
 
 // The record compiled into this program.
 extern const FirmwarePayload g_carriedFirmware;
+// The SHA-256 of its image as 64 lower-case hex digits, as sha256sum prints it; computed from
+// the image file when the record was generated.
+extern const char g_carriedFirmwareSha256[];
 
 // A version byte in the notation "%d.%d0": 0x11 gives "1.10", 0x8F gives "0.150".
 std::string VersionText(std::uint8_t versionByte);

@@ -1,25 +1,26 @@
 #include "exchange_guard.h"
 
-#include <atomic>
-
 namespace exchange {
 
 namespace {
 
-std::atomic<bool> g_running{false};
+// Whether the thread runs an exchange; only its own thread reads or writes it.
+thread_local bool t_running = false;
 
 }  // namespace
 
-ExchangeGuard::ExchangeGuard() : m_claimed(!g_running.exchange(true)) {}
+ExchangeGuard::ExchangeGuard() : m_claimed(!t_running) {
+    t_running = true;
+}
 
 ExchangeGuard::~ExchangeGuard() {
     if (m_claimed) {
-        g_running.store(false);
+        t_running = false;
     }
 }
 
 bool ExchangeGuard::IsRunning() {
-    return g_running.load();
+    return t_running;
 }
 
 }  // namespace exchange

@@ -37,7 +37,9 @@ constexpr const char* kVerdictTimeoutText = "Scanner response timeout!";
 constexpr const char* kUnknownVerdictText = "Scanner unknown response!";
 
 // Thrown once a failure's message has been shown; the clean-up catches everything.
-struct UploadFailed {};
+struct UploadFailed {
+    UploadOutcome outcome;
+};
 
 // The wait cursor, ended on every way out of the handler.
 class WaitCursor {
@@ -68,9 +70,9 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const char* text) {
+    [[noreturn]] void Fail(const char* text, UploadOutcome outcome) {
         m_io.view.ShowMessageBox(text, kFailureStyle);
-        throw UploadFailed{};
+        throw UploadFailed{outcome};
     }
 
     // Other bytes than 'C' are dropped and do not restart the window; no pause between polls.
@@ -80,7 +82,7 @@ private:
         std::uint8_t received = scanlink::NOTHING;
         while (received != scanlink::READY) {
             if (window.HasRunOut()) {
-                Fail(kNoDataText);
+                Fail(kNoDataText, UploadOutcome::kNoReadyByte);
             }
             detail::ReadWaitingByte(m_port, received);
         }
@@ -96,7 +98,7 @@ private:
             const int want = static_cast<int>(std::min(count - sent, piece));
             const int written = m_port.Write(bytes + sent, want, detail::kPacketWriteLimitMs);
             if (written <= 0) {
-                Fail(kWriteFailedText);
+                Fail(kWriteFailedText, UploadOutcome::kWriteFailed);
             }
             if (pauseMs > 0) {
                 m_io.clock.Sleep(pauseMs);
@@ -120,7 +122,7 @@ private:
         TimeWindow window(m_io.clock, kGoAheadWindowMs);
         for (;;) {
             if (window.HasRunOut()) {
-                Fail(kNoDataText);
+                Fail(kNoDataText, UploadOutcome::kNoGoAhead);
             }
             std::uint8_t received = scanlink::NOTHING;
             if (detail::ReadWaitingByte(m_port, received)) {
@@ -166,10 +168,10 @@ private:
                 return;
             }
             if (answer != scanlink::NAK) {
-                Fail(kNoAnswerText);  // silence, DLE or any other byte
+                Fail(kNoAnswerText, UploadOutcome::kNoAnswer);  // silence, DLE or any other byte
             }
             if (--sendsLeft == 0) {
-                Fail(kNotApprovingText);
+                Fail(kNotApprovingText, UploadOutcome::kNotApproved);
             }
         }
     }
@@ -223,11 +225,11 @@ private:
                 m_io.view.ShowControl(IDC_COMPLETE);
                 return;
             case scanlink::CAN:
-                Fail(kRejectedText);
+                Fail(kRejectedText, UploadOutcome::kRejected);
             case scanlink::NOTHING:
-                Fail(kVerdictTimeoutText);
+                Fail(kVerdictTimeoutText, UploadOutcome::kVerdictTimeout);
             default:
-                Fail(kUnknownVerdictText);
+                Fail(kUnknownVerdictText, UploadOutcome::kUnknownVerdict);
         }
     }
 
@@ -246,27 +248,31 @@ void ResetControls(IUpdaterView& view) {
 
 }  // namespace
 
-void RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex) {
+UploadOutcome RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex) {
     const ExchangeGuard guard;
     if (!guard.Claimed()) {
-        return;  // another exchange is running; this press changes nothing
+        return UploadOutcome::kBusy;  // this press changes nothing
     }
     const WaitCursor waitCursor(io.view);
     std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {
         // The controls stay as they were: UPDATE can be pressed again.
         io.view.ShowMessageBox(detail::Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
-        return;
+        return UploadOutcome::kPortNotOpened;
     }
     std::unique_ptr<IProgressWindow> progress;
+    UploadOutcome outcome = UploadOutcome::kAccepted;
     try {
         Upload(io, *port, firmware, progress).Run();
+    } catch (const UploadFailed& failed) {
+        outcome = failed.outcome;  // its message has been shown already
     } catch (...) {
-        // A failure's message has been shown already; anything else ends here silently.
+        outcome = UploadOutcome::kAbandoned;  // anything else ends here silently
     }
     ResetControls(io.view);
     progress.reset();  // after a transfer failure the window stayed up during its message
     port.reset();
+    return outcome;
 }
 
 }  // namespace exchange

@@ -131,21 +131,21 @@ void OfferUpload(IUpdaterView& view, bool offered) {
 
 }  // namespace
 
-void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
-                     int& nScannerVersion) {
+VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
+                                   int& nScannerVersion) {
     const ExchangeGuard guard;
     if (!guard.Claimed()) {
-        return;  // another exchange is running; this press changes nothing
+        return {VersionCheckOutcome::kBusy, {}};  // this press changes nothing
     }
     nPortIndex = io.view.GetPortSelection();
     std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
     if (!port) {
         io.view.ShowMessageBox(Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
-        return;
+        return {VersionCheckOutcome::kPortNotOpened, {}};
     }
     if (!AwaitReadyByte(*port, io.clock)) {
         io.view.ShowMessageBox(kNoReadyText, kFailureStyle);  // shown while the port is still open
-        return;
+        return {VersionCheckOutcome::kNoReadyByte, {}};
     }
     nScannerVersion = 0;
     port->DrainInput();  // further ready bytes and early noise never reach the reply window
@@ -153,12 +153,16 @@ void RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPort
     port.reset();
     if (!replySeen) {
         io.view.ShowMessageBox(kNoReplyText, kFailureStyle);
-        return;
+        return {VersionCheckOutcome::kNoReply, {}};
     }
     if (nScannerVersion == 0) {
         nScannerVersion = 1;
     }
-    OfferUpload(io.view, ShowOutcome(io.view, firmware.VersionByte(), nScannerVersion));
+    const int scannerVersion = nScannerVersion;
+    const bool offered = ShowOutcome(io.view, firmware.VersionByte(), scannerVersion);
+    OfferUpload(io.view, offered);
+    return {offered ? VersionCheckOutcome::kUploadOffered : VersionCheckOutcome::kUploadNotOffered,
+            scannerVersion};
 }
 
 }  // namespace exchange

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the 32-bit Windows programs, release builds without debug information, with
 # MinGW-w64 into build-win/app/tr520-updater.exe and build-win/app/cli/tr520-cli.exe: one file
-# each, no DLLs of their own. Installs the cross compiler (and CLI11's headers for tr520-cli)
-# when missing; needs no wine. Extra arguments go to the configure step, e.g.
+# each, no DLLs of their own. Installs the cross compiler (and CLI11's and nlohmann/json's
+# headers for tr520-cli) when missing; needs no wine. Extra arguments go to the configure step,
+# e.g.
 #   tools/build-windows.sh -DFIRMWARE_IMAGE=/path/to/cpu.bin -DFIRMWARE_VERSION=0x11
 set -euo pipefail
 cd "$(dirname "$0")/.."

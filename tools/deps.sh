@@ -2,16 +2,17 @@
 # apt-get (through sudo when not root). Sourced by the scripts in tools/, which all set
 # -euo pipefail: apt's exit status is read through a pipe into tee.
 
-# CLI11 parses the console program's arguments; libsystemd's sd-bus asks logind for the inhibitor
-# lock during an upload, and the tests run a private D-Bus daemon.
+# CLI11 parses the console program's arguments and nlohmann/json writes its --json documents;
+# libsystemd's sd-bus asks logind for the inhibitor lock during an upload, and the tests run a
+# private D-Bus daemon.
 TR_PACKAGES=(cmake make g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev libcli11-dev
-             libsystemd-dev dbus)
+             nlohmann-json3-dev libsystemd-dev dbus)
 # The fuzz targets: clang, and libclang-rt-14-dev, only a Recommends of clang's packages, which
 # holds libFuzzer and the sanitizers' runtimes.
 TR_PACKAGES+=(clang libclang-rt-14-dev)
-# Building the 32-bit Windows programs: the MinGW-w64 cross compiler (it brings windres) and
-# CLI11's headers for tr520-cli.
-TR_WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686 libcli11-dev)
+# Building the 32-bit Windows programs: the MinGW-w64 cross compiler (it brings windres), and
+# CLI11's and nlohmann/json's headers for tr520-cli.
+TR_WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-i686 libcli11-dev nlohmann-json3-dev)
 # The Windows tests: both cross compilers, GoogleTest's sources for them, the 64-bit wine to run
 # the 64-bit build and a virtual X display for the dialogs. All amd64 packages.
 TR_WINDOWS_TEST_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 xvfb)

@@ -3,7 +3,9 @@
 // front end holds it around UPDATE; the exchanges themselves know nothing of it.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "event_pump.h"
 
@@ -36,5 +38,11 @@ private:
     IKeepAwake& m_keepAwake;
 };
 
+// Says, in one line, why the machine is not held up; the upload goes on without the hold.
+using NoHoldReporter = std::function<void(const std::string& line)>;
+
 // This platform's hold: SetThreadExecutionState on Windows, a logind inhibitor lock on Linux.
-std::unique_ptr<IKeepAwake> CreateSystemKeepAwake();
+// A refused hold is told to report; without one, on standard error (Linux) or to the debugger
+// (Windows). SetThreadExecutionState holds for the thread that called Begin: call Begin and
+// End on one thread, which lives until End.
+std::unique_ptr<IKeepAwake> CreateSystemKeepAwake(NoHoldReporter report = {});

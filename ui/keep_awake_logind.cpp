@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "keep_awake.h"
 
@@ -45,12 +46,11 @@ struct BusCall {
     }
 };
 
-// One line on stderr: the upload goes on without the hold.
-void ReportNoHold(const std::string& reason) {
-    std::fprintf(stderr,
-                 "TR-520/521 CPU Update Utility: sleep and shutdown are not held off during the "
-                 "upload (no logind inhibitor lock: %s)\n",
-                 reason.c_str());
+// The line that says so; the upload goes on without the hold.
+std::string NoHoldLine(const std::string& reason) {
+    return "TR-520/521 CPU Update Utility: sleep and shutdown are not held off during the "
+           "upload (no logind inhibitor lock: " +
+           reason + ")";
 }
 
 std::string Reason(const BusCall& call, int result) {
@@ -103,15 +103,15 @@ int AwaitReply(BusCall& call, std::chrono::steady_clock::time_point deadline, IE
     return 0;
 }
 
-// Asks logind for the lock; the descriptor (ours to close), or -1 after the line on stderr.
-int TakeInhibitorLock(IEventPump* pump) {
+// Asks logind for the lock; the descriptor (ours to close), or -1 after the line is reported.
+int TakeInhibitorLock(IEventPump* pump, const NoHoldReporter& reportReason) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::microseconds(kDeadlineUsec);
     BusCall call;
     // Connecting only starts here: authentication and Hello go on in AwaitReply.
     int result = sd_bus_open_system(&call.bus);
     if (result < 0) {
-        ReportNoHold(std::string("no system bus: ") + std::strerror(-result));
+        reportReason(std::string("no system bus: ") + std::strerror(-result));
         return -1;
     }
     result = sd_bus_message_new_method_call(call.bus, &call.request, "org.freedesktop.login1",
@@ -128,7 +128,7 @@ int TakeInhibitorLock(IEventPump* pump) {
         result = AwaitReply(call, deadline, pump);
     }
     if (result == -ETIMEDOUT && !sd_bus_error_is_set(&call.error)) {
-        ReportNoHold("no answer from the system bus within 5 s");
+        reportReason("no answer from the system bus within 5 s");
         return -1;
     }
     int fd = -1;
@@ -136,24 +136,26 @@ int TakeInhibitorLock(IEventPump* pump) {
         result = sd_bus_message_read(call.reply, "h", &fd);
     }
     if (result < 0 || sd_bus_error_is_set(&call.error)) {
-        ReportNoHold(Reason(call, result));
+        reportReason(Reason(call, result));
         return -1;
     }
     // The reply owns the descriptor it carries; the lock lives on in our copy.
     const int held = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (held < 0) {
-        ReportNoHold(std::strerror(errno));
+        reportReason(std::strerror(errno));
     }
     return held;
 }
 
 class LogindKeepAwake final : public IKeepAwake {
 public:
+    explicit LogindKeepAwake(NoHoldReporter report) : m_report(std::move(report)) {}
     ~LogindKeepAwake() override { End(); }
 
     void Begin(IEventPump* pump) override {
         if (m_lock < 0) {
-            m_lock = TakeInhibitorLock(pump);
+            m_lock = TakeInhibitorLock(
+                pump, [this](const std::string& reason) { m_report(NoHoldLine(reason)); });
         }
     }
 
@@ -165,11 +167,15 @@ public:
     }
 
 private:
+    NoHoldReporter m_report;
     int m_lock = -1;  // the inhibitor lock's descriptor, -1 while none is held
 };
 
 }  // namespace
 
-std::unique_ptr<IKeepAwake> CreateSystemKeepAwake() {
-    return std::make_unique<LogindKeepAwake>();
+std::unique_ptr<IKeepAwake> CreateSystemKeepAwake(NoHoldReporter report) {
+    if (!report) {
+        report = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    }
+    return std::make_unique<LogindKeepAwake>(std::move(report));
 }

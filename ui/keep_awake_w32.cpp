@@ -8,6 +8,8 @@ namespace {
 
 class ExecutionStateKeepAwake final : public IKeepAwake {
 public:
+    explicit ExecutionStateKeepAwake(NoHoldReporter report) : m_report(std::move(report)) {}
+
     // Windows answers at once: there is nothing to pump for.
     void Begin(IEventPump* /*pump*/) override {
         if (m_held) {
@@ -17,7 +19,9 @@ public:
             SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
         if (previous == 0) {
             // Refused: the upload goes on, and the machine may sleep as before.
-            OutputDebugStringA("SetThreadExecutionState(ES_SYSTEM_REQUIRED) failed\n");
+            m_report(
+                "TR-520/521 CPU Update Utility: sleep is not held off during the upload "
+                "(SetThreadExecutionState(ES_SYSTEM_REQUIRED) failed)");
             return;
         }
         m_previous = previous;
@@ -38,12 +42,16 @@ private:
         return (previous & ES_CONTINUOUS) != 0 ? previous : ES_CONTINUOUS;
     }
 
+    NoHoldReporter m_report;
     bool m_held = false;
     EXECUTION_STATE m_previous = ES_CONTINUOUS;
 };
 
 }  // namespace
 
-std::unique_ptr<IKeepAwake> CreateSystemKeepAwake() {
-    return std::make_unique<ExecutionStateKeepAwake>();
+std::unique_ptr<IKeepAwake> CreateSystemKeepAwake(NoHoldReporter report) {
+    if (!report) {
+        report = [](const std::string& line) { OutputDebugStringA((line + "\n").c_str()); };
+    }
+    return std::make_unique<ExecutionStateKeepAwake>(std::move(report));
 }

@@ -1,6 +1,7 @@
 #include "cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 #include <sstream>
 
 #include "com_port_devices.h"
@@ -12,42 +13,70 @@ namespace {
 
 const char* const kDescription =
     "tr520-cli: the TR-520/521 CPU Update Utility from a terminal. It carries one firmware\n"
-    "image and runs the dialog's TEST and UPDATE on a COM port; the utility's messages go to\n"
-    "standard output, the progress of an upload to standard error.";
+    "image and runs the dialog's TEST and UPDATE on one COM port or on several at once; the\n"
+    "utility's messages go to standard output, the progress of an upload to standard error.";
 
 std::string Footer() {
     return "Examples:\n"
            "  tr520-cli ports --find\n"
            "  tr520-cli test --port COM33\n"
            "  tr520-cli update --port auto --yes\n"
+           "  tr520-cli update --port COM33 --port COM34 --yes --json\n"
+           "  tr520-cli update --port found --yes\n"
            "\n"
            "Ports:\n"
            "  --port takes " +
            PortArgumentHelp() +
            ".\n"
            "  auto uses the one port where the scanner sends its ready byte, as ports --find\n"
-           "  finds it, and refuses, with the list, when there are none or several.\n"
-           "  Only `ports --find` and --port auto open ports other than the one named, and\n"
-           "  only present ones: opening a port raises DTR and RTS, which resets some devices.\n"
+           "  finds it, and refuses, with the list, when there are none or several; found\n"
+           "  uses every such port. Only `ports --find` and --port auto or found open ports\n"
+           "  other than those named, and only present ones: opening a port\n"
+           "  raises DTR and RTS, which resets some devices.\n"
+           "\n"
+           "Several ports: --port again for each; every port runs its own TEST and UPDATE at\n"
+           "the same time, its lines prefixed with the port, and a table ends the run (port,\n"
+           "device, scanner version before, outcome, time).\n"
            "\n"
            "Questions (the start-up warning and the version question of update) are asked on\n"
            "the terminal, y/N with No by default; --yes answers Yes; without a terminal and\n"
-           "without --yes they count as No. Ctrl+C during an upload must be pressed twice.\n"
+           "without --yes they count as No; update on several ports needs --yes. Ctrl+C during\n"
+           "an upload must be pressed twice: the second press abandons every upload.\n"
+           "\n"
+           "--json: standard output carries one JSON document and nothing else, also when the\n"
+           "command fails; progress and notes stay on standard error. Its members:\n"
+           "  command, exit_code; error (a wrong command line); messages (texts shown outside\n"
+           "  any port: update's start-up warning);\n"
+           "  info: firmware {version, version_byte, length, packets, bytes_per_packet, sha256};\n"
+           "  ports, ports --find: ports [{com, port, present, device, description}];\n"
+           "  test, update: ports [{port, device, exit_code, outcome, scanner_version,\n"
+           "  scanner_version_byte, messages, test {outcome, question_shown, ms},\n"
+           "  update {outcome, bytes_sent, bytes_received, packets_sent, resends,\n"
+           "  image_bytes_accepted, ms}}], one per port; test or update is null where it did\n"
+           "  not run, the version null where the scanner did not reply.\n"
+           "  outcome: of test upload_offered, upload_not_offered, no_ready_byte, no_reply,\n"
+           "  port_not_opened, busy; of update accepted, rejected, not_approved,\n"
+           "  unknown_verdict, no_answer, no_go_ahead, no_ready_byte, verdict_timeout,\n"
+           "  write_failed, port_not_opened, abandoned, busy; a port's is interrupted when\n"
+           "  Ctrl+C ended it, else its update's, else its test's.\n"
            "\n" +
            cli::ExitCodeHelp();
 }
 
 struct Options {
     bool quiet = false;
+    bool json = false;
     bool all = false;
     bool find = false;
     bool yes = false;
-    std::string port;
+    std::vector<std::string> ports;
 };
 
 void AddCommands(CLI::App& app, Options& o) {
     app.fallthrough();  // --quiet also after the command; subcommands take it on creation
     app.add_flag("-q,--quiet", o.quiet, "No progress display and no notes on standard error");
+    app.add_flag("--json", o.json,
+                 "One JSON document on standard output, nothing else (see below)");
     app.add_subcommand("info", "The carried firmware: version, length, packets and SHA-256");
     CLI::App* ports = app.add_subcommand(
         "ports", "The COM ports whose device is present, each with the device it stands for");
@@ -61,12 +90,13 @@ void AddCommands(CLI::App& app, Options& o) {
     ports->footer(
         "Exit codes: 0 listed (with --find: the scanner was found), 3 --find found "
         "no scanner, 1 usage, 130 interrupted.");
+    const std::string portHelp = PortArgumentHelp() + "; again for several ports";
     CLI::App* test = app.add_subcommand(
         "test", "TEST: print the scanner's version and the utility's message; starts nothing");
-    test->add_option("-p,--port", o.port, PortArgumentHelp())->required();
+    test->add_option("-p,--port", o.ports, portHelp)->required()->expected(1)->take_all();
     CLI::App* update =
         app.add_subcommand("update", "TEST, then UPDATE: write the carried firmware");
-    update->add_option("-p,--port", o.port, PortArgumentHelp())->required();
+    update->add_option("-p,--port", o.ports, portHelp)->required()->expected(1)->take_all();
     update->add_flag("-y,--yes", o.yes, "Answer Yes to the start-up warning and the question");
     app.require_subcommand(1);
 }
@@ -91,6 +121,41 @@ std::string CliVersionText() {
            "\n" TR_TEXT_COPYRIGHT " " TR_VERSION_COMPANY;
 }
 
+namespace {
+
+// A wrong command line: its reason on standard error, and for --json in the document.
+ParsedCommandLine Refused(std::ostream& err, bool json, const std::string& error) {
+    err << error << "\n";
+    return {std::nullopt, cli::kExitUsage, json, error};
+}
+
+bool HasJsonFlag(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string CommandName(CliRequest::Command command) {
+    switch (command) {
+        case CliRequest::Command::kInfo:
+            return "info";
+        case CliRequest::Command::kPorts:
+            return "ports";
+        case CliRequest::Command::kFind:
+            return "ports --find";
+        case CliRequest::Command::kTest:
+            return "test";
+        case CliRequest::Command::kUpdate:
+            return "update";
+    }
+    return "";
+}
+
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err) {
     CLI::App app(kDescription, "tr520-cli");
@@ -101,27 +166,38 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const int code = app.exit(error, out, err);
-        return {std::nullopt, code == 0 ? cli::kExitDone : cli::kExitUsage};
+        std::ostringstream said;
+        const int code = app.exit(error, out, said);
+        err << said.str();
+        if (code == 0) {
+            return {std::nullopt, cli::kExitDone, false, {}};
+        }
+        std::string reason = said.str();
+        reason = reason.substr(0, reason.find('\n'));  // CLI11 adds a hint after the reason
+        return {std::nullopt, cli::kExitUsage, HasJsonFlag(argc, argv), reason};
     }
     CliRequest request;
     request.command = CommandOf(app, o);
     request.quiet = o.quiet;
+    request.json = o.json;
     request.allPorts = o.all;
     request.assumeYes = o.yes;
     if (o.find && o.all) {
-        err << "ports: --all and --find do not go together\n";
-        return {std::nullopt, cli::kExitUsage};
+        return Refused(err, o.json, "ports: --all and --find do not go together");
     }
-    if (request.command == CliRequest::Command::kTest ||
-        request.command == CliRequest::Command::kUpdate) {
+    for (const std::string& text : o.ports) {
         std::string error;
-        const auto port = ParsePortArgument(o.port, error);
+        const auto port = ParsePortArgument(text, error);
         if (!port) {
-            err << error << "\n";
-            return {std::nullopt, cli::kExitUsage};
+            return Refused(err, o.json, error);
         }
-        request.port = *port;
+        request.ports.push_back(*port);
     }
-    return {request, cli::kExitDone};
+    if (std::string error; !CheckPortArguments(request.ports, error)) {
+        return Refused(err, o.json, error);
+    }
+    if (request.command == CliRequest::Command::kUpdate && request.ports.size() > 1 && !o.yes) {
+        return Refused(err, o.json, kSeveralPortsNeedYes);
+    }
+    return {request, cli::kExitDone, o.json, {}};
 }

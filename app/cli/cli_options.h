@@ -4,6 +4,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "port_argument.h"
 
@@ -13,8 +14,9 @@ struct CliRequest {
     Command command = Command::kInfo;
     bool allPorts = false;   // ports --all
     bool quiet = false;      // --quiet
+    bool json = false;       // --json
     bool assumeYes = false;  // update --yes
-    PortArgument port;       // test and update
+    std::vector<PortArgument> ports;  // test and update, in the order given
 };
 
 // A request to run, or the exit code when the command line was --help, --version or wrong
@@ -22,11 +24,16 @@ struct CliRequest {
 struct ParsedCommandLine {
     std::optional<CliRequest> request;
     int exitCode = 0;
+    bool json = false;  // --json was among the arguments: a wrong command line is told in JSON too
+    std::string error;  // what was wrong, when it was
 };
 
 // Parses argv.
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);
+
+// The command's name as --json gives it: "info", "ports", "ports --find", "test", "update".
+std::string CommandName(CliRequest::Command command);
 
 // What --version prints.
 std::string CliVersionText();

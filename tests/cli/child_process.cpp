@@ -55,8 +55,14 @@ bool ChildProcess::Start(const ChildOptions& options, int terminalMaster) {
     if (m_pid == 0) {
         const int input = options.terminal >= 0 ? options.terminal : open("/dev/null", O_RDONLY);
         dup2(input, STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
+        const int output = options.outputFile.empty() ? out[1]
+                                                      : open(options.outputFile.c_str(),
+                                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(output, STDOUT_FILENO);
         dup2(options.terminal >= 0 ? options.terminal : err[1], STDERR_FILENO);
+        if (options.closeStandardError) {
+            close(STDERR_FILENO);
+        }
         // Nothing else of ours may reach the child: a copy of a simulator's line held there
         // would keep that line from hanging up.
         close_range(3, ~0U, 0);

@@ -16,6 +16,8 @@ struct ChildOptions {
     std::string workingDirectory;   // empty: ours
     int terminal = -1;              // a pseudo-terminal slave for standard input and error;
                                     // -1: standard input /dev/null, standard error a pipe
+    std::string outputFile;         // standard output into this file instead of the pipe
+    bool closeStandardError = false;  // started with descriptor 2 closed, as by `2>&-`
 };
 
 // One running child; the destructor kills it if it still runs.

@@ -14,8 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
 
 #include "child_process.h"
 #include "console_commands.h"
@@ -300,6 +304,38 @@ TEST_F(CliEndToEnd, WithoutATerminalOrYesTheWarningCountsAsNo) {
     EXPECT_EQ(run.out, std::string(dialog_template::kStartupWarning) + "\n");
     EXPECT_NE(run.err.find("(answered No"), std::string::npos) << run.err;
     EXPECT_EQ(sim.GetSummary().queriesAnswered, 0) << "the port was not even opened";
+}
+
+// With standard output in a file, the question's text reaches the terminal too: without it the
+// user would answer a question of which he sees only "[y/N]".
+TEST_F(CliEndToEnd, WithOutputInAFileTheQuestionStillReachesTheTerminal) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "a pseudo-terminal is no Windows console";
+    }
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    ASSERT_TRUE(OpenRawPty(master, slave, path));
+    auto& sim = StartSim({}, Com(0));
+    ChildOptions options = Options({"update", "--port", Port(Com(0))});
+    options.terminal = slave;
+    options.outputFile = (m_dir / "out.txt").string();
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(options, master));
+    ASSERT_TRUE(child.WaitFor(
+        [](const std::string&, const std::string& err) { return CountOf(err, "[y/N] ") >= 1; },
+        Ms(20000)))
+        << child.Err();
+    ASSERT_EQ(write(master, "n\n", 2), 2);
+    EXPECT_EQ(child.Wait(Ms(20000)), 6);
+    const std::string warning = dialog_template::kStartupWarning;
+    EXPECT_EQ(child.Err().rfind(warning + "\n[y/N] ", 0), 0u) << child.Err();
+    std::ifstream file(options.outputFile);
+    std::stringstream written;
+    written << file.rdbuf();
+    EXPECT_EQ(written.str(), warning + "\n") << "the file keeps its text as before";
+    EXPECT_EQ(sim.GetSummary().queriesAnswered, 0);
+    CloseRawPty(master, slave);
 }
 
 TEST_F(CliEndToEnd, OnATerminalTheQuestionsAreAskedAndTheBarIsRedrawn) {
@@ -592,7 +628,9 @@ TEST_F(CliEndToEnd, CtrlCTwiceMidUploadEndsWith130AndFreesThePort) {
     const int lines = CountOf(child.Err(), "Upgrading CPU: ");
     ASSERT_TRUE(stderrHas("Upgrading CPU: ", lines + 1)) << child.Err();
     child.Signal(SIGINT);
-    EXPECT_EQ(child.Wait(Ms(30000)), 130) << child.Out() << child.Err();
+    // On Linux it dies of SIGINT once the port is closed, so that a calling shell stops too
+    // (and sees 130); the Windows program ends with 130.
+    EXPECT_EQ(child.Wait(Ms(30000)), Cli().wine ? 130 : 256 + SIGINT) << child.Out() << child.Err();
     EXPECT_NE(child.Err().find(kUploadAbandonedNotice), std::string::npos);
     EXPECT_EQ(child.Out().find(TR_TEXT_COMPLETION), std::string::npos);
     EXPECT_EQ(child.Err().find('\r'), std::string::npos);
@@ -640,4 +678,230 @@ TEST_F(CliEndToEnd, AnEndRequestMidUploadClosesThePortAtOnce) {
         EXPECT_NE(child.Err().find(kUploadAbandonedNotice), std::string::npos);
         EXPECT_NO_THROW(CSerial(device.c_str(), 115200, 'N', 8, 1, true, true));
     }
+}
+
+// Started with standard error closed (`2>&-`): the first port opened would take descriptor 2,
+// and the notice of a Ctrl+C press would go down the line to the scanner between two packets.
+TEST_F(CliEndToEnd, AClosedStandardErrorNeverBecomesThePort) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "descriptor numbers are the Linux program's";
+    }
+    scannersim::Options options;
+    options.lineSpeed = true;  // an upload of some seconds, to press Ctrl+C in
+    auto& sim = StartSim(options, Com(0));
+    ChildOptions child = Options({"update", "--yes", "--port", Port(Com(0))});
+    child.closeStandardError = true;
+    ChildProcess process;
+    ASSERT_TRUE(process.Start(child));
+    const auto deadline = std::chrono::steady_clock::now() + Ms(30000);
+    while (sim.GetSummary().packets < 100 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(Ms(20));
+    }
+    ASSERT_GE(sim.GetSummary().packets, 100);
+    // Mid-upload descriptor 2 is /dev/null, not the port nor its lock file.
+    std::error_code error;
+    const fs::path standardError = "/proc/" + std::to_string(process.Pid()) + "/fd/2";
+    EXPECT_EQ(fs::read_symlink(standardError, error), "/dev/null") << error.message();
+    process.Signal(SIGINT);  // one press: the notice, and the upload goes on
+    EXPECT_EQ(process.Wait(Ms(60000)), 0) << process.Out();
+    EXPECT_TRUE(EndsWith(process.Out(), TR_TEXT_COMPLETION "\n")) << process.Out();
+    ASSERT_TRUE(sim.WaitFinished(Ms(5000)));
+    const auto summary = sim.GetSummary();
+    EXPECT_TRUE(summary.completeCorrectUpload) << scannersim::FormatSummary(summary);
+    EXPECT_EQ(summary.corruptPackets, 0);
+    EXPECT_TRUE(summary.problems.empty()) << scannersim::FormatSummary(summary);
+}
+
+namespace {
+
+// The five cells of the table's line that starts with first, or none. The device, which may
+// hold blanks of its own ("wine link dosdevices/com41"), is what stands between the port and
+// the last three.
+std::vector<std::string> TableRow(const std::string& out, const std::string& first) {
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> cells;
+        for (std::string word; words >> word;) {
+            cells.push_back(word);
+        }
+        if (cells.size() < 5 || cells[0] != first) {
+            continue;
+        }
+        std::string device = cells[1];
+        for (std::size_t i = 2; i + 3 < cells.size(); ++i) {
+            device += " " + cells[i];
+        }
+        const std::size_t n = cells.size();
+        return {cells[0], device, cells[n - 3], cells[n - 2], cells[n - 1]};
+    }
+    return {};
+}
+
+bool IsDuration(const std::string& text) {
+    return text.size() >= 4 && text[text.size() - 3] == ':' &&
+           text.find_first_not_of("0123456789:") == std::string::npos;
+}
+
+}  // namespace
+
+// Three scanners at once, one refusing the image with CAN: each gets the whole image byte for
+// byte, the table shows every port, and the run ends with the refusal's code.
+TEST_F(CliEndToEnd, ThreeScannersAtOnceOneRefusing) {
+    scannersim::Options refusing;
+    refusing.verdict = scannersim::VerdictMode::Reject;
+    std::vector<scannersim::ScannerSim*> sims{&StartSim({}, Com(0)), &StartSim(refusing, Com(1)),
+                                              &StartSim({}, Com(2))};
+    const CliRun run = RunCli({"update", "--yes", "--port", Port(Com(0)), "--port",
+                               std::to_string(Com(1)), "--port", Port(Com(2))});
+    EXPECT_EQ(run.code, 4) << run.out << run.err;
+    const std::vector<std::string> outcomes{"accepted", "rejected", "accepted"};
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        SCOPED_TRACE(Port(Com(static_cast<int>(i))));
+        ASSERT_TRUE(sims[i]->WaitFinished(Ms(5000)));
+        const auto summary = sims[i]->GetSummary();
+        EXPECT_TRUE(summary.imageComplete && summary.imageCorrect)
+            << scannersim::FormatSummary(summary);
+        EXPECT_EQ(summary.packetsReceived, summary.packets) << "no packet sent twice";
+        EXPECT_TRUE(summary.problems.empty()) << scannersim::FormatSummary(summary);
+        const std::string port = Port(Com(static_cast<int>(i)));
+        const auto row = TableRow(run.out, port);
+        ASSERT_EQ(row.size(), 5u) << run.out;
+        if (!Cli().wine) {
+            EXPECT_EQ(row[1], sims[i]->DevicePath());
+        }
+        EXPECT_EQ(row[2], "1.00");
+        EXPECT_EQ(row[3], outcomes[i]);
+        EXPECT_TRUE(IsDuration(row[4])) << row[4];
+        EXPECT_NE(run.out.find(port + ": This update utility contains version"), std::string::npos);
+        EXPECT_NE(run.err.find(port + ": Upgrading CPU: 100 % ("), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(TableRow(run.out, "Port"),
+              (std::vector<std::string>{"Port", "Device", "Before", "Outcome", "Time"}))
+        << run.out;
+    EXPECT_NE(run.out.find(Port(Com(1)) + ": Scanner rejected the upgrade!\n"), std::string::npos);
+    EXPECT_EQ(CountOf(run.out, ": Operation complete. You may exit"), 2) << run.out;
+}
+
+// --json: one document on standard output and nothing else, one entry per port: here the
+// success and two failures, a refusal and a port that cannot be opened.
+TEST_F(CliEndToEnd, JsonGivesOneDocumentWithAnEntryPerPort) {
+    scannersim::Options refusing;
+    refusing.verdict = scannersim::VerdictMode::Reject;
+    auto& good = StartSim({}, Com(0));
+    StartSim(refusing, Com(1));
+    const int absent = Com(5);  // nothing behind it
+    const CliRun run = RunCli({"--json", "update", "--yes", "--quiet", "--port", Port(Com(0)),
+                               "--port", Port(Com(1)), "--port", Port(absent)});
+    EXPECT_EQ(run.code, 4) << run.err;
+    EXPECT_EQ(run.err.find("not held off"), std::string::npos) << "--quiet silences every note";
+    nlohmann::json document;
+    ASSERT_NO_THROW(document = nlohmann::json::parse(run.out)) << run.out;
+    EXPECT_EQ(document["command"], "update");
+    EXPECT_EQ(document["exit_code"], 4);
+    EXPECT_EQ(document["messages"],
+              nlohmann::json::array({std::string(dialog_template::kStartupWarning)}));
+    const auto& ports = document["ports"];
+    ASSERT_EQ(ports.size(), 3u) << run.out;
+
+    const auto& success = ports[0];
+    EXPECT_EQ(success["port"], Port(Com(0)));
+    if (!Cli().wine) {
+        EXPECT_EQ(success["device"], good.DevicePath());
+    }
+    EXPECT_EQ(success["exit_code"], 0);
+    EXPECT_EQ(success["outcome"], "accepted");
+    EXPECT_EQ(success["scanner_version"], "1.00");
+    EXPECT_EQ(success["scanner_version_byte"], 16);
+    EXPECT_EQ(success["test"]["outcome"], "upload_offered");
+    EXPECT_EQ(success["update"]["outcome"], "accepted");
+    const long length = static_cast<long>(g_carriedFirmware.imageLength);
+    const long packets = (length + 119) / 120;
+    EXPECT_EQ(success["update"]["image_bytes_accepted"], length);
+    EXPECT_EQ(success["update"]["packets_sent"], packets);
+    EXPECT_EQ(success["update"]["resends"], 0);
+    // Every image byte as two hex digits, and STX, ETX and checksum around each packet, after
+    // the 10-byte start packet.
+    EXPECT_EQ(success["update"]["bytes_sent"], 10 + 2 * length + 3 * packets);
+    EXPECT_GT(success["update"]["ms"], 0);
+    EXPECT_EQ(success["messages"].back(), TR_TEXT_COMPLETION);
+
+    const auto& refused = ports[1];
+    EXPECT_EQ(refused["exit_code"], 4);
+    EXPECT_EQ(refused["outcome"], "rejected");
+    EXPECT_EQ(refused["update"]["outcome"], "rejected");
+    EXPECT_EQ(refused["messages"].back(), "Scanner rejected the upgrade!");
+
+    const auto& notOpened = ports[2];
+    EXPECT_EQ(notOpened["port"], Port(absent));
+    EXPECT_EQ(notOpened["exit_code"], 2);
+    EXPECT_EQ(notOpened["outcome"], "port_not_opened");
+    EXPECT_TRUE(notOpened["scanner_version"].is_null());
+    EXPECT_TRUE(notOpened["update"].is_null());
+    EXPECT_EQ(notOpened["messages"], nlohmann::json::array({OpenFailedText(absent)}));
+}
+
+// Ctrl+C with two uploads under way: the first press warns once, the second abandons both,
+// each through its own clean-up, and the program ends as interrupted.
+TEST_F(CliEndToEnd, TheSecondCtrlCAbandonsEveryUpload) {
+    scannersim::Options lineSpeed;
+    lineSpeed.lineSpeed = true;
+    std::vector<scannersim::ScannerSim*> sims{&StartSim(lineSpeed, Com(0)),
+                                              &StartSim(lineSpeed, Com(1))};
+    ChildProcess child;
+    ASSERT_TRUE(
+        child.Start(Options({"update", "--yes", "--port", Port(Com(0)), "--port", Port(Com(1))})));
+    auto stderrHas = [&](const std::string& text, int times) {
+        return child.WaitFor(
+            [&](const std::string&, const std::string& err) { return CountOf(err, text) >= times; },
+            Ms(60000));
+    };
+    ASSERT_TRUE(stderrHas("Upgrading CPU: 20 %", 2)) << child.Err();
+    child.Signal(SIGINT);
+    ASSERT_TRUE(stderrHas(kUploadUnderWayNotice, 1)) << child.Err();
+    ASSERT_TRUE(stderrHas("Upgrading CPU: 30 %", 2)) << "both go on after the first press";
+    child.Signal(SIGINT);
+    EXPECT_EQ(child.Wait(Ms(30000)), Cli().wine ? 130 : 256 + SIGINT) << child.Err();
+    EXPECT_EQ(CountOf(child.Err(), kUploadUnderWayNotice), 1) << child.Err();
+    for (int offset = 0; offset < 2; ++offset) {
+        const std::string port = Port(Com(offset));
+        EXPECT_NE(child.Err().find(port + ": " + kUploadAbandonedNotice), std::string::npos)
+            << child.Err();
+        EXPECT_EQ(TableRow(child.Out(), port).at(3), "interrupted") << child.Out();
+        const auto summary = sims[static_cast<std::size_t>(offset)]->GetSummary();
+        EXPECT_FALSE(summary.completeCorrectUpload);
+        const std::string device = sims[static_cast<std::size_t>(offset)]->DevicePath();
+        EXPECT_NO_THROW(CSerial(device.c_str(), 115200, 'N', 8, 1, true, true)) << "released";
+    }
+}
+
+// Several ports on a terminal: one row per port, redrawn in place below the other lines.
+TEST_F(CliEndToEnd, SeveralPortsOnATerminalRedrawOneRowEach) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "a pseudo-terminal is no Windows console";
+    }
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    ASSERT_TRUE(OpenRawPty(master, slave, path));
+    scannersim::Options lineSpeed;
+    lineSpeed.lineSpeed = true;
+    StartSim(lineSpeed, Com(0));
+    StartSim(lineSpeed, Com(1));
+    ChildOptions options =
+        Options({"update", "--yes", "--port", Port(Com(0)), "--port", Port(Com(1))});
+    options.terminal = slave;
+    options.env.push_back("TERM=xterm");
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(options, master));
+    EXPECT_EQ(child.Wait(Ms(60000)), 0) << child.Out() << child.Err();
+    const std::string& terminal = child.Err();
+    EXPECT_GE(CountOf(terminal, "\x1b[1A\r"), 10) << "the two rows go back up to be redrawn";
+    for (const int com : {Com(0), Com(1)}) {
+        EXPECT_NE(terminal.find(Port(com) + ": [##########] 100 % "), std::string::npos)
+            << terminal;
+    }
+    EXPECT_EQ(terminal.find("Upgrading CPU: 10 %"), std::string::npos) << "no plain lines there";
+    EXPECT_EQ(TableRow(child.Out(), "Port").size(), 5u) << child.Out();
+    CloseRawPty(master, slave);
 }

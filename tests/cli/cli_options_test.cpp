@@ -54,12 +54,18 @@ TEST(CliOptions, EachCommandAndItsOptions) {
         EXPECT_EQ(request.quiet, c.quiet) << c.args[0];
         EXPECT_EQ(request.assumeYes, c.yes);
         if (c.com != 0) {
-            EXPECT_EQ(request.port.kind, PortArgument::Kind::kComNumber);
-            EXPECT_EQ(request.port.comNumber, c.com);
+            ASSERT_EQ(request.ports.size(), 1u);
+            EXPECT_EQ(request.ports[0].kind, PortArgument::Kind::kComNumber);
+            EXPECT_EQ(request.ports[0].comNumber, c.com);
         }
     }
-    EXPECT_EQ(Parse({"test", "--port", "auto"}).result.request->port.kind,
+    EXPECT_EQ(Parse({"test", "--port", "auto"}).result.request->ports.at(0).kind,
               PortArgument::Kind::kAuto);
+    const Parsed several = Parse({"--json", "update", "-p", "3", "--yes", "--port", "COM4"});
+    ASSERT_TRUE(several.result.request) << several.err;
+    EXPECT_TRUE(several.result.request->json);
+    ASSERT_EQ(several.result.request->ports.size(), 2u);
+    EXPECT_EQ(several.result.request->ports[1].comNumber, 4);
 }
 
 TEST(CliOptions, UsageErrorsExitOne) {
@@ -76,6 +82,10 @@ TEST(CliOptions, UsageErrorsExitOne) {
              {"info", "extra"},
              {"ports", "--all", "--find"},
              {"test", "--port", "COM1", "--yes"},
+             {"update", "--port", "COM1", "--port", "COM2"},  // several ports need --yes
+             {"test", "--port", "auto", "--port", "COM2"},
+             {"update", "--yes", "--port", "found", "--port", "found"},
+             {"test", "--port", "COM3", "--port", "3"},
              {"--frobnicate", "info"},
          }) {
         const Parsed parsed = Parse(args);

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <stdexcept>
 
 #include "console_fakes.h"
 #include "dialog_templates.h"
+#include "exchange_guard.h"
+#include "exit_codes.h"
 #include "link_frame.h"
 
 using namespace consolefakes;
@@ -13,13 +17,20 @@ using fakes::Bytes;
 
 namespace {
 
+using exchange::UploadOutcome;
+using exchange::VersionCheckOutcome;
+
 constexpr int kCom = 4;
 
 const std::string kOpenFailedTest =
     "Unable to open the port COM4. Make sure that it actually\nexists and is not being used by "
     "any other program (e.g. a\nPDA program like Palm's HotSync).\n\nPlease retry from Step 2.";
+const std::string kOpenFailedUpdate =
+    "Unable to open the port COM4. Make sure that it's actually\nexists and is not being used by "
+    "any other program (e.g. a\nPDA program like Palm's HotSync).";
 
-enum class Command { kTest, kUpdate };
+// kUploadAlone: UPDATE pressed on its own, as the dialog does after a TEST; its outcome mapped.
+enum class Command { kTest, kUpdate, kUploadAlone };
 
 // One outcome: how the scanner behaves, which command runs, what it must end with.
 struct Row {
@@ -28,6 +39,8 @@ struct Row {
     std::function<void(ConsoleBench&, ConsoleScanner&)> script;
     int exitCode;
     std::string message;  // the last message on standard output; empty: none expected
+    std::optional<VersionCheckOutcome> test;  // what TEST returned; none: it did not end
+    std::optional<UploadOutcome> update;      // what UPDATE returned; none: it did not run
 };
 
 PortArgument Com(int number) {
@@ -40,20 +53,35 @@ protected:
 
     int Run(Command command) {
         scanner.Begin();
-        return command == Command::kTest ? RunTestCommand(*bench.surroundings, Com(kCom))
-                                         : RunUpdateCommand(*bench.surroundings, Com(kCom));
+        if (command == Command::kUploadAlone) {
+            fakes::RecordingView view(bench.log, &bench.clock);
+            exchange::ExchangeIo io{view, bench.opener, bench.clock};
+            uploadAlone = exchange::RunFirmwareUpload(io, *firmware, kCom - 1);
+            return cli::ExitCodeAfterUpdate(*uploadAlone);
+        }
+        return command == Command::kTest
+                   ? RunTestCommand(*bench.surroundings, {Com(kCom)}, report)
+                   : RunUpdateCommand(*bench.surroundings, {Com(kCom)}, report);
     }
 
     std::unique_ptr<FirmwarePayload> firmware = SmallFirmware();
     ConsoleBench bench;
     ConsoleScanner scanner;
+    CommandReport report;
+    std::optional<UploadOutcome> uploadAlone;
 };
 
 void PrintTo(const Row& row, std::ostream* os) {
     *os << row.name;
 }
 
-class ExitCodeRow : public ConsoleCommand, public ::testing::WithParamInterface<Row> {};
+// Another exchange holds this thread's one for as long as the row's command runs.
+std::unique_ptr<exchange::ExchangeGuard> g_heldExchange;
+
+class ExitCodeRow : public ConsoleCommand, public ::testing::WithParamInterface<Row> {
+protected:
+    void TearDown() override { g_heldExchange.reset(); }
+};
 
 }  // namespace
 
@@ -61,15 +89,34 @@ TEST_P(ExitCodeRow, EndsWithItsCodeAndTheUtilitysMessageVerbatim) {
     const Row& row = GetParam();
     row.script(bench, scanner);
     EXPECT_EQ(Run(row.command), row.exitCode) << bench.Out() << bench.Err();
+    if (row.command == Command::kUploadAlone) {
+        EXPECT_EQ(uploadAlone, row.update);
+    } else {
+        // The outcomes the exchanges returned, and the port's record of them.
+        ASSERT_EQ(report.ports.size(), 1u);
+        const PortReport& port = report.ports[0];
+        EXPECT_EQ(port.exitCode, row.exitCode);
+        EXPECT_EQ(port.test ? std::optional(port.test->outcome) : std::nullopt, row.test);
+        EXPECT_EQ(port.update, row.update);
+        if (!row.message.empty()) {
+            ASSERT_FALSE(port.messages.empty());
+            const std::string& last = port.messages.back();
+            EXPECT_TRUE(
+                last.size() >= row.message.size() &&
+                last.compare(last.size() - row.message.size(), std::string::npos, row.message) == 0)
+                << last;
+        }
+    }
     if (!row.message.empty()) {
         const std::string out = bench.Out();
         ASSERT_GE(out.size(), row.message.size() + 1);
         EXPECT_EQ(out.substr(out.size() - row.message.size() - 1), row.message + "\n") << out;
     }
-    // Whatever the outcome, every port that was opened has been closed again.
-    if (bench.opener.mode == fakes::ScriptedOpener::Mode::kSucceed) {
-        EXPECT_EQ(bench.log.WithPrefix("port close").size(), bench.opener.requests.size());
-    }
+    // Whatever the outcome, every port that was opened has been closed again (the rows that
+    // make an open fail make the last one fail).
+    const std::size_t opened = bench.log.WithPrefix("port open").size() -
+                               (bench.opener.mode == fakes::ScriptedOpener::Mode::kSucceed ? 0 : 1);
+    EXPECT_EQ(bench.log.WithPrefix("port close").size(), opened);
     EXPECT_EQ(bench.keepAwake.held, 0);
     EXPECT_EQ(bench.Err().find('\r'), std::string::npos);
 }
@@ -78,58 +125,120 @@ namespace {
 
 void Nothing(ConsoleBench&, ConsoleScanner&) {}
 
+// Presses Ctrl+C as the data packets with these indices (0 = first) go out.
+void PressOnPackets(ConsoleBench& bench, std::vector<int> packets) {
+    auto inner = bench.port.onWrite;
+    auto seen = std::make_shared<int>(-1);
+    bench.port.onWrite = [&bench, inner, seen, packets](const fakes::WriteRecord& write) {
+        if (write.bytes.size() > 10) {  // a data packet
+            ++*seen;
+            for (const int packet : packets) {
+                if (packet == *seen) {
+                    bench.interrupts.Press();
+                }
+            }
+        }
+        inner(write);
+    };
+}
+
 const Row kRows[] = {
+    {"TestBusy", Command::kTest,
+     [](ConsoleBench&, ConsoleScanner&) {
+         g_heldExchange = std::make_unique<exchange::ExchangeGuard>();
+     },
+     70, "", VersionCheckOutcome::kBusy, std::nullopt},
     {"TestPortNotOpened", Command::kTest,
      [](ConsoleBench& b, ConsoleScanner&) {
          b.opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
      },
-     2, kOpenFailedTest},
+     2, kOpenFailedTest, VersionCheckOutcome::kPortNotOpened, std::nullopt},
     {"TestNoReadyByte", Command::kTest,
      [](ConsoleBench&, ConsoleScanner& s) { s.sendReady = false; }, 3,
-     "No data from the scanner. Please retry from step 1"},
+     "No data from the scanner. Please retry from step 1", VersionCheckOutcome::kNoReadyByte,
+     std::nullopt},
     {"TestNoReply", Command::kTest, [](ConsoleBench&, ConsoleScanner& s) { s.answerQuery = false; },
-     3, "Unable to communicate with the scanner.\n\nPlease retry from Step 1."},
-    {"TestOlderScanner", Command::kTest, Nothing, 0, "This update utility contains version 1.10."},
+     3, "Unable to communicate with the scanner.\n\nPlease retry from Step 1.",
+     VersionCheckOutcome::kNoReply, std::nullopt},
+    {"TestOlderScanner", Command::kTest, Nothing, 0, "This update utility contains version 1.10.",
+     VersionCheckOutcome::kUploadOffered, std::nullopt},
     {"TestSameVersionOnlyShowsTheQuestion", Command::kTest,
      [](ConsoleBench&, ConsoleScanner& s) { s.versionDigits = "11"; }, 0,
-     "Do you really want to upload version 1.1 ?"},
-    {"UpdateAccepted", Command::kUpdate, Nothing, 0, TR_TEXT_COMPLETION},
-    {"UpdatePortNotOpened", Command::kUpdate,
+     "Do you really want to upload version 1.1 ?", VersionCheckOutcome::kUploadNotOffered,
+     std::nullopt},
+    {"UpdateAccepted", Command::kUpdate, Nothing, 0, TR_TEXT_COMPLETION,
+     VersionCheckOutcome::kUploadOffered, UploadOutcome::kAccepted},
+    {"UpdateBusy", Command::kUploadAlone,
+     [](ConsoleBench&, ConsoleScanner&) {
+         g_heldExchange = std::make_unique<exchange::ExchangeGuard>();
+     },
+     70, "", std::nullopt, UploadOutcome::kBusy},
+    {"UpdateTestsPortNotOpened", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner&) {
          b.opener.mode = fakes::ScriptedOpener::Mode::kReturnNull;
      },
-     2, kOpenFailedTest},
+     2, kOpenFailedTest, VersionCheckOutcome::kPortNotOpened, std::nullopt},
+    {"UpdateUploadsPortNotOpened", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner&) {
+         auto inner = b.port.onWrite;
+         b.port.onWrite = [&b, inner](const fakes::WriteRecord& write) {
+             if (write.bytes == fakes::Bytes{scanlink::ACK}) {
+                 b.opener.mode = fakes::ScriptedOpener::Mode::kReturnNull;  // gone after TEST
+             }
+             inner(write);
+         };
+     },
+     2, kOpenFailedUpdate, VersionCheckOutcome::kUploadOffered, UploadOutcome::kPortNotOpened},
+    {"UpdateNoReadyByte", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner& s) {
+         auto inner = b.port.onWrite;
+         b.port.onWrite = [&s, inner](const fakes::WriteRecord& write) {
+             if (write.bytes == fakes::Bytes{scanlink::ACK}) {
+                 s.upload.readyBytes = {};  // TEST had its 'C'; UPDATE gets none
+             }
+             inner(write);
+         };
+     },
+     3, "No data from the scanner. Please retry from step 4", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kNoReadyByte},
     {"UpdateNoGoAhead", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) { s.upload.goAhead = {}; }, 3,
-     "No data from the scanner. Please retry from step 4"},
+     "No data from the scanner. Please retry from step 4", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kNoGoAhead},
     {"UpdateNakThreeTimes", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) {
          for (std::size_t send = 0; send < 3; ++send) {
              s.upload.AnswerSend(1, send, {{1, {scanlink::NAK}}});
          }
      },
-     4, "Scanner not approving the upgrade packets"},
+     4, "Scanner not approving the upgrade packets", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kNotApproved},
     {"UpdateSilenceAfterAPacket", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) { s.upload.AnswerSend(2, 0, {}); }, 3,
-     "Timed out waiting for response from scanner"},
+     "Timed out waiting for response from scanner", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kNoAnswer},
     {"UpdateDleInAnswerToAPacket", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) {
          s.upload.AnswerSend(0, 0, {{1, {scanlink::DLE}}});
      },
-     3, "Timed out waiting for response from scanner"},
+     3, "Timed out waiting for response from scanner", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kNoAnswer},
     {"UpdateRejected", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) {
          s.upload.verdict = {{1, {scanlink::CAN}}};
      },
-     4, "Scanner rejected the upgrade!"},
+     4, "Scanner rejected the upgrade!", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kRejected},
     {"UpdateNoVerdict", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) { s.upload.verdict = {}; }, 3,
-     "Scanner response timeout!"},
+     "Scanner response timeout!", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kVerdictTimeout},
     {"UpdateUnknownVerdict", Command::kUpdate,
      [](ConsoleBench&, ConsoleScanner& s) {
          s.upload.verdict = {{1, {'?'}}};
      },
-     4, "Scanner unknown response!"},
+     4, "Scanner unknown response!", VersionCheckOutcome::kUploadOffered,
+     UploadOutcome::kUnknownVerdict},
     {"UpdateWriteFails", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner&) {
          // The cable goes after the first data packet: the second one's write fails.
@@ -141,17 +250,32 @@ const Row kRows[] = {
              inner(write);
          };
      },
-     5, "Unable to send data to the scanner. Please retry from step 4"},
+     5, "Unable to send data to the scanner. Please retry from step 4",
+     VersionCheckOutcome::kUploadOffered, UploadOutcome::kWriteFailed},
+    {"UpdateAbandonedByTheSecondCtrlC", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner&) {
+         PressOnPackets(b, {0, 1});
+     },
+     130, "", VersionCheckOutcome::kUploadOffered, UploadOutcome::kAbandoned},
+    {"UpdateAbandonedByAnythingElse", Command::kUpdate,
+     [](ConsoleBench& b, ConsoleScanner&) {
+         auto inner = b.port.onWrite;
+         b.port.onWrite = [inner](const fakes::WriteRecord& write) {
+             inner(write);
+             if (write.bytes.size() > scanlink::kStartPacketSize) {
+                 throw std::runtime_error("a fault of ours, mid-upload");
+             }
+         };
+     },
+     70, "", VersionCheckOutcome::kUploadOffered, UploadOutcome::kAbandoned},
     {"UpdateSameVersionAnsweredNo", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner& s) {
          s.versionDigits = "11";
          b.SetAnswers(/*inputIsTerminal=*/true, /*assumeYes=*/false);
          b.input.lines = {"yes", "n"};
      },
-     6, "Do you really want to upload version 1.1 ?"},
-    {"UpdateWarningNotAnswered", Command::kUpdate,
-     [](ConsoleBench& b, ConsoleScanner&) { b.SetAnswers(false, false); }, 6,
-     dialog_template::kStartupWarning},
+     6, "Do you really want to upload version 1.1 ?", VersionCheckOutcome::kUploadNotOffered,
+     std::nullopt},
 };
 
 }  // namespace
@@ -186,7 +310,7 @@ TEST_P(WhyNotOpenedRow, OneLineSaysWhatKeptThePortClosed) {
     }
     bench.whyNotOpened = row.look;
     scanner.Begin();
-    const int code = RunTestCommand(*bench.surroundings, row.port);
+    const int code = RunTestCommand(*bench.surroundings, {row.port}, report);
     EXPECT_EQ(code, row.opens ? 0 : 2);
     EXPECT_EQ(bench.Err(), row.err);
     EXPECT_EQ(bench.whyAskedOf, (*row.askedOf != '\0' ? std::vector<std::string>{row.askedOf}
@@ -215,6 +339,16 @@ const WhyRow kWhyRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Ports, WhyNotOpenedRow, ::testing::ValuesIn(kWhyRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The start-up warning answered No ends before any port is looked at.
+TEST_F(ConsoleCommand, UpdateWarningNotAnsweredEndsBeforeAnyPort) {
+    bench.SetAnswers(false, false);
+    EXPECT_EQ(Run(Command::kUpdate), 6);
+    EXPECT_EQ(bench.Out(), std::string(dialog_template::kStartupWarning) + "\n");
+    EXPECT_TRUE(report.ports.empty());
+    EXPECT_EQ(report.messages, std::vector<std::string>{dialog_template::kStartupWarning});
+    EXPECT_TRUE(bench.opener.requests.empty());
+}
 
 TEST_F(ConsoleCommand, TestPrintsTheScannersVersionBeforeTheMessage) {
     scanner.versionDigits = "FF";
@@ -268,7 +402,8 @@ TEST_F(ConsoleCommand, AQuestionAnsweredOnTheTerminalNeedsYesToGoOn) {
         b.SetAnswers(/*inputIsTerminal=*/true, /*assumeYes=*/false);
         b.input.lines = {typed};
         s.Begin();
-        EXPECT_EQ(RunUpdateCommand(*b.surroundings, Com(kCom)), code);
+        CommandReport r;
+        EXPECT_EQ(RunUpdateCommand(*b.surroundings, {Com(kCom)}, r), code);
         EXPECT_EQ(b.Err().find("[y/N] "), 0u);
         EXPECT_EQ(b.opener.requests.size(), code == 0 ? 2u : 0u);
     }
@@ -292,27 +427,6 @@ TEST_F(ConsoleCommand, CtrlCAtTheWarningPromptEndsBeforeAnyPortIsOpened) {
     EXPECT_EQ(Run(Command::kUpdate), 130);
     EXPECT_TRUE(bench.opener.requests.empty());
 }
-
-namespace {
-
-// Presses Ctrl+C as the data packets with these indices (0 = first) go out.
-void PressOnPackets(ConsoleBench& bench, std::vector<int> packets) {
-    auto inner = bench.port.onWrite;
-    auto seen = std::make_shared<int>(-1);
-    bench.port.onWrite = [&bench, inner, seen, packets](const fakes::WriteRecord& write) {
-        if (write.bytes.size() > 10) {  // a data packet
-            ++*seen;
-            for (const int packet : packets) {
-                if (packet == *seen) {
-                    bench.interrupts.Press();
-                }
-            }
-        }
-        inner(write);
-    };
-}
-
-}  // namespace
 
 TEST_F(ConsoleCommand, OneCtrlCDuringTheUploadOnlyWarns) {
     PressOnPackets(bench, {0});

@@ -62,6 +62,7 @@ void ConsoleBench::SetAnswers(bool inputIsTerminal, bool assumeYes) {
         std::make_unique<ConsoleQuestions>(output, interrupts, input, inputIsTerminal, assumeYes);
     surroundings = std::make_unique<ConsoleSurroundings>(
         ConsoleSurroundings{output, *questions, interrupts, opener, clock, keepAwake, firmware,
+                            kBenchSha256,
                             [this] { return ports; },
                             [this](const std::string& port) {
                                 whyAskedOf.push_back(port);

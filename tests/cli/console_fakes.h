@@ -65,6 +65,11 @@ private:
     fakes::EventLog& m_log;
 };
 
+// The digest the bench's surroundings give `info`: the program's is the build's.
+inline constexpr const char* kBenchSha256 =
+    "00112233445566778899aabbccddeeff"
+    "00112233445566778899aabbccddeeff";
+
 // One console command's whole surroundings, with output captured.
 struct ConsoleBench {
     explicit ConsoleBench(const FirmwarePayload& firmware, bool errIsTerminal = false,

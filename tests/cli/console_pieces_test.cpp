@@ -1,5 +1,5 @@
-// The console program's pieces on their own: SHA-256, the progress lines, --port, the answers,
-// the exit-code table, Ctrl+C's meaning, and finding the scanner's port.
+// The console program's pieces on their own: the progress lines, --port, the answers, the
+// order of exit codes, Ctrl+C's meaning, and finding the scanner's port.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,57 +10,9 @@
 #include "console_progress.h"
 #include "exit_codes.h"
 #include "port_finder.h"
-#include "sha256.h"
 
 using namespace consolefakes;
 using fakes::Bytes;
-
-namespace {
-
-std::span<const std::uint8_t> AsBytes(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-}  // namespace
-
-// FIPS 180-2 appendix B and the usual extra vectors.
-TEST(Sha256, KnownDigests) {
-    const std::map<std::string, std::string> vectors{
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnop"
-         "qrlmnopqrsmnopqrstnopqrstu",
-         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-        {std::string(1000000, 'a'),
-         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
-    for (const auto& [message, digest] : vectors) {
-        EXPECT_EQ(Sha256Hex(AsBytes(message)), digest) << message.size() << " bytes";
-    }
-}
-
-// The padding's edge lengths, fed in uneven pieces, agree with the whole message at once.
-TEST(Sha256, PiecesAcrossBlockEdgesGiveTheSameDigest) {
-    for (const std::size_t length : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u}) {
-        std::string message;
-        for (std::size_t i = 0; i < length; ++i) {
-            message += static_cast<char>('A' + i % 26);
-        }
-        Sha256 pieces;
-        for (std::size_t at = 0, step = 1; at < length; at += step, step = step * 2 + 1) {
-            pieces.Update(AsBytes(message.substr(at, step)));
-        }
-        std::string hex;
-        for (const auto byte : pieces.Finish()) {
-            char digits[3];
-            std::snprintf(digits, sizeof digits, "%02x", byte);
-            hex += digits;
-        }
-        EXPECT_EQ(hex, Sha256Hex(AsBytes(message))) << length;
-    }
-}
 
 TEST(ProgressLines, BarAndPlainLine) {
     ProgressFigures figures;
@@ -147,6 +99,43 @@ TEST(ConsoleProgress, OnATerminalOneLineRedrawnAtMostTenTimesASecond) {
     EXPECT_EQ(err.substr(err.find('\n', last)), "\nWaiting for CPU approval\n");
 }
 
+// Several ports on a terminal: every line carries its port, and the rows of progress stand
+// below whatever else is written, redrawn in place.
+TEST(ConsoleOutput, SeveralPortsPrefixEveryLineAndKeepTheirRowsBelow) {
+    std::ostringstream out;
+    std::ostringstream err;
+    OutputModes modes;
+    modes.cursorMoves = true;
+    ConsoleOutput run(out, err, /*errIsTerminal=*/true, /*quiet=*/false, modes);
+    run.OpenBoard(2);
+    ConsoleOutput first(run, "COM1", 0);
+    ConsoleOutput second(run, "COM2", 1);
+    first.Redraw("[#---------]  10 %");
+    EXPECT_EQ(err.str(), "COM1: [#---------]  10 %\x1b[K\nCOM2: -\x1b[K");
+    err.str("");
+    second.Alert("Upgrading CPU");  // the rows go up to make room, then stand below it
+    EXPECT_EQ(err.str(),
+              "\x1b[1A\r\x1b[JCOM2: Upgrading CPU\nCOM1: [#---------]  10 %\x1b[K\nCOM2: -\x1b[K");
+    err.str("");
+    second.Redraw("[##--------]  20 %");
+    EXPECT_EQ(err.str(), "\x1b[1A\rCOM1: [#---------]  10 %\x1b[K\nCOM2: [##--------]  20 %\x1b[K");
+    second.Line("two\nlines");
+    EXPECT_EQ(out.str(), "COM2: two\nCOM2: lines\n");
+    err.str("");
+    run.CloseBoard();
+    EXPECT_EQ(err.str(), "\n");
+
+    // Without cursor movement the ports' progress is left to plain lines.
+    std::ostringstream plainErr;
+    ConsoleOutput plainRun(out, plainErr, /*errIsTerminal=*/true, /*quiet=*/false);
+    plainRun.OpenBoard(1);
+    ConsoleOutput plain(plainRun, "COM3", 0);
+    EXPECT_FALSE(plain.RedrawsLines());
+    plain.Redraw("[#---------]  10 %");
+    plain.Alert("Upgrading CPU: 10 %");
+    EXPECT_EQ(plainErr.str(), "COM3: Upgrading CPU: 10 %\n");
+}
+
 TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
     struct Case {
         const char* text;
@@ -169,6 +158,7 @@ TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
     }
     std::string error;
     EXPECT_EQ(ParsePortArgument("auto", error)->kind, PortArgument::Kind::kAuto);
+    EXPECT_EQ(ParsePortArgument("found", error)->kind, PortArgument::Kind::kFound);
     const auto path = ParsePortArgument("/dev/nonexistent-tty", error);
     EXPECT_EQ(path.has_value(), DevicePathsAccepted());
     if (path) {
@@ -187,25 +177,19 @@ TEST(Answers, OnlyYIsYes) {
     }
 }
 
-TEST(ExitCodes, TheTableKnowsExactlyTheFailureTexts) {
-    EXPECT_EQ(cli::ExitCodeForMessage("Unable to open the port COM256. Make sure"), 2);
-    EXPECT_EQ(cli::ExitCodeForMessage("Scanner rejected the upgrade! "), std::nullopt);
-    EXPECT_EQ(cli::ExitCodeForMessage("scanner rejected the upgrade!"), std::nullopt);
-    EXPECT_EQ(cli::ExitCodeForMessage("This update utility contains version 1.10."), std::nullopt);
-    for (const auto& row : cli::MessageExitTable()) {
-        EXPECT_EQ(cli::ExitCodeForMessage(std::string(row.text)), row.code) << row.text;
-        EXPECT_NE(cli::ExitCodeHelp().find("  " + std::to_string(row.code) + " "),
-                  std::string::npos)
-            << "--help lists " << row.code;
+// Several ports end with the most severe port's code, whatever order the ports ended in.
+TEST(ExitCodes, SeveralPortsEndWithTheMostSevereInTheDocumentedOrder) {
+    const std::vector<int> order{130, 70, 5, 4, 3, 2, 6, 1};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(cli::MostSevereExitCode(0, order[i]), order[i]);
+        EXPECT_EQ(cli::MostSevereExitCode(order[i], 0), order[i]);
+        for (std::size_t j = i + 1; j < order.size(); ++j) {
+            EXPECT_EQ(cli::MostSevereExitCode(order[i], order[j]), order[i]) << order[j];
+            EXPECT_EQ(cli::MostSevereExitCode(order[j], order[i]), order[i]) << order[j];
+        }
     }
-}
-
-TEST(ExitCodes, NoOutcomeIsNeverSuccess) {
-    cli::ShownOutcome nothing;
-    EXPECT_EQ(cli::ExitCodeAfterUpdate(nothing), cli::kExitInternal);
-    EXPECT_EQ(cli::ExitCodeAfterTest(nothing, false), cli::kExitInternal);
-    cli::ShownOutcome unknown{{{"Something new", 48}}, true, false, {}};
-    EXPECT_EQ(cli::ExitCodeAfterUpdate(unknown), cli::kExitInternal) << "a failure outweighs";
+    EXPECT_EQ(cli::MostSevereExitCode(0, 0), 0);
+    EXPECT_NE(cli::ExitCodeHelp().find("130, 70, 5, 4, 3, 2, 6"), std::string::npos);
 }
 
 TEST(Interrupts, WhatAPressMeansDependsOnTheUpload) {
@@ -313,18 +297,21 @@ TEST(ConsoleCommands, InfoNamesTheCarriedImage) {
     EXPECT_EQ(bench.Out(),
               "Firmware version: 2.50\nLength: 250 bytes\nPackets: 3 (120 image bytes "
               "each)\nSHA-256: " +
-                  Sha256Hex(firmware->Image()) + "\n");
+                  std::string(kBenchSha256) + "\n");
 }
 
 TEST(ConsoleCommands, PortsListsThePresentOnesOrAll) {
     auto firmware = SmallFirmware();
     ConsoleBench bench(*firmware);
     bench.ports = {Info(1, false), Info(2, true), Info(3, false), Info(4, true)};
-    EXPECT_EQ(RunPortsCommand(*bench.surroundings, false), 0);
+    CommandReport report;
+    EXPECT_EQ(RunPortsCommand(*bench.surroundings, false, report), 0);
+    EXPECT_EQ(report.listed.size(), 2u);
     EXPECT_EQ(bench.Out(), "COM2: dev\nCOM4: dev\n");
     ConsoleBench all(*firmware);
     all.ports = bench.ports;
-    EXPECT_EQ(RunPortsCommand(*all.surroundings, true), 0);
+    CommandReport allReport;
+    EXPECT_EQ(RunPortsCommand(*all.surroundings, true, allReport), 0);
     EXPECT_EQ(all.Out(), "COM1: dev\nCOM2: dev\nCOM3: dev\nCOM4: dev\n");
 }
 
@@ -335,12 +322,13 @@ TEST(ConsoleCommands, AutoRefusesWithTheListWhenTheScannerAnswersOnSeveralPorts)
     bench.port.Arrive(10, {'C'});
     bench.port.Arrive(1000, {'C'});  // the one scripted port stands behind both names
     const PortArgument automatic{PortArgument::Kind::kAuto, 0, {}};
-    EXPECT_EQ(RunTestCommand(*bench.surroundings, automatic), 2);
+    CommandReport report;
+    EXPECT_EQ(RunTestCommand(*bench.surroundings, {automatic}, report), 2);
     EXPECT_NE(bench.Err().find("several ports:\n  COM1: dev\n  COM2: dev"), std::string::npos)
         << bench.Err();
     EXPECT_EQ(bench.opener.requests.size(), 2u) << "no TEST";
     ConsoleBench none(*firmware);
     none.ports = {Info(1, true)};
-    EXPECT_EQ(RunTestCommand(*none.surroundings, automatic), 2);
+    EXPECT_EQ(RunTestCommand(*none.surroundings, {automatic}, report), 2);
     EXPECT_NE(none.Err().find("no port where the scanner answers"), std::string::npos);
 }

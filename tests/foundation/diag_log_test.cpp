@@ -1,12 +1,16 @@
+#include "diag_log.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
-
-#include "diag_log.h"
+#include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -121,4 +125,42 @@ TEST_F(DiagLogTest, AnUnwritablePathDropsTheLineAndReturns) {
     SetTitle("TR-520/521 again");
     LogMessage("kept");
     EXPECT_EQ(Contents("TR-520_521.log"), "kept\n");
+}
+
+// Ports on threads of their own log at the same time: every line arrives whole, none lost.
+TEST_F(DiagLogTest, LinesFromSeveralThreadsArriveWhole) {
+    constexpr int kThreads = 4;
+    constexpr int kLines = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            // Long enough that a line written by halves, or formatted over by another thread,
+            // would show.
+            const std::string filler(200, static_cast<char>('a' + t));
+            for (int i = 0; i < kLines; ++i) {
+                LogMessage("thread %d line %03d %s", t, i, filler.c_str());
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::istringstream lines(Contents("TR-520_521.log"));
+    std::map<int, int> perThread;
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        int t = -1;
+        int i = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d ", &t, &i), 2) << line;
+        ASSERT_GE(t, 0);
+        ASSERT_LT(t, kThreads);
+        EXPECT_EQ(line, "thread " + std::to_string(t) + " line " +
+                            (i < 10    ? "00"
+                             : i < 100 ? "0"
+                                       : "") +
+                            std::to_string(i) + " " + std::string(200, static_cast<char>('a' + t)))
+            << "a torn line";
+        EXPECT_EQ(i, perThread[t]++) << "each thread's lines in its order";
+    }
+    EXPECT_EQ(count, kThreads * kLines);
 }

@@ -130,6 +130,7 @@ def port_argument():
             "leading_zero": "COM04",
             "auto": "auto",
             "auto_upper": "AUTO",
+            "found": "found",
             "device": "/dev/ttyUSB0",
             "com_only": "COM",
             "trailing_blank": "COM1 ",

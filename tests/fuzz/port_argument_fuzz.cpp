@@ -1,10 +1,10 @@
 // Fuzz target: --port and the COM name rule.
 //
 // The input is the text given to --port, and the name given to the COM name rule. Each run
-// checks, against the rules as written here: "auto" alone is auto; "COMn" in any letter case,
-// or n alone, with n from 1 to 256 and no leading zero, is COM n; a device path is taken as
-// it stands, only where device paths are accepted and only with a '/'; anything else is
-// refused with a message that names what --port takes. The COM name rule gives a number from 1
+// checks, against the rules as written here: "auto" alone is auto, "found" alone is found;
+// "COMn" in any letter case, or n alone, with n from 1 to 256 and no leading zero, is COM n; a
+// device path is taken as it stands, only where device paths are accepted and only with a '/';
+// anything else is refused with a message that names what --port takes. The COM name rule gives a number from 1
 // to 256 exactly for the names "COMn" of that rule.
 #include <cstdint>
 #include <optional>
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     const std::optional<PortArgument> port = ParsePortArgument(text, error);
     if (!port) {
-        Check(!number && text != "auto", "--port refused \"" + text + "\"");
+        Check(!number && text != "auto" && text != "found", "--port refused \"" + text + "\"");
         Check(error.rfind("--port ", 0) == 0 &&
                   error.find(PortArgumentHelp()) != std::string::npos,
               "--port refused without saying what it takes");
@@ -74,12 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case PortArgument::Kind::kAuto:
             Check(text == "auto", "--port took \"" + text + "\" as auto");
             break;
+        case PortArgument::Kind::kFound:
+            Check(text == "found", "--port took \"" + text + "\" as found");
+            break;
         case PortArgument::Kind::kComNumber:
             Check(number && port->comNumber == *number,
                   "--port took \"" + text + "\" as COM" + std::to_string(port->comNumber));
             break;
         case PortArgument::Kind::kDevicePath:
-            Check(!number && text != "auto" && DevicePathsAccepted() &&
+            Check(!number && text != "auto" && text != "found" && DevicePathsAccepted() &&
                       text.find('/') != std::string::npos,
                   "--port took \"" + text + "\" as a device path");
             Check(port->devicePath == text, "the device path is not the text given");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <thread>
 
 #include "firmware_upload.h"
 #include "resource.h"
@@ -141,4 +142,28 @@ TEST(ExchangeGuard, HeldByTheFirstUntilItEnds) {
     EXPECT_FALSE(exchange::ExchangeGuard::IsRunning());
     const exchange::ExchangeGuard again;
     EXPECT_TRUE(again.Claimed());
+}
+
+// Several scanners at once: each port's exchange runs on a thread of its own, and one running
+// there neither refuses nor releases another thread's.
+TEST(ExchangeGuard, EachThreadHoldsItsOwn) {
+    const exchange::ExchangeGuard mine;
+    ASSERT_TRUE(mine.Claimed());
+    bool otherClaimed = false;
+    bool otherNestedRefused = false;
+    bool otherSawNoneBefore = false;
+    std::thread other([&] {
+        otherSawNoneBefore = !exchange::ExchangeGuard::IsRunning();
+        const exchange::ExchangeGuard theirs;
+        otherClaimed = theirs.Claimed();
+        const exchange::ExchangeGuard nested;
+        otherNestedRefused = !nested.Claimed();
+    });
+    other.join();
+    EXPECT_TRUE(otherSawNoneBefore);
+    EXPECT_TRUE(otherClaimed);
+    EXPECT_TRUE(otherNestedRefused) << "re-entry on the other thread is still refused";
+    EXPECT_TRUE(exchange::ExchangeGuard::IsRunning()) << "its end did not release this thread's";
+    const exchange::ExchangeGuard nestedHere;
+    EXPECT_FALSE(nestedHere.Claimed());
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fake_login1.h"
 #include "keep_awake.h"
@@ -105,6 +106,20 @@ TEST_P(NoLock, BeginGoesOnWithOneLineOnStderr) {
     if (logind) {
         EXPECT_EQ(logind->Calls().size(), 1u);
     }
+}
+
+// tr520-cli --quiet: the line goes where the program says, never past it to stderr.
+TEST_F(LogindHold, AGivenReporterTakesTheLineInsteadOfStderr) {
+    const SystemBusAddress nowhere("unix:path=/nonexistent/tr-no-bus/socket");
+    std::vector<std::string> reported;
+    auto hold = CreateSystemKeepAwake([&](const std::string& line) { reported.push_back(line); });
+    ::testing::internal::CaptureStderr();
+    hold->Begin(nullptr);
+    hold->End();
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), IsEmpty());
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_THAT(reported[0], HasSubstr("sleep and shutdown are not held off during the upload"));
+    EXPECT_EQ(reported[0].find('\n'), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(

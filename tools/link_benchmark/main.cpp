@@ -1,22 +1,27 @@
 // tr520-link-benchmark: runs TEST and UPDATE of the carried image against the simulated
 // scanner with line-speed emulation at 115200 baud, and prints what the link carried and how
-// long it took against the line's own floor. A measurement for people, not a timed test.
+// long it took against the line's own floor; with --scanners N, one tr520-cli run over N
+// simulated scanners. A measurement for people, not a timed test.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "benchmark_run.h"
 #include "scanner_sim.h"
+#include "several_scanners.h"
 
 namespace {
 
 constexpr int kBaudRate = 115200;
 constexpr int kComNumber = 9;
+constexpr int kMostScanners = 16;  // COM9 to COM24
 
 double ProcessCpuSeconds() {
     rusage usage{};
@@ -57,13 +62,40 @@ private:
     std::filesystem::path m_previous;
 };
 
+// The number after --scanners, or 0 for a single TEST and UPDATE in this process; -1 when the
+// command line is wrong.
+int ScannersWanted(int argc, char** argv) {
+    if (argc == 1) {
+        return 0;
+    }
+    if (argc != 3 || std::strcmp(argv[1], "--scanners") != 0) {
+        return -1;
+    }
+    char* end = nullptr;
+    const long n = std::strtol(argv[2], &end, 10);
+    return *end == '\0' && n >= 1 && n <= kMostScanners ? static_cast<int>(n) : -1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int scanners = ScannersWanted(argc, argv);
+    if (scanners < 0) {
+        std::fprintf(stderr,
+                     "usage: tr520-link-benchmark [--scanners N]\n"
+                     "  without it: TEST and UPDATE of the carried image in this process\n"
+                     "  --scanners N: N simulated scanners (1 to %d) and one tr520-cli run over\n"
+                     "  all of them, each port's wall time against its floor and the CPU time\n",
+                     kMostScanners);
+        return 2;
+    }
     const Scratch scratch;
     if (!scratch.Ok()) {
         std::fprintf(stderr, "tr520-link-benchmark: cannot make a scratch directory\n");
         return 1;
+    }
+    if (scanners > 0) {
+        return RunSeveralScanners(scanners, TR_CLI_PROGRAM);
     }
     scannersim::Options options;
     options.comNumber = kComNumber;

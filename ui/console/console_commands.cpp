@@ -3,59 +3,17 @@
 #include <optional>
 
 #include "dialog_templates.h"
-#include "exchange_support.h"
-#include "firmware_upload.h"
+#include "exit_codes.h"
 #include "port_finder.h"
+#include "port_run.h"
 #include "pumping_io.h"
 #include "resource.h"
-#include "sha256.h"
-#include "version_check.h"
-
-const char* const kUploadUnderWayNotice =
-    "An upload is under way. Press Ctrl+C again to abandon it: the scanner's boot code then "
-    "asks for a new load.";
-const char* const kUploadAbandonedNotice =
-    "Upload abandoned. The scanner's boot code now asks for a new load: run update again.";
+#include "several_ports.h"
 
 namespace {
 
 constexpr int kBytesPerPacket = 120;
 constexpr std::uint32_t kSleepSliceMs = 50;  // Ctrl+C is seen within this during pauses
-
-// Opens the device path in place of whatever COM name the exchange asks for.
-class DevicePathOpener final : public exchange::IPortOpener {
-public:
-    DevicePathOpener(exchange::IPortOpener& inner, std::string path)
-        : m_inner(inner), m_path(std::move(path)) {}
-    std::unique_ptr<exchange::IPort> Open(const std::string&, int baudRate, char parity,
-                                          int dataBits, int stopBits, bool dtr, bool rts) override {
-        return m_inner.Open(m_path, baudRate, parity, dataBits, stopBits, dtr, rts);
-    }
-
-private:
-    exchange::IPortOpener& m_inner;
-    std::string m_path;
-};
-
-// The ports and the clock of one command, every call of theirs looking for Ctrl+C first.
-class CheckedIo {
-public:
-    CheckedIo(ConsoleSurroundings& s, const PortArgument* port)
-        : m_pump(s.interrupts),
-          m_device(s.opener, port != nullptr ? port->devicePath : std::string()),
-          m_opener(port != nullptr && port->kind == PortArgument::Kind::kDevicePath ? m_device
-                                                                                    : s.opener,
-                   m_pump),
-          m_clock(s.clock, m_pump, kSleepSliceMs) {}
-    exchange::IPortOpener& Opener() { return m_opener; }
-    exchange::IClock& Clock() { return m_clock; }
-
-private:
-    InterruptPump m_pump;
-    DevicePathOpener m_device;
-    PumpingOpener m_opener;
-    PumpingClock m_clock;
-};
 
 std::string Describe(const std::vector<comports::ComPortInfo>& ports) {
     std::string text;
@@ -73,93 +31,75 @@ std::vector<comports::ComPortInfo> Find(ConsoleSurroundings& s) {
     }
     s.output.Note("Listening for the scanner's ready byte on " + std::to_string(present) +
                   " present port(s), up to 2 s each...");
-    CheckedIo io(s, nullptr);
-    return FindScannerPorts(ports, io.Opener(), io.Clock(), s.output);
+    InterruptPump pump(s.interrupts);
+    PumpingOpener opener(s.opener, pump);
+    PumpingClock clock(s.clock, pump, kSleepSliceMs);
+    return FindScannerPorts(ports, opener, clock, s.output);
 }
 
-// The port --port names; with auto, the one port where the scanner answers. None, after
-// saying why, when auto finds none or several.
-std::optional<PortArgument> Resolve(ConsoleSurroundings& s, const PortArgument& port) {
-    if (port.kind != PortArgument::Kind::kAuto) {
-        return port;
+// What the COM number stands for, as the port list says.
+std::string DeviceOf(const std::vector<comports::ComPortInfo>& known, int comNumber) {
+    for (const auto& info : known) {
+        if (info.comNumber == comNumber) {
+            return info.device;
+        }
     }
+    return {};
+}
+
+ResolvedPort Resolved(const PortArgument& port, const std::vector<comports::ComPortInfo>& known) {
+    const std::string device = port.kind == PortArgument::Kind::kDevicePath
+                                   ? port.devicePath
+                                   : DeviceOf(known, port.comNumber);
+    return {port, PortLabel(port), device};
+}
+
+// auto: the one port where the scanner answers; none, after saying why, when none or several.
+// found: every port where one answers; none, after saying so, when there is none.
+std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s,
+                                                   PortArgument::Kind kind) {
     const auto found = Find(s);
-    if (found.size() != 1) {
-        s.output.Alert(found.empty() ? "--port auto: no port where the scanner answers"
+    const std::string name = kind == PortArgument::Kind::kAuto ? "auto" : "found";
+    if (found.empty() || (kind == PortArgument::Kind::kAuto && found.size() > 1)) {
+        s.output.Alert(found.empty() ? "--port " + name + ": no port where the scanner answers"
                                      : "--port auto: the scanner answers on several ports:\n" +
                                            Describe(found));
         return std::nullopt;
     }
-    s.output.Note("--port auto: the scanner answers on COM" + std::to_string(found[0].comNumber));
-    return PortArgument{PortArgument::Kind::kComNumber, found[0].comNumber, {}};
+    std::vector<ResolvedPort> resolved;
+    std::string list;
+    for (const auto& info : found) {
+        const PortArgument port{PortArgument::Kind::kComNumber, info.comNumber, {}};
+        resolved.push_back(Resolved(port, found));
+        list += (list.empty() ? "COM" : ", COM") + std::to_string(info.comNumber);
+    }
+    s.output.Note("--port " + name + ": the scanner answers on " + list);
+    return resolved;
 }
 
-// The messages name a COM number; say which device stood for it when none does, and what
-// kept it from being opened when that can be told.
-void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int code) {
-    if (code != cli::kExitPortNotOpened) {
-        return;
+// The ports the arguments name, each with its label and device.
+std::optional<std::vector<ResolvedPort>> Resolve(ConsoleSurroundings& s,
+                                                 const std::vector<PortArgument>& ports) {
+    if (ports.size() == 1 && (ports[0].kind == PortArgument::Kind::kAuto ||
+                              ports[0].kind == PortArgument::Kind::kFound)) {
+        return FindPorts(s, ports[0].kind);
     }
-    const bool path = port.kind == PortArgument::Kind::kDevicePath;
-    if (path && port.comNumber == 0) {
-        s.output.Alert("(the port above is " + port.devicePath + ")");
+    const auto known = s.describePorts();
+    std::vector<ResolvedPort> resolved;
+    for (const PortArgument& port : ports) {
+        resolved.push_back(Resolved(port, known));
     }
-    const std::string why =
-        s.whyNotOpened
-            ? s.whyNotOpened(path ? port.devicePath : "COM" + std::to_string(port.comNumber))
-            : std::string();
-    if (!why.empty()) {
-        s.output.Alert(why);
-    }
+    return resolved;
 }
 
-int IndexFor(const PortArgument& port) {
-    return port.comNumber > 0 ? port.comNumber - 1 : 0;
-}
-
-// TEST through view; returns its exit code and leaves nPortIndex as the dialog would.
-int RunTest(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int& nPortIndex,
-            int& nScannerVersion) {
-    exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
-    exchange::RunVersionCheck(exchangeIo, s.firmware, nPortIndex, nScannerVersion);
-    return cli::ExitCodeAfterTest(view.Outcome(), view.IsEnabled(IDC_UPDATE));
-}
-
-int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPortIndex) {
-    view.ClearOutcome();
-    s.interrupts.Check();  // a press before the upload began ends at once
-    s.interrupts.SetUploadNotice([&s] { s.output.Alert(kUploadUnderWayNotice); });
-    {
-        const KeepAwakeScope keepAwake(s.keepAwake);
-        const ConsoleInterrupts::UploadScope upload(s.interrupts);
-        exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
-        exchange::RunFirmwareUpload(exchangeIo, s.firmware, nPortIndex);
+// One port on this thread as before; several side by side.
+int RunOnPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& ports, bool upload,
+               CommandReport& report) {
+    if (ports.size() == 1) {
+        report.ports.push_back(RunExchangesOnPort(s, ports[0], upload));
+        return report.ports.back().exitCode;
     }
-    if (s.interrupts.Ended()) {
-        s.output.Alert(kUploadAbandonedNotice);  // the port has been closed by now
-        return cli::kExitInterrupted;
-    }
-    return cli::ExitCodeAfterUpdate(view.Outcome());
-}
-
-// TEST on the port the argument names and, with upload, UPDATE after a TEST that offered it;
-// only an upload asks the dialog's questions.
-int RunExchangesOnPort(ConsoleSurroundings& s, const PortArgument& port, bool upload) {
-    const auto resolved = Resolve(s, port);
-    if (!resolved) {
-        return cli::kExitPortNotOpened;
-    }
-    CheckedIo io(s, &*resolved);
-    int nPortIndex = -1;
-    int nScannerVersion = -1;
-    ConsoleView view(s.output, s.questions, s.clock, IndexFor(*resolved), &nScannerVersion,
-                     /*askQuestions=*/upload);
-    int code = RunTest(s, io, view, nPortIndex, nScannerVersion);
-    if (upload && code == cli::kExitDone) {
-        code = RunUpload(s, io, view, nPortIndex);
-    }
-    NameDeviceOnFailure(s, *resolved, code);
-    return code;
+    return RunSeveralPorts(s, ports, upload, report);
 }
 
 }  // namespace
@@ -171,32 +111,31 @@ int RunInfoCommand(ConsoleSurroundings& s) {
     s.output.Line("Length: " + std::to_string(length) + " bytes");
     s.output.Line("Packets: " + std::to_string((length + kBytesPerPacket - 1) / kBytesPerPacket) +
                   " (" + std::to_string(kBytesPerPacket) + " image bytes each)");
-    s.output.Line("SHA-256: " + Sha256Hex(firmware.Image()));
+    s.output.Line("SHA-256: " + s.firmwareSha256);
     return cli::kExitDone;
 }
 
-int RunPortsCommand(ConsoleSurroundings& s, bool all) {
-    int listed = 0;
+int RunPortsCommand(ConsoleSurroundings& s, bool all, CommandReport& report) {
     for (const auto& info : s.describePorts()) {
         if (all || info.present) {
             s.output.Line(info.description);
-            ++listed;
+            report.listed.push_back(info);
         }
     }
-    if (listed == 0) {
+    if (report.listed.empty()) {
         s.output.Note("No COM port is present (ports --all lists all " +
                       std::to_string(comports::kComPortCount) + ").");
     }
     return cli::kExitDone;
 }
 
-int RunFindCommand(ConsoleSurroundings& s) {
+int RunFindCommand(ConsoleSurroundings& s, CommandReport& report) {
     try {
-        const auto found = Find(s);
-        for (const auto& info : found) {
+        report.listed = Find(s);
+        for (const auto& info : report.listed) {
             s.output.Line(info.description);
         }
-        if (found.empty()) {
+        if (report.listed.empty()) {
             s.output.Note("No port where the scanner answers.");
             return cli::kExitNoAnswer;
         }
@@ -206,20 +145,36 @@ int RunFindCommand(ConsoleSurroundings& s) {
     }
 }
 
-int RunTestCommand(ConsoleSurroundings& s, const PortArgument& port) {
+int RunTestCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& ports,
+                   CommandReport& report) {
     try {
-        return RunExchangesOnPort(s, port, /*upload=*/false);
+        const auto resolved = Resolve(s, ports);
+        if (!resolved) {
+            return cli::kExitPortNotOpened;
+        }
+        return RunOnPorts(s, *resolved, /*upload=*/false, report);
     } catch (const ConsoleInterrupted&) {
         return cli::kExitInterrupted;
     }
 }
 
-int RunUpdateCommand(ConsoleSurroundings& s, const PortArgument& port) {
+int RunUpdateCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& ports,
+                     CommandReport& report) {
     try {
+        report.messages.push_back(dialog_template::kStartupWarning);
         if (s.questions.Ask(dialog_template::kStartupWarning) != IDYES) {
             return cli::kExitAnsweredNo;
         }
-        return RunExchangesOnPort(s, port, /*upload=*/true);
+        const auto resolved = Resolve(s, ports);
+        if (!resolved) {
+            return cli::kExitPortNotOpened;
+        }
+        if (resolved->size() > 1 && !s.questions.AssumesYes()) {
+            s.output.Alert(kSeveralPortsNeedYes);
+            return cli::kExitUsage;
+        }
+        s.interrupts.SetUploadNotice([&s] { s.output.Alert(kUploadUnderWayNotice); });
+        return RunOnPorts(s, *resolved, /*upload=*/true, report);
     } catch (const ConsoleInterrupted&) {
         return cli::kExitInterrupted;
     }

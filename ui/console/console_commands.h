@@ -1,5 +1,5 @@
 // The console program's commands: info, ports, ports --find, test and update. Each returns
-// the program's exit code (exit_codes.h).
+// the program's exit code (exit_codes.h) and, where there is one, fills the command's record.
 #pragma once
 
 #include <functional>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "com_port_devices.h"
+#include "command_report.h"
 #include "console_interrupts.h"
 #include "console_output.h"
 #include "console_view.h"
@@ -24,6 +25,7 @@ struct ConsoleSurroundings {
     exchange::IClock& clock;
     IKeepAwake& keepAwake;  // held while UPDATE runs
     const FirmwarePayload& firmware;
+    std::string firmwareSha256;  // the carried image's digest, as the build computed it
     std::function<std::vector<comports::ComPortInfo>()> describePorts;
     // Why a port (a COM name or device path) could not be opened, in one line; none when empty.
     std::function<std::string(const std::string&)> whyNotOpened;
@@ -32,14 +34,17 @@ struct ConsoleSurroundings {
 // The carried firmware: version, length, packets, SHA-256.
 int RunInfoCommand(ConsoleSurroundings& s);
 // The present COM ports with their devices; all 256 with all.
-int RunPortsCommand(ConsoleSurroundings& s, bool all);
+int RunPortsCommand(ConsoleSurroundings& s, bool all, CommandReport& report);
 // The present ports where the scanner sends its ready byte: 0 when one or more, 3 when none.
-int RunFindCommand(ConsoleSurroundings& s);
-// TEST: the scanner's version and the utility's message; the upload question is shown, not
-// asked, and nothing is started.
-int RunTestCommand(ConsoleSurroundings& s, const PortArgument& port);
-// The start-up warning, TEST, then UPDATE as a dialog user would run them.
-int RunUpdateCommand(ConsoleSurroundings& s, const PortArgument& port);
+int RunFindCommand(ConsoleSurroundings& s, CommandReport& report);
+// TEST on each port: the scanner's version and the utility's message; the upload question is
+// shown, not asked, and nothing is started.
+int RunTestCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& ports,
+                   CommandReport& report);
+// The start-up warning, then on each port TEST and UPDATE as a dialog user would run them.
+// Several ports need --yes.
+int RunUpdateCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& ports,
+                     CommandReport& report);
 
 // Printed on the first Ctrl+C during an upload.
 extern const char* const kUploadUnderWayNotice;

@@ -1,28 +1,27 @@
 #include "console_interrupts.h"
 
 void ConsoleInterrupts::Check() {
-    if (m_terminate.load(std::memory_order_relaxed)) {
+    if (m_shared->terminate.load(std::memory_order_relaxed)) {
         End();
     }
-    const int presses = m_presses.load(std::memory_order_relaxed);
+    const int presses = m_shared->presses.load(std::memory_order_relaxed);
     if (presses == 0) {
         return;
     }
     if (!m_uploadUnderWay || presses >= 2) {
         End();
     }
-    if (!m_noticeShown) {
-        m_noticeShown = true;
-        if (m_uploadNotice) {
-            m_uploadNotice();
+    if (!m_shared->noticeShown.exchange(true)) {
+        if (m_shared->notice) {
+            m_shared->notice();
         }
     }
 }
 
 bool ConsoleInterrupts::Pending() const {
-    const int presses = m_presses.load(std::memory_order_relaxed);
-    return m_terminate.load(std::memory_order_relaxed) || presses >= 2 ||
-           (presses == 1 && (!m_uploadUnderWay || !m_noticeShown));
+    const int presses = m_shared->presses.load(std::memory_order_relaxed);
+    return m_shared->terminate.load(std::memory_order_relaxed) || presses >= 2 ||
+           (presses == 1 && (!m_uploadUnderWay || !m_shared->noticeShown.load()));
 }
 
 void ConsoleInterrupts::End() {

@@ -17,9 +17,16 @@ enum class StandardStream { kInput, kOutput, kError };
 // Whether the stream is a terminal (a console window on Windows).
 bool IsTerminal(StandardStream stream);
 
-// Puts the standard streams in the state the program writes them in: on Windows binary, so
-// that a line ends in a line feed alone there too.
+// Makes sure the standard streams exist, first thing: on Linux each of descriptors 0 to 2
+// found closed is opened on /dev/null, so that no port opened later takes its number and gets
+// the program's text written down the line. Then puts them in the state the program writes
+// them in: on Windows binary, so that a line ends in a line feed alone there too.
 void PrepareStandardStreams();
+
+// Lets standard error, where it is a terminal, take the cursor movement of several ports' rows
+// redrawn in place; whether it does. EndCursorMovement gives back what was there before.
+bool BeginCursorMovement();
+void EndCursorMovement();
 
 // How reading one typed line ended.
 enum class LineRead {

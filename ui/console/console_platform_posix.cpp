@@ -1,7 +1,10 @@
 // The console program's platform pieces on Linux.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -54,7 +57,25 @@ bool IsTerminal(StandardStream stream) {
     return isatty(fd) == 1;
 }
 
-void PrepareStandardStreams() {}
+void PrepareStandardStreams() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // open takes the lowest free number: this one, as the lower ones are open by now.
+            const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (opened != fd && opened >= 0) {
+                ::close(opened);
+            }
+        }
+    }
+}
+
+bool BeginCursorMovement() {
+    const char* term = std::getenv("TERM");
+    return IsTerminal(StandardStream::kError) && term != nullptr && term[0] != '\0' &&
+           std::strcmp(term, "dumb") != 0;
+}
+
+void EndCursorMovement() {}
 
 std::unique_ptr<ITerminalInput> CreateStandardInput(ConsoleInterrupts&) {
     return std::make_unique<PosixStandardInput>();

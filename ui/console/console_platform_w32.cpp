@@ -5,6 +5,10 @@
 
 #include <cstdio>
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004  // older MinGW headers lack it
+#endif
+
 #include "console_interrupts.h"
 #include "console_platform.h"
 
@@ -66,6 +70,38 @@ bool IsTerminal(StandardStream stream) {
 void PrepareStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+}
+
+namespace {
+
+DWORD g_errorModeBefore = 0;
+bool g_errorModeChanged = false;
+
+}  // namespace
+
+bool BeginCursorMovement() {
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(error, &mode) == 0) {
+        return false;
+    }
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+        return true;
+    }
+    // Consoles before Windows 10 refuse the flag: several ports then get plain lines.
+    if (SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0) {
+        return false;
+    }
+    g_errorModeBefore = mode;
+    g_errorModeChanged = true;
+    return true;
+}
+
+void EndCursorMovement() {
+    if (g_errorModeChanged) {
+        SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), g_errorModeBefore);
+        g_errorModeChanged = false;
+    }
 }
 
 std::unique_ptr<ITerminalInput> CreateStandardInput(ConsoleInterrupts& interrupts) {

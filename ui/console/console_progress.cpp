@@ -18,6 +18,13 @@ std::string LeftText(const ProgressFigures& figures) {
     return figures.HasEstimate() ? FormatDuration(figures.LeftMs()) : "-:--";
 }
 
+// "[#####-----]": one mark per 10 %.
+std::string Bar(const ProgressFigures& figures) {
+    const int filled = figures.Percent() * kBarWidth / 100;
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "]";
+}
+
 }  // namespace
 
 int ProgressFigures::Percent() const {
@@ -50,13 +57,15 @@ std::string FormatDuration(std::uint32_t ms) {
 }
 
 std::string FormatBarLine(const ProgressFigures& figures) {
-    const int filled = figures.Percent() * kBarWidth / 100;
-    const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
-                            std::string(static_cast<std::size_t>(kBarWidth - filled), '-');
-    return Format("[%s] %3d %% %d/%d bytes %d/%d packets %s elapsed %s left", bar.c_str(),
+    return Format("%s %3d %% %d/%d bytes %d/%d packets %s elapsed %s left", Bar(figures).c_str(),
                   figures.Percent(), figures.position, figures.total, figures.PacketsDone(),
                   figures.PacketsInAll(), FormatDuration(figures.elapsedMs).c_str(),
                   LeftText(figures).c_str());
+}
+
+std::string FormatBoardLine(const ProgressFigures& figures) {
+    return Format("%s %3d %% %d/%d packets %s left", Bar(figures).c_str(), figures.Percent(),
+                  figures.PacketsDone(), figures.PacketsInAll(), LeftText(figures).c_str());
 }
 
 std::string FormatPlainLine(const std::string& caption, const ProgressFigures& figures) {
@@ -66,11 +75,16 @@ std::string FormatPlainLine(const std::string& caption, const ProgressFigures& f
                   FormatDuration(figures.elapsedMs).c_str(), LeftText(figures).c_str());
 }
 
-ConsoleProgress::ConsoleProgress(ConsoleOutput& output, exchange::IClock& clock)
-    : m_output(output), m_clock(clock), m_startTick(clock.GetTickCount()) {}
+ConsoleProgress::ConsoleProgress(ConsoleOutput& output, exchange::IClock& clock, int* acceptedBytes)
+    : m_output(output),
+      m_clock(clock),
+      m_acceptedBytes(acceptedBytes),
+      m_startTick(clock.GetTickCount()) {}
 
 ConsoleProgress::~ConsoleProgress() {
-    m_output.EndRedrawnLine();
+    if (!m_output.Quiet()) {
+        m_output.EndRedrawnLine();
+    }
 }
 
 void ConsoleProgress::SetRange32(int low, int high) {
@@ -86,8 +100,14 @@ void ConsoleProgress::SetPos(int position) {
         return;
     }
     m_position = position;
+    if (m_acceptedBytes != nullptr) {
+        *m_acceptedBytes = position - m_low;
+    }
+    if (m_output.Quiet()) {
+        return;
+    }
     const ProgressFigures figures = Figures(position);
-    if (m_output.ErrIsTerminal()) {
+    if (m_output.RedrawsLines()) {
         Redraw(figures);
     } else {
         PrintDecade(figures);
@@ -96,6 +116,9 @@ void ConsoleProgress::SetPos(int position) {
 
 void ConsoleProgress::SetCaption(const std::string& caption) {
     m_caption = caption;
+    if (m_output.Quiet()) {
+        return;
+    }
     m_output.Alert(caption);
     m_drawn = false;
 }
@@ -114,7 +137,7 @@ void ConsoleProgress::Redraw(const ProgressFigures& figures) {
     if (m_drawn && !last && now - m_lastDrawTick < kRedrawIntervalMs) {
         return;
     }
-    m_output.Redraw(FormatBarLine(figures));
+    m_output.Redraw(m_output.OnBoard() ? FormatBoardLine(figures) : FormatBarLine(figures));
     m_drawn = true;
     m_lastDrawTick = now;
 }

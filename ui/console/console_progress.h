@@ -29,16 +29,20 @@ struct ProgressFigures {
 std::string FormatDuration(std::uint32_t ms);
 // The redrawn line: "[#####-----]  50 % 29931/59862 bytes 250/499 packets 0:05 elapsed 0:05 left".
 std::string FormatBarLine(const ProgressFigures& figures);
+// A port's row among several: "[#####-----]  50 % 250/499 packets 0:05 left".
+std::string FormatBoardLine(const ProgressFigures& figures);
 // The plain line: "Upgrading CPU: 50 % (29931 of 59862 bytes, 250 of 499 packets, 0:05 elapsed,
 // about 0:05 left)".
 std::string FormatPlainLine(const std::string& caption, const ProgressFigures& figures);
 
 // IProgressWindow on the console. The caption goes on a line of its own; the bar, after it.
 // Moving the bar back (to 0 as the verdict wait begins) draws nothing: the line stays at 100 %.
+// With --quiet it draws nothing at all and only keeps count.
 class ConsoleProgress final : public exchange::IProgressWindow {
 public:
-    // clock times the upload for elapsed and left.
-    ConsoleProgress(ConsoleOutput& output, exchange::IClock& clock);
+    // clock times the upload for elapsed and left. acceptedBytes, when given, follows the
+    // highest position the bar reached: the image bytes the scanner accepted.
+    ConsoleProgress(ConsoleOutput& output, exchange::IClock& clock, int* acceptedBytes = nullptr);
     // Ends a redrawn line, so that the verdict starts on a line of its own.
     ~ConsoleProgress() override;
 
@@ -55,6 +59,7 @@ private:
 
     ConsoleOutput& m_output;
     exchange::IClock& m_clock;
+    int* m_acceptedBytes;
     std::uint32_t m_startTick;
     std::uint32_t m_lastDrawTick = 0;
     bool m_drawn = false;

@@ -11,6 +11,9 @@ namespace {
 
 std::atomic<ConsoleInterrupts*> g_interrupts{nullptr};
 
+constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[sizeof kHandled / sizeof kHandled[0]];
+
 extern "C" void OnInterrupt(int) {
     if (ConsoleInterrupts* interrupts = g_interrupts.load()) {
         interrupts->Press();
@@ -23,22 +26,39 @@ extern "C" void OnTerminate(int) {
     }
 }
 
-void Install(int signalNumber, void (*handler)(int)) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(signalNumber, &action, nullptr);
-}
-
 }  // namespace
 
-void InstallInterruptHandlers(ConsoleInterrupts& interrupts) {
+InterruptHandlers::InterruptHandlers(ConsoleInterrupts& interrupts) {
     g_interrupts.store(&interrupts);
-    Install(SIGINT, OnInterrupt);
-    Install(SIGTERM, OnTerminate);
-    Install(SIGHUP, OnTerminate);
+    for (std::size_t i = 0; i < sizeof kHandled / sizeof kHandled[0]; ++i) {
+        struct sigaction action {};
+        action.sa_handler = kHandled[i] == SIGINT ? OnInterrupt : OnTerminate;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        sigaction(kHandled[i], &action, &g_previous[i]);
+    }
     // A reader of the progress that goes away (`| head`) must not kill an upload half-way: the
-    // write then fails and the upload goes on.
+    // write then fails and the upload goes on. It stays so to the end of the program.
     signal(SIGPIPE, SIG_IGN);
+}
+
+InterruptHandlers::~InterruptHandlers() {
+    for (std::size_t i = 0; i < sizeof kHandled / sizeof kHandled[0]; ++i) {
+        sigaction(kHandled[i], &g_previous[i], nullptr);
+    }
+    g_interrupts.store(nullptr);
+}
+
+int EndAsInterrupted(int exitCode) {
+    // The shell that started us stops its loop or script only for a child that died of SIGINT.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
+    raise(SIGINT);
+    return exitCode;  // not reached unless SIGINT cannot be delivered
 }

@@ -39,6 +39,9 @@ int ConsoleQuestions::Ask(const std::string& text) {
         m_output.Alert("(answered No: standard input is no terminal and --yes was not given)");
         return IDNO;
     }
+    if (!m_output.LinesReachTerminal()) {
+        m_output.Alert(text);  // read where it is answered, not only in a file or a pipe
+    }
     for (;;) {
         m_output.Prompt("[y/N] ");
         std::string answer;
@@ -85,9 +88,7 @@ int ConsoleView::ShowMessageBox(const std::string& text, unsigned style) {
         m_output.Line(text);  // `test` starts nothing: the text, and no upload is offered
         return IDNO;
     }
-    const int answer = m_questions.Ask(text);
-    m_outcome.questionYes = answer == IDYES;
-    return answer;
+    return m_questions.Ask(text);
 }
 
 void ConsoleView::SetControlText(int id, const std::string&) {
@@ -106,10 +107,8 @@ void ConsoleView::ShowControl(int id) {
 }
 
 std::unique_ptr<exchange::IProgressWindow> ConsoleView::CreateProgressWindow() {
-    if (m_output.Quiet()) {
-        return nullptr;  // the upload runs without a window all the same
-    }
-    return std::make_unique<ConsoleProgress>(m_output, m_clock);
+    // With --quiet it draws nothing, but still counts the accepted bytes.
+    return std::make_unique<ConsoleProgress>(m_output, m_clock, &m_outcome.acceptedBytes);
 }
 
 bool ConsoleView::IsEnabled(int id) const {

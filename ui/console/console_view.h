@@ -5,12 +5,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console_interrupts.h"
 #include "console_output.h"
 #include "console_platform.h"
 #include "exchange_io.h"
-#include "exit_codes.h"
 
 // How the dialog's Yes/No questions are answered: asked on the terminal (y/N, No by default)
 // when standard input is one; --yes answers Yes; otherwise they count as No.
@@ -22,6 +22,8 @@ public:
     // Prints the question's text, gets the answer and returns IDYES or IDNO; throws
     // ConsoleInterrupted when Ctrl+C ends the wait.
     int Ask(const std::string& text);
+    // Whether --yes answers every question.
+    bool AssumesYes() const { return m_assumeYes; }
 
 private:
     ConsoleOutput& m_output;
@@ -34,8 +36,22 @@ private:
 // Whether a typed answer means Yes: "y" or "yes" in any letter case, blanks around it ignored.
 bool IsYesAnswer(const std::string& answer);
 
+// One message box as the console showed it.
+struct ShownMessage {
+    std::string text;
+    unsigned style;
+};
+
+// What one port's exchanges showed on the console.
+struct ShownOutcome {
+    std::vector<ShownMessage> messages;
+    bool completionShown = false;  // ShowControl of the completion text (1004)
+    bool questionShown = false;    // the version question (style 36)
+    int acceptedBytes = 0;         // image bytes the scanner accepted, as the bar followed them
+};
+
 // IUpdaterView for the console commands. It keeps the control states as the dialog would and
-// records what the exchange showed, from which the exit code follows.
+// records what the exchanges showed.
 class ConsoleView final : public exchange::IUpdaterView {
 public:
     // portIndex is the COM list selection TEST takes. scannerVersion, when given, is the
@@ -55,10 +71,8 @@ public:
 
     // Whether a control is enabled now, the dialog's initial states before any change.
     bool IsEnabled(int id) const;
-    // What the exchanges showed since the start or the last ClearOutcome.
-    const cli::ShownOutcome& Outcome() const { return m_outcome; }
-    // Starts a new record for the next exchange; the control states stay.
-    void ClearOutcome() { m_outcome = {}; }
+    // What the exchanges showed since the start.
+    const ShownOutcome& Outcome() const { return m_outcome; }
 
 private:
     ConsoleOutput& m_output;
@@ -68,7 +82,7 @@ private:
     const int* m_scannerVersion;
     bool m_askQuestions;
     std::map<int, bool> m_enabled;
-    cli::ShownOutcome m_outcome;
+    ShownOutcome m_outcome;
 };
 
 // The scanner's reported version as `test` prints it: "none" for 255 (no application code),

@@ -1,86 +1,92 @@
 #include "exit_codes.h"
 
+#include <algorithm>
 #include <array>
-
-#include "resource.h"
 
 namespace cli {
 
 namespace {
 
-// The texts of protocol/version_check.cpp and protocol/firmware_upload.cpp. A data packet that
-// gets no answer (silence, or a byte that is neither ACK nor NAK) is "no answer"; a pulled
-// cable shows as the failed write of the next packet.
-constexpr std::array<MessageExit, 10> kTable{{
-    {"Unable to open the port COM", true, kExitPortNotOpened},  // TEST's and UPDATE's
-    {"No data from the scanner. Please retry from step 1", false, kExitNoAnswer},
-    {"Unable to communicate with the scanner.\n\nPlease retry from Step 1.", false, kExitNoAnswer},
-    {"No data from the scanner. Please retry from step 4", false, kExitNoAnswer},
-    {"Timed out waiting for response from scanner", false, kExitNoAnswer},
-    {"Scanner response timeout!", false, kExitNoAnswer},
-    {"Scanner not approving the upgrade packets", false, kExitRefused},
-    {"Scanner rejected the upgrade!", false, kExitRefused},
-    {"Scanner unknown response!", false, kExitRefused},
-    {"Unable to send data to the scanner. Please retry from step 4", false, kExitWriteFailed},
-}};
+using exchange::UploadOutcome;
+using exchange::VersionCheckOutcome;
 
-// The first failure (style 48) shown, mapped; kExitInternal for a failure the table lacks.
-std::optional<int> FailureCode(const ShownOutcome& outcome) {
-    for (const ShownMessage& message : outcome.messages) {
-        if ((message.style & MB_ICONEXCLAMATION) == MB_ICONEXCLAMATION &&
-            (message.style & MB_YESNO) == 0) {
-            return ExitCodeForMessage(message.text).value_or(kExitInternal);
-        }
-    }
-    return std::nullopt;
+// From the most severe down: the user's stop, a fault of ours, the scanner left half-written,
+// refused, silent, never reached, a question answered No, a wrong command line.
+constexpr std::array<int, 8> kSeverity{kExitInterrupted, kExitInternal, kExitWriteFailed,
+                                       kExitRefused,     kExitNoAnswer, kExitPortNotOpened,
+                                       kExitAnsweredNo,  kExitUsage};
+
+std::size_t Rank(int code) {
+    const auto found = std::find(kSeverity.begin(), kSeverity.end(), code);
+    return found == kSeverity.end() ? kSeverity.size()
+                                    : static_cast<std::size_t>(found - kSeverity.begin());
 }
 
 }  // namespace
 
-std::span<const MessageExit> MessageExitTable() {
-    return kTable;
+// No default: a new outcome without a code here fails the build (-Wswitch, -Werror).
+int ExitCodeAfterTest(VersionCheckOutcome outcome, bool questionAsked) {
+    switch (outcome) {
+        case VersionCheckOutcome::kBusy:
+            return kExitInternal;  // never in the console program: one exchange per thread
+        case VersionCheckOutcome::kPortNotOpened:
+            return kExitPortNotOpened;
+        case VersionCheckOutcome::kNoReadyByte:
+        case VersionCheckOutcome::kNoReply:
+            return kExitNoAnswer;
+        case VersionCheckOutcome::kUploadOffered:
+            return kExitDone;
+        case VersionCheckOutcome::kUploadNotOffered:
+            return questionAsked ? kExitAnsweredNo : kExitDone;
+    }
+    return kExitInternal;  // a value outside the enumeration
 }
 
-std::optional<int> ExitCodeForMessage(const std::string& text) {
-    for (const MessageExit& row : kTable) {
-        if (row.isPrefix ? text.starts_with(row.text) : text == row.text) {
-            return row.code;
-        }
+int ExitCodeAfterUpdate(UploadOutcome outcome) {
+    switch (outcome) {
+        case UploadOutcome::kBusy:
+        case UploadOutcome::kAbandoned:
+            return kExitInternal;
+        case UploadOutcome::kPortNotOpened:
+            return kExitPortNotOpened;
+        case UploadOutcome::kNoReadyByte:
+        case UploadOutcome::kNoGoAhead:
+        case UploadOutcome::kNoAnswer:
+        case UploadOutcome::kVerdictTimeout:
+            return kExitNoAnswer;
+        case UploadOutcome::kNotApproved:
+        case UploadOutcome::kRejected:
+        case UploadOutcome::kUnknownVerdict:
+            return kExitRefused;
+        case UploadOutcome::kWriteFailed:
+            return kExitWriteFailed;
+        case UploadOutcome::kAccepted:
+            return kExitDone;
     }
-    return std::nullopt;
+    return kExitInternal;  // a value outside the enumeration
 }
 
-int ExitCodeAfterTest(const ShownOutcome& outcome, bool uploadOffered) {
-    if (const auto failure = FailureCode(outcome)) {
-        return *failure;
+int MostSevereExitCode(int a, int b) {
+    if (a == kExitDone || b == kExitDone) {
+        return a == kExitDone ? b : a;
     }
-    if (uploadOffered) {
-        return kExitDone;
-    }
-    if (outcome.questionShown) {
-        return outcome.questionYes.has_value() ? kExitAnsweredNo : kExitDone;
-    }
-    return kExitInternal;
-}
-
-int ExitCodeAfterUpdate(const ShownOutcome& outcome) {
-    if (const auto failure = FailureCode(outcome)) {
-        return *failure;
-    }
-    return outcome.completionShown ? kExitDone : kExitInternal;
+    return Rank(a) <= Rank(b) ? a : b;
 }
 
 std::string ExitCodeHelp() {
     return "Exit codes:\n"
            "  0    done (test: the scanner answered; update: it accepted the firmware)\n"
            "  1    usage: a wrong command line\n"
-           "  2    the port cannot be opened (--port auto: no scanner found, or several)\n"
+           "  2    the port cannot be opened (--port auto or found: no scanner found; auto:\n"
+           "       or several)\n"
            "  3    no answer from the scanner (no ready byte, go-ahead, answer or verdict)\n"
            "  4    the scanner refused (NAK three times, CAN, an unknown verdict byte)\n"
            "  5    a write failed (the cable went away)\n"
            "  6    the question was answered No\n"
            "  70   the exchange ended without any outcome (an internal failure)\n"
-           "  130  interrupted (Ctrl+C)\n";
+           "  130  interrupted (Ctrl+C)\n"
+           "With several ports: 0 when every port's is 0, otherwise the most severe port's code,\n"
+           "in the order 130, 70, 5, 4, 3, 2, 6.\n";
 }
 
 }  // namespace cli

@@ -1,0 +1,112 @@
+#include "cli_json.h"
+
+#include <nlohmann/json.hpp>
+
+#include "console_view.h"
+#include "exit_codes.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;  // members in the order written: command first
+
+constexpr int kBytesPerPacket = 120;
+
+json Firmware(const FirmwarePayload& firmware, const std::string& sha256) {
+    const auto length = static_cast<int>(firmware.imageLength);
+    return {{"version", VersionText(firmware.VersionByte())},
+            {"version_byte", firmware.VersionByte()},
+            {"length", length},
+            {"packets", (length + kBytesPerPacket - 1) / kBytesPerPacket},
+            {"bytes_per_packet", kBytesPerPacket},
+            {"sha256", sha256}};
+}
+
+json ListedPort(const comports::ComPortInfo& info) {
+    return {{"com", info.comNumber},
+            {"port", "COM" + std::to_string(info.comNumber)},
+            {"present", info.present},
+            {"device", info.device},
+            {"description", info.description}};
+}
+
+json TestPart(const PortReport& port) {
+    if (!port.test) {
+        return nullptr;
+    }
+    return {{"outcome", OutcomeName(port.test->outcome)},
+            {"question_shown", port.questionShown},
+            {"ms", port.testMs}};
+}
+
+json UpdatePart(const PortReport& port) {
+    if (!port.update) {
+        return nullptr;
+    }
+    return {{"outcome", OutcomeName(*port.update)},
+            {"bytes_sent", port.updateLink.bytesSent},
+            {"bytes_received", port.updateLink.bytesReceived},
+            {"packets_sent", port.updateLink.packetsSent},
+            {"resends", port.updateLink.resends},
+            {"image_bytes_accepted", port.imageBytesAccepted},
+            {"ms", port.updateMs}};
+}
+
+json Port(const PortReport& port) {
+    json version = nullptr;
+    json versionByte = nullptr;
+    if (port.test && port.test->scannerVersion) {
+        version = ScannerVersionText(*port.test->scannerVersion);
+        versionByte = *port.test->scannerVersion;
+    }
+    return {{"port", port.label},
+            {"device", port.device},
+            {"exit_code", port.exitCode},
+            {"outcome", PortOutcomeName(port)},
+            {"scanner_version", version},
+            {"scanner_version_byte", versionByte},
+            {"messages", port.messages},
+            {"test", TestPart(port)},
+            {"update", UpdatePart(port)}};
+}
+
+std::string Dump(const json& document) {
+    // Texts that are not UTF-8 (a device name, say) are replaced, never a reason to fail.
+    return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+std::string CommandJson(const CliRequest& request, const CommandReport& report, int exitCode,
+                        const FirmwarePayload& firmware, const std::string& firmwareSha256) {
+    json document = {{"command", CommandName(request.command)},
+                     {"exit_code", exitCode},
+                     {"messages", report.messages}};
+    switch (request.command) {
+        case CliRequest::Command::kInfo:
+            document["firmware"] = Firmware(firmware, firmwareSha256);
+            break;
+        case CliRequest::Command::kPorts:
+        case CliRequest::Command::kFind: {
+            json ports = json::array();
+            for (const auto& info : report.listed) {
+                ports.push_back(ListedPort(info));
+            }
+            document["ports"] = ports;
+            break;
+        }
+        case CliRequest::Command::kTest:
+        case CliRequest::Command::kUpdate: {
+            json ports = json::array();
+            for (const auto& port : report.ports) {
+                ports.push_back(Port(port));
+            }
+            document["ports"] = ports;
+            break;
+        }
+    }
+    return Dump(document);
+}
+
+std::string UsageErrorJson(const std::string& error) {
+    return Dump({{"command", nullptr}, {"exit_code", cli::kExitUsage}, {"error", error}});
+}

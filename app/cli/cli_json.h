@@ -1,0 +1,15 @@
+// tr520-cli --json: the one JSON document a run writes on standard output.
+#pragma once
+
+#include <string>
+
+#include "cli_options.h"
+#include "command_report.h"
+#include "firmware_payload.h"
+
+// The document of a command that ran: its record, its exit code, for info the firmware.
+std::string CommandJson(const CliRequest& request, const CommandReport& report, int exitCode,
+                        const FirmwarePayload& firmware, const std::string& firmwareSha256);
+
+// The document of a command line that was refused.
+std::string UsageErrorJson(const std::string& error);

@@ -1,0 +1,151 @@
+#include "port_run.h"
+
+#include "counting_opener.h"
+#include "dialog_texts.h"
+#include "exit_codes.h"
+#include "firmware_upload.h"
+#include "pumping_io.h"
+#include "version_check.h"
+
+const char* const kUploadUnderWayNotice =
+    "An upload is under way. Press Ctrl+C again to abandon it: the scanner's boot code then "
+    "asks for a new load.";
+const char* const kUploadAbandonedNotice =
+    "Upload abandoned. The scanner's boot code now asks for a new load: run update again.";
+
+namespace {
+
+constexpr std::uint32_t kSleepSliceMs = 50;  // Ctrl+C is seen within this during pauses
+
+// Opens the device path in place of whatever COM name the exchange asks for.
+class DevicePathOpener final : public exchange::IPortOpener {
+public:
+    DevicePathOpener(exchange::IPortOpener& inner, std::string path)
+        : m_inner(inner), m_path(std::move(path)) {}
+    std::unique_ptr<exchange::IPort> Open(const std::string&, int baudRate, char parity,
+                                          int dataBits, int stopBits, bool dtr, bool rts) override {
+        return m_inner.Open(m_path, baudRate, parity, dataBits, stopBits, dtr, rts);
+    }
+
+private:
+    exchange::IPortOpener& m_inner;
+    std::string m_path;
+};
+
+// The ports and the clock of one port's exchanges, every call of theirs looking for Ctrl+C
+// first, the ports counting what crosses them.
+class CheckedIo {
+public:
+    CheckedIo(ConsoleSurroundings& s, const PortArgument& port)
+        : m_pump(s.interrupts),
+          m_device(s.opener, port.devicePath),
+          m_pumping(port.kind == PortArgument::Kind::kDevicePath ? m_device : s.opener, m_pump),
+          m_counting(m_pumping),
+          m_clock(s.clock, m_pump, kSleepSliceMs) {}
+    exchange::IPortOpener& Opener() { return m_counting; }
+    exchange::IClock& Clock() { return m_clock; }
+    // Where the ports opened from now on count (TEST's are not counted).
+    void CountInto(LinkCounts& counts) { m_counting.CountInto(&counts); }
+
+private:
+    InterruptPump m_pump;
+    DevicePathOpener m_device;
+    PumpingOpener m_pumping;
+    CountingOpener m_counting;
+    PumpingClock m_clock;
+};
+
+int IndexFor(const PortArgument& port) {
+    return port.comNumber > 0 ? port.comNumber - 1 : 0;
+}
+
+// Milliseconds since start on the command's clock.
+std::uint32_t Since(exchange::IClock& clock, std::uint32_t start) {
+    return clock.GetTickCount() - start;
+}
+
+// The messages name a COM number; say which device stood for it when none does, and what
+// kept it from being opened when that can be told.
+void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int code) {
+    if (code != cli::kExitPortNotOpened) {
+        return;
+    }
+    const bool path = port.kind == PortArgument::Kind::kDevicePath;
+    if (path && port.comNumber == 0) {
+        s.output.Alert("(the port above is " + port.devicePath + ")");
+    }
+    const std::string why =
+        s.whyNotOpened
+            ? s.whyNotOpened(path ? port.devicePath : "COM" + std::to_string(port.comNumber))
+            : std::string();
+    if (!why.empty()) {
+        s.output.Alert(why);
+    }
+}
+
+// TEST through view; its exit code, nPortIndex left as the dialog would leave it.
+int RunTest(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int& nPortIndex,
+            int& nScannerVersion, PortReport& report, bool upload) {
+    exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
+    const std::uint32_t start = s.clock.GetTickCount();
+    report.test = exchange::RunVersionCheck(exchangeIo, s.firmware, nPortIndex, nScannerVersion);
+    report.testMs = Since(s.clock, start);
+    return cli::ExitCodeAfterTest(report.test->outcome, /*questionAsked=*/upload);
+}
+
+int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPortIndex,
+              PortReport& report) {
+    s.interrupts.Check();  // a press before the upload began ends at once
+    io.CountInto(report.updateLink);
+    const std::uint32_t start = s.clock.GetTickCount();
+    {
+        const KeepAwakeScope keepAwake(s.keepAwake);
+        const ConsoleInterrupts::UploadScope upload(s.interrupts);
+        exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
+        report.update = exchange::RunFirmwareUpload(exchangeIo, s.firmware, nPortIndex);
+    }
+    report.updateMs = Since(s.clock, start);
+    if (s.interrupts.Ended()) {
+        s.output.Alert(kUploadAbandonedNotice);  // the port has been closed by now
+        report.interrupted = true;
+        return cli::kExitInterrupted;
+    }
+    return cli::ExitCodeAfterUpdate(*report.update);
+}
+
+// What the view showed, into the record.
+void TakeShown(const ShownOutcome& shown, PortReport& report) {
+    for (const ShownMessage& message : shown.messages) {
+        report.messages.push_back(message.text);
+    }
+    if (shown.completionShown) {
+        report.messages.push_back(TR_TEXT_COMPLETION);
+    }
+    report.questionShown = shown.questionShown;
+    report.imageBytesAccepted = shown.acceptedBytes;
+}
+
+}  // namespace
+
+PortReport RunExchangesOnPort(ConsoleSurroundings& s, const ResolvedPort& port, bool upload) {
+    PortReport report;
+    report.label = port.label;
+    report.device = port.device;
+    CheckedIo io(s, port.argument);
+    int nPortIndex = -1;
+    int nScannerVersion = -1;
+    ConsoleView view(s.output, s.questions, s.clock, IndexFor(port.argument), &nScannerVersion,
+                     /*askQuestions=*/upload);
+    try {
+        report.exitCode = RunTest(s, io, view, nPortIndex, nScannerVersion, report, upload);
+        if (upload && report.test->outcome == exchange::VersionCheckOutcome::kUploadOffered) {
+            report.exitCode = RunUpload(s, io, view, nPortIndex, report);
+        }
+    } catch (const ConsoleInterrupted&) {
+        report.interrupted = true;
+        report.exitCode = cli::kExitInterrupted;
+    }
+    TakeShown(view.Outcome(), report);
+    NameDeviceOnFailure(s, port.argument, report.exitCode);
+    return report;
+}
