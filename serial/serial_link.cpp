@@ -4,21 +4,19 @@
 
 namespace {
 
-// How long a look at an empty input queue waits for input before it answers.
-constexpr int kIdleWaitMs = 1;
-
 // An open CSerial as the exchanges see it; deleting the adapter deletes the port.
 class SerialPortAdapter final : public exchange::IPort {
 public:
-    explicit SerialPortAdapter(std::unique_ptr<CSerial> port) : m_port(std::move(port)) {}
+    SerialPortAdapter(std::unique_ptr<CSerial> port, int idleWaitMs)
+        : m_port(std::move(port)), m_idleWaitMs(idleWaitMs) {}
 
     // The exchanges poll this in their waiting loops; when nothing is there it first waits up
-    // to a millisecond for input, so that they let the processor sleep instead of spinning,
+    // to the idle wait for input, so that they let the processor sleep instead of spinning,
     // while a byte that arrives is seen at once.
     int BytesWaiting() override {
         int waiting = m_port->BytesWaiting();
         if (waiting == 0) {
-            m_port->WaitForInput(kIdleWaitMs);
+            m_port->WaitForInput(m_idleWaitMs);
             waiting = m_port->BytesWaiting();
         }
         return waiting;
@@ -33,6 +31,7 @@ public:
 
 private:
     std::unique_ptr<CSerial> m_port;
+    int m_idleWaitMs;
 };
 
 }  // namespace
@@ -43,7 +42,7 @@ std::unique_ptr<exchange::IPort> SerialPortOpener::Open(const std::string& name,
     // The constructor's exception (the integer 1) goes to the exchange, which expects it.
     auto port = std::unique_ptr<CSerial>(
         new CSerial(name.c_str(), baudRate, parity, dataBits, stopBits, dtr, rts));
-    return std::make_unique<SerialPortAdapter>(std::move(port));
+    return std::make_unique<SerialPortAdapter>(std::move(port), m_idleWaitMs);
 }
 
 std::uint32_t SystemClock::GetTickCount() {
