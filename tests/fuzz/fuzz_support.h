@@ -76,15 +76,7 @@ public:
                                           bool rts) override;
 
     // One open request.
-    struct Request {
-        std::string name;
-        int baudRate;
-        char parity;
-        int dataBits;
-        int stopBits;
-        bool dtr;
-        bool rts;
-    };
+    using Request = fakes::OpenRequest;
     std::vector<Request> requests;
     // Every call on the ports handed out, in order.
     std::vector<PortEvent> events;

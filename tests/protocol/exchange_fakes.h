@@ -117,6 +117,17 @@ private:
     std::uint64_t m_closedAt = 0;
 };
 
+// One call of IPortOpener::Open as an opener saw it.
+struct OpenRequest {
+    std::string name;
+    int baudRate;
+    char parity;
+    int dataBits;
+    int stopBits;
+    bool dtr;
+    bool rts;
+};
+
 // Opens the scripted port, throws, or yields nothing; records every request.
 class ScriptedOpener : public exchange::IPortOpener {
 public:
@@ -128,15 +139,7 @@ public:
                                           int dataBits, int stopBits, bool dtr, bool rts) override;
 
     Mode mode = Mode::kSucceed;
-    struct Request {
-        std::string name;
-        int baudRate;
-        char parity;
-        int dataBits;
-        int stopBits;
-        bool dtr;
-        bool rts;
-    };
+    using Request = OpenRequest;
     std::vector<Request> requests;
 
 private:
