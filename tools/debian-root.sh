@@ -9,10 +9,11 @@
 #   tr_root_make_background NAME ARCHS PACKAGE...  the same behind the caller's back, logged;
 #   tr_root_wait NAME                       then wait for it (tr_root_stop_background NAME
 #                                           ends it early)
-#   tr_root_enter NAME [--bind DIR]... -- COMMAND...   run COMMAND inside, from the current
-#                                           folder, with /proc, /dev, /dev/pts, /dev/shm and
-#                                           the repository at their own paths, and a /tmp
-#                                           of its own
+#   tr_root_enter NAME [--bind DIR]... [--scratch] -- COMMAND...   run COMMAND inside, from
+#                                           the current folder, with /proc, /dev, /dev/pts,
+#                                           /dev/shm and the repository at their own paths, and
+#                                           a /tmp of its own; with --scratch, every change the
+#                                           command makes to the root vanishes with it
 #   tr_root_remove NAME                     remove it, refusing while anything is mounted
 #                                           beneath it or running in it
 #
@@ -292,11 +293,12 @@ tr_root_remove() {
 # a PID namespace of its own: when it ends, however it ends, whatever it left running is killed
 # and every mount vanishes; the host never sees them.
 tr_root_enter() {
-    local name=$1 binds=()
+    local name=$1 binds=() scratch=""
     shift
     while [ $# -gt 0 ] && [ "$1" != -- ]; do
         case $1 in
             --bind) binds+=("$(cd "$2" && pwd)"); shift 2 ;;
+            --scratch) scratch=$(tr_root_folder "$name")/scratch; shift ;;
             *) echo "tr_root_enter: unknown option $1" >&2; return 2 ;;
         esac
     done
@@ -315,9 +317,19 @@ tr_root_enter() {
         rm -f "$root/etc/resolv.conf"
         cp -L /etc/resolv.conf "$root/etc/resolv.conf"
     fi
+    if [ -n "$scratch" ]; then
+        # The overlay's options cannot name a folder with a comma or a colon in its path.
+        case $root in
+            *[,:]*)
+                TR_ROOT_ERROR="--scratch cannot layer over $root: its path holds a comma or colon"
+                echo "$TR_ROOT_ERROR" >&2
+                return 1 ;;
+        esac
+        mkdir -p "$scratch"  # only the mount point: the layer is mounted in the namespace
+    fi
     unshare --mount --propagation private --pid --fork --kill-child \
         bash -c 'source "$1"; shift; tr_root_inside "$@"' _ "$TR_ROOT_SCRIPT" \
-        "$root" "$PWD" "$TR_ROOT_REPO" "${binds[@]}" -- "$@"
+        "$root" "$scratch" "$PWD" "$TR_ROOT_REPO" "${binds[@]}" -- "$@"
 }
 
 # Fails, with the reason, unless the root NAME can be entered and run a command.
@@ -331,10 +343,20 @@ tr_root_check_enter() {
 
 # The namespace's first process: mounts what the root needs, runs the command chrooted and
 # returns its status. Being the first process of the PID namespace, its end kills the rest.
+# With a scratch mount point $2, the command runs in an overlay of the root whose changes are
+# kept in memory there, so that they vanish with the namespace.
 tr_root_inside() {
     set -e
-    local root=$1 cwd=$2 dir
-    shift 2
+    local root=$1 scratch=$2 cwd=$3 dir
+    shift 3
+    if [ -n "$scratch" ]; then
+        mount -t tmpfs -o mode=0755 tmpfs "$scratch"
+        mkdir "$scratch/changes" "$scratch/work" "$scratch/root"
+        mount -t overlay overlay \
+            -o "lowerdir=$root,upperdir=$scratch/changes,workdir=$scratch/work" "$scratch/root"
+        root=$scratch/root
+        export TR_ROOT_SCRATCH=1  # what is changed here is not kept
+    fi
     mount -t proc proc "$root/proc"  # this PID namespace's own
     # Empty on every entry: no lock, socket or file of an earlier run is seen, and none stays.
     mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"

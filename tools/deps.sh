@@ -28,6 +28,11 @@ TR_WINE32_PACKAGE=wine32:i386
 TR_DEBIAN_ROOT_HOST_PACKAGES=(mmdebstrap)
 TR_WINE32_ROOT_ARCHITECTURES=amd64,i386
 TR_WINE32_ROOT_PACKAGES=(wine wine32 wine64 xvfb cmake binutils-mingw-w64-i686)
+# The clean root in which our Debian packages are installed, run and purged: only what the
+# check needs beside them, the virtual display and xdotool, which finds a window by its title
+# and answers it. Whatever the packages need comes from their dependencies.
+TR_PACKAGES_ROOT_ARCHITECTURES=amd64
+TR_PACKAGES_ROOT_PACKAGES=(xvfb xdotool)
 
 TR_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then

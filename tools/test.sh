@@ -2,7 +2,9 @@
 # Installs what is missing, then builds and runs every test, stage by stage: a plain build, a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer that carries another firmware
 # image, the Windows build as a 64-bit program under wine64, the 32-bit Windows build under
-# wine, and the fuzz targets for a fixed time each. Ends with a summary, one line per stage.
+# wine, the fuzz targets for a fixed time each, and the packages, checked, then installed, run
+# and removed: the Debian ones in a clean Debian root, the Windows installer under the 32-bit
+# wine. Ends with a summary, one line per stage.
 #
 # Where the 32-bit wine (wine32:i386) cannot be installed, the 32-bit stage runs its tests in a
 # private Debian root that has it (tools/debian-root.sh, made in the background from the start
@@ -103,30 +105,112 @@ run_win32_suite() {
     tr_root_enter wine32 -- tools/wine-ctest.sh build-win win32 "$jobs"
 }
 
-# Where the host cannot have wine32, starts making the Debian root that has it in the
-# background (build-roots/wine32/make.log); a reason it cannot is kept for the stage.
-start_wine32_root() {
+# Starts making in the background (build-roots/NAME/make.log) the Debian roots that the
+# selected stages need, so that they overlap the builds: where the host cannot have wine32, the
+# one that has it, for the 32-bit stage and the installer check of the packages stage; for the
+# packages stage, the clean one in which the Debian packages are installed. A reason they
+# cannot be made is kept for the stages.
+start_roots() {
     wine32_root_missing=""
-    [ -n "$wine32_missing" ] && stage_selected win32 || return 0
+    packages_root_missing=""
+    local wine32=0 packages=0 reason=""
+    if [ -n "$wine32_missing" ] && { stage_selected win32 || stage_selected packages; }; then
+        wine32=1
+    fi
+    stage_selected packages && packages=1
+    [ "$wine32" -eq 1 ] || [ "$packages" -eq 1 ] || return 0
     if ! tr_install_packages "${TR_DEBIAN_ROOT_HOST_PACKAGES[@]}"; then
-        wine32_root_missing="mmdebstrap could not be installed: $TR_APT_INSTALL_ERROR"
+        reason="mmdebstrap could not be installed: $TR_APT_INSTALL_ERROR"
     elif ! tr_root_check_namespaces; then
-        wine32_root_missing=$TR_ROOT_ERROR
-    else
+        reason=$TR_ROOT_ERROR
+    fi
+    if [ "$wine32" -eq 1 ] && [ -n "$reason" ]; then
+        wine32_root_missing=$reason
+    elif [ "$wine32" -eq 1 ]; then
         echo "Making the Debian root for the 32-bit tests in the background:" \
              "$(tr_root_folder wine32)/make.log"
         tr_root_make_background wine32 "$TR_WINE32_ROOT_ARCHITECTURES" \
             "${TR_WINE32_ROOT_PACKAGES[@]}"
-        wine32_root_started=1
+        roots_started+=(wine32)
+    fi
+    if [ "$packages" -eq 1 ] && [ -n "$reason" ]; then
+        packages_root_missing=$reason
+    elif [ "$packages" -eq 1 ]; then
+        echo "Making the clean Debian root for the packages in the background:" \
+             "$(tr_root_folder packages)/make.log"
+        tr_root_make_background packages "$TR_PACKAGES_ROOT_ARCHITECTURES" \
+            "${TR_PACKAGES_ROOT_PACKAGES[@]}"
+        roots_started+=(packages)
     fi
 }
 
 # Makes the packages from build/ and build-win/ into dist/ and checks them: lintian, the
 # desktop entry, the AppStream metadata, each package's files and dependencies, the zip, the
-# programs' imports, the checksums. Needs no root and no wine.
+# programs' imports, the checksums; then installs, runs and removes them: the Debian packages
+# in a clean Debian root, the Windows installer under the 32-bit wine. Both install checks run
+# even when the other fails.
 run_package_checks() {
     tools/package.sh
     tests/packaging/check_packages.sh dist
+    local status=0
+    check_debian_install || status=1
+    check_windows_installer || status=1
+    echo "the .debs installed in build-roots/packages, the installer run $where_installer_ran;" \
+         "$roots_waited s waited for the roots" >"$stage_note"
+    return "$status"
+}
+
+# The SHA-256 of the image that the build folder $1 carries, from the image file itself.
+carried_image_sha256() {
+    local image
+    image=$(sed -n 's/^FIRMWARE_IMAGE:[A-Z]*=//p' "$1/CMakeCache.txt")
+    if [ ! -f "$image" ]; then
+        echo "$1/CMakeCache.txt names no firmware image file: '$image'" >&2
+        return 1
+    fi
+    sha256sum "$image" | cut -d' ' -f1
+}
+
+# Waits for the background make of the root $1, whose reason it cannot be made, if any, is $2;
+# adds the time waited to roots_waited. Fails, with the reason, when it cannot be entered.
+wait_for_root() {
+    local name=$1 reason=$2 start=$SECONDS
+    if [ -z "$reason" ] && ! tr_root_wait "$name"; then
+        reason=$TR_ROOT_ERROR
+    fi
+    roots_waited=$((roots_waited + SECONDS - start))
+    if [ -z "$reason" ] && ! tr_root_check_enter "$name"; then
+        reason=$TR_ROOT_ERROR
+    fi
+    [ -z "$reason" ] && return 0
+    echo "!! The Debian root $(tr_root_dir "$name") cannot be used: $reason" >&2
+    return 1
+}
+
+# The Debian packages installed, run and purged in the clean root, in a layer of changes that
+# vanishes with the check.
+check_debian_install() {
+    local sha256
+    sha256=$(carried_image_sha256 build) || return 1
+    wait_for_root packages "$packages_root_missing" || return 1
+    tr_root_enter packages --scratch -- tests/packaging/check_debian_install.sh dist "$sha256"
+}
+
+# The 32-bit installer installed, run and removed under the host's wine32, or else in the
+# Debian root that has it.
+check_windows_installer() {
+    local sha256 installer
+    sha256=$(carried_image_sha256 build-win) || return 1
+    installer=$(echo dist/tr520-updater-*-win32-setup.exe)
+    if [ -z "$wine32_missing" ]; then
+        tools/wine-check-installer.sh "$installer" "$sha256"
+        return
+    fi
+    echo "wine32 is not installed here ($wine32_missing): the installer runs in the Debian root" \
+         "$(tr_root_dir wine32)"
+    wait_for_root wine32 "$wine32_root_missing" || return 1
+    where_installer_ran="in build-roots/wine32 (no wine32 on the host)"
+    tr_root_enter wine32 --scratch -- tools/wine-check-installer.sh "$installer" "$sha256"
 }
 
 summary=()
@@ -136,13 +220,20 @@ skipped=""
 stage_skip_note=$(mktemp)
 # A note a stage writes here goes on its summary line.
 stage_note=$(mktemp)
-wine32_root_started=0
-# However the script ends: an unfinished make of the root must not run on, and an i386
+# The Debian roots this run started making in the background.
+roots_started=()
+# What the packages stage says of where it ran and how long it waited for the roots (s).
+where_installer_ran="under the host's wine32"
+roots_waited=0
+# However the script ends: an unfinished make of a root must not run on, and an i386
 # architecture added for a wine32 that was not installed must not stay.
 on_exit() {
     rm -f "$stage_skip_note" "$stage_note"
     tr_remove_unsettled_i386
-    [ "$wine32_root_started" -eq 0 ] || tr_root_stop_background wine32
+    local name
+    for name in "${roots_started[@]}"; do
+        tr_root_stop_background "$name"
+    done
 }
 trap on_exit EXIT
 # The CPU time, in seconds, that this script's finished commands used (user and system): on a
@@ -236,7 +327,7 @@ tr_install_windows_test_deps \
     || { echo "== FAILED: installing the Windows test packages" >&2; exit 1; }
 wine32_missing=""
 tr_try_install_wine32 || wine32_missing=$TR_WINE32_MISSING
-start_wine32_root
+start_roots
 install_time=$((SECONDS - install_start))
 echo "== Installing what was missing: $install_time s"
 

@@ -57,10 +57,17 @@ done
     || fail "Publisher is '$(entry_value Publisher)', not '$publisher'"
 entry_value QuietUninstallString | grep -qF 'uninstall.exe" /S' \
     || fail "no QuietUninstallString: '$(entry_value QuietUninstallString)'"
+echo "installed: $(ls "$dir" 2>/dev/null | paste -sd' ') in $dir"
+echo "shortcut: $(basename "$shortcut") $([ -f "$shortcut" ] && echo present || echo missing)"
+echo "uninstall entry: DisplayVersion '$(entry_value DisplayVersion)'," \
+     "Publisher '$(entry_value Publisher)'"
 if [ -n "${TR_CLI_SHA256:-}" ]; then
+    echo "== tr520-cli.exe info, run from the installed folder"
     (cd "$dir" && wine ./tr520-cli.exe info) | tr -d '\r' >"$work/info" \
         || fail "tr520-cli.exe info failed"
-    grep -qi "$TR_CLI_SHA256" "$work/info" || fail "tr520-cli.exe info: $(cat "$work/info")"
+    cat "$work/info"
+    grep -qi "$TR_CLI_SHA256" "$work/info" \
+        || fail "tr520-cli.exe info does not show the carried image's SHA-256 $TR_CLI_SHA256"
 fi
 
 echo "== Uninstalling silently"
@@ -76,6 +83,10 @@ done
 profile_files >"$work/after"
 diff "$work/before" "$work/after" >"$work/diff" \
     || fail "the profile's files changed:"$'\n'"$(cat "$work/diff")"
+echo "after uninstalling: folder $([ -e "$dir" ] && echo present || echo gone)," \
+     "shortcut $([ -e "$shortcut" ] && echo present || echo gone)," \
+     "uninstall entry $([ -n "$(entry_value DisplayName)" ] && echo present || echo gone);" \
+     "the profile holds $(wc -l <"$work/after") files, $(wc -l <"$work/before") before"
 
 if [ "$failures" -gt 0 ]; then
     echo "== $failures installer checks FAILED" >&2
