@@ -110,3 +110,7 @@ std::string CommandJson(const CliRequest& request, const CommandReport& report, 
 std::string UsageErrorJson(const std::string& error) {
     return Dump({{"command", nullptr}, {"exit_code", cli::kExitUsage}, {"error", error}});
 }
+
+std::string InternalErrorJson(const std::string& error) {
+    return Dump({{"command", nullptr}, {"exit_code", cli::kExitInternal}, {"error", error}});
+}

@@ -13,3 +13,5 @@ std::string CommandJson(const CliRequest& request, const CommandReport& report, 
 
 // The document of a command line that was refused.
 std::string UsageErrorJson(const std::string& error);
+// The document of a run that ended by an unexpected exception, with its text.
+std::string InternalErrorJson(const std::string& error);

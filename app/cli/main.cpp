@@ -1,10 +1,12 @@
 // tr520-cli: the TR-520/521 CPU firmware update utility from a terminal.
+#include <exception>
 #include <iostream>
 
 #include "cli_json.h"
 #include "cli_options.h"
 #include "cli_run.h"
 #include "console_platform.h"
+#include "exit_codes.h"
 
 int main(int argc, char* argv[]) {
     PrepareStandardStreams();  // first: no port may take the number of a closed stream
@@ -15,5 +17,19 @@ int main(int argc, char* argv[]) {
         }
         return parsed.exitCode;
     }
-    return RunCliRequest(*parsed.request);
+    std::string error;
+    try {
+        return RunCliRequest(*parsed.request);
+    } catch (const std::exception& failure) {
+        error = std::string("internal error: ") + failure.what();
+    } catch (...) {
+        error = "internal error";
+    }
+    // The exchanges and the ports have unwound and closed by now; say so instead of aborting
+    // without a word, and keep the promise of one document on standard output.
+    std::cerr << "tr520-cli: " << error << std::endl;
+    if (parsed.request->json) {
+        std::cout << InternalErrorJson(error) << std::flush;
+    }
+    return cli::kExitInternal;
 }

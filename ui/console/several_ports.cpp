@@ -89,7 +89,9 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
         if (upload) {
             hold = std::make_unique<KeepAwakeScope>(s.keepAwake);  // one for the whole run
         }
-        std::vector<std::thread> threads;
+        // Joined however this ends: a thread that cannot be started leaves those that were to
+        // finish their uploads before the failure goes on.
+        std::vector<std::jthread> threads;
         for (std::size_t i = 0; i < ports.size(); ++i) {
             threads.emplace_back([&, i] {
                 try {
@@ -102,7 +104,7 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
                 }
             });
         }
-        for (std::thread& thread : threads) {
+        for (std::jthread& thread : threads) {
             thread.join();
         }
     }
