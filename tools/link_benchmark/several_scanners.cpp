@@ -106,8 +106,8 @@ int RunSeveralScanners(int scanners, const std::string& cliProgram) {
         }
         args.insert(args.end(), {"--port", "COM" + std::to_string(kFirstCom + i)});
     }
-    std::printf("%d scanners at line speed (%d baud), one tr520-cli run over all: update\n",
-                scanners, kBaudRate);
+    std::printf("%d scanner%s at line speed (%d baud), one tr520-cli run over all: update\n",
+                scanners, scanners == 1 ? "" : "s", kBaudRate);
     std::fflush(stdout);
     ChildRun run;
     if (!RunChild(args, run)) {
