@@ -146,10 +146,15 @@ void AwaitInput(int fd, int limitMs) {
     }
 }
 
+// Who held the port that this thread's last open refused. The platform is one object for the
+// whole process and ports may be opened on several threads at once (one per port), while a
+// refusal is told by the same thread right after its open.
+thread_local std::string t_refusalHolder;
+
 class PosixSerialPlatform final : public SerialPlatform {
 public:
     PortHandle OpenPort(const char* portName, std::uint32_t& error) override {
-        m_holder.clear();
+        t_refusalHolder.clear();
         const auto path = comports::DevicePathForPortName(portName);
         if (!path) {
             error = ErrorCodeFromErrno(ENOENT);
@@ -279,18 +284,16 @@ public:
 
     void Sleep(std::uint32_t ms) override { PlatformSleep(ms); }
 
-    std::string OpenRefusalHolder() override { return m_holder; }
+    std::string OpenRefusalHolder() override { return t_refusalHolder; }
 
     void WaitForInput(PortHandle& port, int limitMs) override {
         AwaitInput(port.Fd(), std::max(limitMs, 0));
     }
 
 private:
-    std::string m_holder;  // who held the port the last open refused
-
     PortHandle Refused(const portlock::Refusal& refusal, std::uint32_t& error) {
         error = ErrorCodeFromErrno(refusal.error);
-        m_holder = refusal.holder;
+        t_refusalHolder = refusal.holder;
         return {};
     }
 

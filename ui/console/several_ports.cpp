@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "console_progress.h"
@@ -23,31 +22,14 @@ public:
     void End() override {}
 };
 
-// Opens one port at a time: the serial layer keeps what it says about a refused open where a
-// second open at the same moment would overwrite it.
-class OneOpenAtATime final : public exchange::IPortOpener {
-public:
-    explicit OneOpenAtATime(exchange::IPortOpener& inner) : m_inner(inner) {}
-    std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
-                                          int dataBits, int stopBits, bool dtr, bool rts) override {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        return m_inner.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts);
-    }
-
-private:
-    exchange::IPortOpener& m_inner;
-    std::mutex m_mutex;
-};
-
 // What one port's thread works with, made before the thread starts.
 struct PortSurroundings {
-    PortSurroundings(ConsoleSurroundings& run, exchange::IPortOpener& opener,
-                     const ResolvedPort& port, int row)
+    PortSurroundings(ConsoleSurroundings& run, const ResolvedPort& port, int row)
         : output(run.output, port.label, row),
           interrupts(run.interrupts),
           questions(output, interrupts, input, /*inputIsTerminal=*/false,
                     run.questions.AssumesYes()),
-          s{output,       questions,          interrupts,        opener,
+          s{output,       questions,          interrupts,        run.opener,
             run.clock,    keepAwake,          run.firmware,      run.firmwareSha256,
             run.describePorts, run.whyNotOpened} {}
 
@@ -74,14 +56,13 @@ std::string Padded(const std::string& text, std::size_t width) {
 
 int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& ports, bool upload,
                     CommandReport& report) {
-    OneOpenAtATime opener(s.opener);
     if (upload) {
         s.output.OpenBoard(static_cast<int>(ports.size()));
     }
     std::vector<std::unique_ptr<PortSurroundings>> surroundings;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         surroundings.push_back(
-            std::make_unique<PortSurroundings>(s, opener, ports[i], static_cast<int>(i)));
+            std::make_unique<PortSurroundings>(s, ports[i], static_cast<int>(i)));
     }
     std::vector<PortReport> reports(ports.size());
     {
