@@ -78,7 +78,7 @@ ConsoleView::ConsoleView(ConsoleOutput& output, ConsoleQuestions& questions,
       m_enabled{{IDC_COMPORT, true}, {IDC_TEST, true}, {IDC_UPDATE, false}} {}
 
 int ConsoleView::ShowMessageBox(const std::string& text, unsigned style) {
-    m_outcome.messages.push_back({text, style});
+    m_outcome.messages.push_back(text);
     if ((style & MB_YESNO) != MB_YESNO) {
         m_output.Line(text);
         return IDOK;
@@ -101,7 +101,7 @@ void ConsoleView::SetControlText(int id, const std::string&) {
 
 void ConsoleView::ShowControl(int id) {
     if (id == IDC_COMPLETE) {
-        m_outcome.completionShown = true;
+        m_outcome.messages.push_back(TR_TEXT_COMPLETION);
         m_output.Line(TR_TEXT_COMPLETION);
     }
 }

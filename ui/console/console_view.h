@@ -36,17 +36,10 @@ private:
 // Whether a typed answer means Yes: "y" or "yes" in any letter case, blanks around it ignored.
 bool IsYesAnswer(const std::string& answer);
 
-// One message box as the console showed it.
-struct ShownMessage {
-    std::string text;
-    unsigned style;
-};
-
 // What one port's exchanges showed on the console.
 struct ShownOutcome {
-    std::vector<ShownMessage> messages;
-    bool completionShown = false;  // ShowControl of the completion text (1004)
-    bool questionShown = false;    // the version question (style 36)
+    std::vector<std::string> messages;  // message boxes and the completion text, in order
+    bool questionShown = false;         // the version question (style 36)
     int acceptedBytes = 0;         // image bytes the scanner accepted, as the bar followed them
 };
 

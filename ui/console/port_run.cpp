@@ -1,7 +1,6 @@
 #include "port_run.h"
 
 #include "counting_opener.h"
-#include "dialog_texts.h"
 #include "exit_codes.h"
 #include "firmware_upload.h"
 #include "pumping_io.h"
@@ -115,12 +114,7 @@ int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPor
 
 // What the view showed, into the record.
 void TakeShown(const ShownOutcome& shown, PortReport& report) {
-    for (const ShownMessage& message : shown.messages) {
-        report.messages.push_back(message.text);
-    }
-    if (shown.completionShown) {
-        report.messages.push_back(TR_TEXT_COMPLETION);
-    }
+    report.messages = shown.messages;
     report.questionShown = shown.questionShown;
     report.imageBytesAccepted = shown.acceptedBytes;
 }
