@@ -28,6 +28,11 @@ inline constexpr std::size_t kMaxDataPacketSize = 2 * kMaxDataBytes + 3;  // 243
 inline constexpr std::uint32_t kMaxImageLength = 0xFFFFFF; // six hex digits in the start packet
 inline constexpr std::size_t kVersionReplySize = 7;       // STX, X, Y, D1, D2, ETX, checksum
 
+// The data packets that carry imageLength image bytes: full ones, and a shorter last one.
+constexpr std::uint32_t DataPacketCount(std::uint32_t imageLength) {
+    return static_cast<std::uint32_t>((imageLength + kMaxDataBytes - 1) / kMaxDataBytes);
+}
+
 // The query: STX, 'V', ETX, checksum. Asks the scanner for its firmware version.
 inline constexpr std::array<std::uint8_t, 4> kQueryPacket{0x02, 0x56, 0x03, 0x59};
 

@@ -4,20 +4,19 @@
 
 #include "console_view.h"
 #include "exit_codes.h"
+#include "link_frame.h"
 
 namespace {
 
 using json = nlohmann::ordered_json;  // members in the order written: command first
-
-constexpr int kBytesPerPacket = 120;
 
 json Firmware(const FirmwarePayload& firmware, const std::string& sha256) {
     const auto length = static_cast<int>(firmware.imageLength);
     return {{"version", VersionText(firmware.VersionByte())},
             {"version_byte", firmware.VersionByte()},
             {"length", length},
-            {"packets", (length + kBytesPerPacket - 1) / kBytesPerPacket},
-            {"bytes_per_packet", kBytesPerPacket},
+            {"packets", scanlink::DataPacketCount(firmware.imageLength)},
+            {"bytes_per_packet", scanlink::kMaxDataBytes},
             {"sha256", sha256}};
 }
 

@@ -4,6 +4,7 @@
 
 #include "dialog_templates.h"
 #include "exit_codes.h"
+#include "link_frame.h"
 #include "port_finder.h"
 #include "port_run.h"
 #include "pumping_io.h"
@@ -12,8 +13,6 @@
 
 namespace {
 
-constexpr int kBytesPerPacket = 120;
-constexpr std::uint32_t kSleepSliceMs = 50;  // Ctrl+C is seen within this during pauses
 
 std::string Describe(const std::vector<comports::ComPortInfo>& ports) {
     std::string text;
@@ -33,7 +32,7 @@ std::vector<comports::ComPortInfo> Find(ConsoleSurroundings& s) {
                   " present port(s), up to 2 s each...");
     InterruptPump pump(s.interrupts);
     PumpingOpener opener(s.opener, pump);
-    PumpingClock clock(s.clock, pump, kSleepSliceMs);
+    PumpingClock clock(s.clock, pump, kInterruptSliceMs);
     return FindScannerPorts(ports, opener, clock, s.output);
 }
 
@@ -109,8 +108,8 @@ int RunInfoCommand(ConsoleSurroundings& s) {
     const int length = static_cast<int>(firmware.imageLength);
     s.output.Line("Firmware version: " + VersionText(firmware.VersionByte()));
     s.output.Line("Length: " + std::to_string(length) + " bytes");
-    s.output.Line("Packets: " + std::to_string((length + kBytesPerPacket - 1) / kBytesPerPacket) +
-                  " (" + std::to_string(kBytesPerPacket) + " image bytes each)");
+    s.output.Line("Packets: " + std::to_string(scanlink::DataPacketCount(firmware.imageLength)) + " (" +
+                  std::to_string(scanlink::kMaxDataBytes) + " image bytes each)");
     s.output.Line("SHA-256: " + s.firmwareSha256);
     return cli::kExitDone;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "pumping_io.h"
@@ -88,6 +89,10 @@ public:
 private:
     ConsoleInterrupts& m_interrupts;
 };
+
+// The longest slice of a pause on a PumpingClock around an InterruptPump: Ctrl+C is seen within
+// this during the exchanges' pauses.
+inline constexpr std::uint32_t kInterruptSliceMs = 50;
 
 // The platform's handlers for as long as it lives: Ctrl+C (SIGINT, or the console's Ctrl+C
 // and Ctrl+Break events) presses, the platform's end requests terminate. Its end removes them,

@@ -14,7 +14,6 @@ const char* const kUploadAbandonedNotice =
 
 namespace {
 
-constexpr std::uint32_t kSleepSliceMs = 50;  // Ctrl+C is seen within this during pauses
 
 // Opens the device path in place of whatever COM name the exchange asks for.
 class DevicePathOpener final : public exchange::IPortOpener {
@@ -40,7 +39,7 @@ public:
           m_device(s.opener, port.devicePath),
           m_pumping(port.kind == PortArgument::Kind::kDevicePath ? m_device : s.opener, m_pump),
           m_counting(m_pumping),
-          m_clock(s.clock, m_pump, kSleepSliceMs) {}
+          m_clock(s.clock, m_pump, kInterruptSliceMs) {}
     exchange::IPortOpener& Opener() { return m_counting; }
     exchange::IClock& Clock() { return m_clock; }
     // Where the ports opened from now on count (TEST's are not counted).
