@@ -13,8 +13,6 @@ namespace benchmark {
 
 namespace {
 
-constexpr int kBaudRate = 115200;
-constexpr double kBitsPerByte = 10.0;  // start bit, 8 data bits, stop bit
 
 // Counts the bytes of the port it wraps.
 class CountingPort : public exchange::IPort {
@@ -63,9 +61,8 @@ double Seconds(std::chrono::steady_clock::duration d) {
 // Prints one exchange's traffic, line-time floor, wall time and CPU time.
 void Report(const Traffic& traffic, double wall, double processCpu, double threadCpu,
             const std::string& processLabel) {
-    const double secondsPerByte = kBitsPerByte / kBaudRate;
-    const double floorSent = traffic.sent * secondsPerByte;
-    const double floorReceived = traffic.received * secondsPerByte;
+    const double floorSent = LineSeconds(traffic.sent);
+    const double floorReceived = LineSeconds(traffic.received);
     // Every packet waits for its answer, so the two directions do not overlap.
     const double floor = floorSent + floorReceived;
     std::printf("  bytes utility -> scanner : %ld (%.3f s on the line)\n", traffic.sent, floorSent);

@@ -11,6 +11,15 @@
 
 namespace benchmark {
 
+inline constexpr int kBaudRate = 115200;  // the link's speed, emulated by the simulator
+
+// The time bytes take on the line at kBaudRate, 10 bits a byte (start, 8 data, stop): the
+// floor no exchange can beat.
+inline double LineSeconds(long bytes) {
+    constexpr double kBitsPerByte = 10.0;
+    return static_cast<double>(bytes) * kBitsPerByte / kBaudRate;
+}
+
 // Bytes that crossed the link through one exchange's ports.
 struct Traffic {
     long sent = 0;      // utility to scanner, as the writes accepted them

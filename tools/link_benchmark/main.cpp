@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int kBaudRate = 115200;
 constexpr int kComNumber = 9;
 constexpr int kMostScanners = 16;  // COM9 to COM24
 
@@ -101,7 +100,7 @@ int main(int argc, char** argv) {
     options.comNumber = kComNumber;
     options.versionDigits = "FF";  // no application code: the upload is offered at once
     options.lineSpeed = true;
-    options.baudRate = kBaudRate;
+    options.baudRate = benchmark::kBaudRate;
     scannersim::ScannerSim sim(options);
     std::string error;
     if (!sim.Start(&error)) {

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "benchmark_run.h"
 #include "scanner_sim.h"
 
 extern char** environ;
@@ -18,8 +19,6 @@ extern char** environ;
 namespace {
 
 constexpr int kFirstCom = 9;
-constexpr int kBaudRate = 115200;
-constexpr double kBitsPerByte = 10.0;  // start bit, 8 data bits, stop bit
 
 // What the child printed on standard output, its exit status and its CPU seconds.
 struct ChildRun {
@@ -78,7 +77,7 @@ void PrintPort(const nlohmann::json& port) {
     }
     const long sent = update["bytes_sent"].get<long>();
     const long received = update["bytes_received"].get<long>();
-    const double floor = (sent + received) * kBitsPerByte / kBaudRate;
+    const double floor = benchmark::LineSeconds(sent + received);
     const double wall = update["ms"].get<double>() / 1000.0;
     std::printf("  %-6s %-9s %7ld + %4ld bytes  floor %6.3f s  wall %6.3f s  wall/floor %.3f\n",
                 port["port"].get<std::string>().c_str(),
@@ -97,7 +96,7 @@ int RunSeveralScanners(int scanners, const std::string& cliProgram) {
         options.replaceLink = true;
         options.versionDigits = "FF";  // no application code: the upload is offered at once
         options.lineSpeed = true;
-        options.baudRate = kBaudRate;
+        options.baudRate = benchmark::kBaudRate;
         sims.push_back(std::make_unique<scannersim::ScannerSim>(options));
         std::string error;
         if (!sims.back()->Start(&error)) {
@@ -107,7 +106,7 @@ int RunSeveralScanners(int scanners, const std::string& cliProgram) {
         args.insert(args.end(), {"--port", "COM" + std::to_string(kFirstCom + i)});
     }
     std::printf("%d scanner%s at line speed (%d baud), one tr520-cli run over all: update\n",
-                scanners, scanners == 1 ? "" : "s", kBaudRate);
+                scanners, scanners == 1 ? "" : "s", benchmark::kBaudRate);
     std::fflush(stdout);
     ChildRun run;
     if (!RunChild(args, run)) {
