@@ -16,11 +16,15 @@ fail() {
     failures=$((failures + 1))
 }
 
-# The one file in $dist matching the pattern $1.
+# Sets the variable $1 to the one file in $dist matching the pattern $2; fails unless there is
+# exactly one. Not to be called in $(...): the failure would be counted in the subshell only.
 artefact() {
-    local found=("$dist"/$1)
-    [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || { fail "no single $1 in $dist"; return 1; }
-    echo "${found[0]}"
+    local found=("$dist"/$2)
+    if [ ${#found[@]} -ne 1 ] || [ ! -f "${found[0]}" ]; then
+        fail "no single $2 in $dist"
+        return 1
+    fi
+    printf -v "$1" '%s' "${found[0]}"
 }
 
 # Fails unless the lines of the command $2... are exactly those of the file list $1 (sorted).
@@ -65,8 +69,8 @@ expect_control_members() {
 
 check_debs() {
     local cli updater
-    cli=$(artefact 'tr520-cli_*.deb') || return 0
-    updater=$(artefact 'tr520-updater_*.deb') || return 0
+    artefact cli 'tr520-cli_*.deb' || return 0
+    artefact updater 'tr520-updater_*.deb' || return 0
     check_deb "$cli" tr520-cli
     check_deb "$updater" tr520-updater
 
@@ -106,8 +110,8 @@ expect_crlf() {
 
 check_windows() {
     local zip installer name exe
-    zip=$(artefact 'tr520-updater-*-win32.zip') || return 0
-    installer=$(artefact 'tr520-updater-*-win32-setup.exe') || return 0
+    artefact zip 'tr520-updater-*-win32.zip' || return 0
+    artefact installer 'tr520-updater-*-win32-setup.exe' || return 0
     name=$(basename "$zip" .zip)
     echo "== $(basename "$zip")"
     printf "$name/%s\n" tr520-updater.exe tr520-cli.exe README.txt LICENSE.txt >"$work/expected"
