@@ -41,6 +41,11 @@ deb_files() {
     dpkg-deb --contents "$1" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }'
 }
 
+# The members of a .deb's control archive.
+control_members() {
+    dpkg-deb --ctrl-tarfile "$1" | tar -t
+}
+
 check_deb() {
     local deb=$1 package=$2 field
     echo "== $package: $(basename "$deb")"
@@ -51,7 +56,8 @@ check_deb() {
     [ "$status" -eq 0 ] || fail "lintian found errors or warnings in $package"
     deb_files "$deb" >"$work/$package.files"
     # The control archive: the control file and the checksums, no maintainer scripts.
-    expect_control_members "$deb" "$package"
+    printf '%s\n' ./control ./md5sums >"$work/expected"
+    expect_lines "$package: control archive" control_members "$deb"
     for field in Depends Pre-Depends Recommends; do
         if dpkg-deb --field "$deb" "$field" | tr ',' '\n' | grep -Eq '^ *[^ ]+-dev( |$)'; then
             fail "$package: $field names a development package: $(dpkg-deb --field "$deb" "$field")"
@@ -60,11 +66,6 @@ check_deb() {
     dpkg-deb --field "$deb" Depends | grep -q 'libc6' \
         || fail "$package: Depends lacks what dpkg-shlibdeps finds: $(dpkg-deb --field "$deb" Depends)"
     dpkg-deb -x "$deb" "$work/root"
-}
-
-expect_control_members() {
-    printf '%s\n' ./control ./md5sums >"$work/expected"
-    expect_lines "$2: control archive" bash -c "dpkg-deb --ctrl-tarfile '$1' | tar -t"
 }
 
 check_debs() {
