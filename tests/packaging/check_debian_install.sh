@@ -32,20 +32,15 @@ if [ "${TR_ROOT_SCRATCH:-}" != 1 ] || [ "$(id -u)" -ne 0 ]; then
     exit 2
 fi
 
-work=$(mktemp -d)
+source tests/packaging/checks.sh
 updater_pid=""
+# Replaces the trap of checks.sh, whose work it does too.
 on_exit() {
     [ -z "$updater_pid" ] || kill "$updater_pid" 2>/dev/null || true
     tr_display_stop
     rm -rf "$work"
 }
 trap on_exit EXIT
-failures=0
-
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
 
 # Whether the child $1 runs yet (a zombie does not).
 running() {
@@ -220,8 +215,4 @@ if install_packages; then
     check_updater
     purge_packages || true
 fi
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures checks of the installed packages FAILED" >&2
-    exit 1
-fi
-echo "== The Debian packages install, run and purge cleanly"
+end_checks "checks of the installed packages" "The Debian packages install, run and purge cleanly"

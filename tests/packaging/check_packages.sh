@@ -6,15 +6,8 @@
 # with CR LF line ends; the .exes import only Windows' own DLLs; SHA256SUMS matches.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source tests/packaging/checks.sh
 dist=$(realpath "${1:-dist}")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
 
 # Sets the variable $1 to the one file in $dist matching the pattern $2; fails unless there is
 # exactly one. Not to be called in $(...): the failure would be counted in the subshell only.
@@ -138,8 +131,4 @@ check_sums() {
 check_debs
 check_windows
 check_sums
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures package checks FAILED" >&2
-    exit 1
-fi
-echo "== The packages in $dist pass their checks"
+end_checks "package checks" "The packages in $dist pass their checks"
