@@ -17,6 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/wine-env.sh  # the virtual display
+source tools/debian-root.sh  # tr_root_alive
 dist=$(realpath "$1")
 expected_sha256=$2
 packages=(tr520-cli tr520-updater)
@@ -41,13 +42,6 @@ on_exit() {
     rm -rf "$work"
 }
 trap on_exit EXIT
-
-# Whether the child $1 runs yet (a zombie does not).
-running() {
-    local state
-    state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
-    [ -n "$state" ] && [ "$state" != Z ]
-}
 
 # Every path of the root on its own file system, but what apt and dpkg keep for themselves:
 # logs, downloaded archives, package lists, the linker's cache.
@@ -147,10 +141,10 @@ check_updater() {
     xdotool windowfocus --sync "$window" key Return || fail "xdotool could not answer the box"
     local _
     for _ in $(seq $((exit_timeout * 10))); do
-        running "$updater_pid" || break
+        tr_root_alive "$updater_pid" || break
         sleep 0.1
     done
-    if running "$updater_pid"; then
+    if tr_root_alive "$updater_pid"; then
         fail "tr520-updater still runs $exit_timeout s after its warning was answered No"
         return 0
     fi
