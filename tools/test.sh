@@ -124,24 +124,29 @@ start_roots() {
     elif ! tr_root_check_namespaces; then
         reason=$TR_ROOT_ERROR
     fi
-    if [ "$wine32" -eq 1 ] && [ -n "$reason" ]; then
-        wine32_root_missing=$reason
-    elif [ "$wine32" -eq 1 ]; then
-        echo "Making the Debian root for the 32-bit tests in the background:" \
-             "$(tr_root_folder wine32)/make.log"
-        tr_root_make_background wine32 "$TR_WINE32_ROOT_ARCHITECTURES" \
-            "${TR_WINE32_ROOT_PACKAGES[@]}"
-        roots_started+=(wine32)
+    if [ -n "$reason" ]; then
+        [ "$wine32" -eq 0 ] || wine32_root_missing=$reason
+        [ "$packages" -eq 0 ] || packages_root_missing=$reason
+        return 0
     fi
-    if [ "$packages" -eq 1 ] && [ -n "$reason" ]; then
-        packages_root_missing=$reason
-    elif [ "$packages" -eq 1 ]; then
-        echo "Making the clean Debian root for the packages in the background:" \
-             "$(tr_root_folder packages)/make.log"
-        tr_root_make_background packages "$TR_PACKAGES_ROOT_ARCHITECTURES" \
-            "${TR_PACKAGES_ROOT_PACKAGES[@]}"
-        roots_started+=(packages)
+    if [ "$wine32" -eq 1 ]; then
+        start_root wine32 "the Debian root for the 32-bit tests" \
+            "$TR_WINE32_ROOT_ARCHITECTURES" "${TR_WINE32_ROOT_PACKAGES[@]}"
     fi
+    if [ "$packages" -eq 1 ]; then
+        start_root packages "the clean Debian root for the packages" \
+            "$TR_PACKAGES_ROOT_ARCHITECTURES" "${TR_PACKAGES_ROOT_PACKAGES[@]}"
+    fi
+}
+
+# Starts making the root $1, described as $2, of the architectures $3 with the packages $4...
+# in the background.
+start_root() {
+    local name=$1 what=$2
+    shift 2
+    echo "Making $what in the background: $(tr_root_folder "$name")/make.log"
+    tr_root_make_background "$name" "$@"
+    roots_started+=("$name")
 }
 
 # Makes the packages from build/ and build-win/ into dist/ and checks them: lintian, the
