@@ -88,14 +88,8 @@ run_win32_suite() {
     echo "wine32 is not installed here ($wine32_missing): the tests run in the Debian root" \
          "$(tr_root_dir wine32)"
     local wait_start=$SECONDS
-    if [ -z "$wine32_root_missing" ] && ! tr_root_wait wine32; then
-        wine32_root_missing=$TR_ROOT_ERROR
-    fi
-    if [ -z "$wine32_root_missing" ] && ! tr_root_check_enter wine32; then
-        wine32_root_missing=$TR_ROOT_ERROR
-    fi
-    if [ -n "$wine32_root_missing" ]; then
-        local note="wine32 is not installed ($wine32_missing), and $wine32_root_missing"
+    if ! root_ready wine32 "$wine32_root_missing"; then
+        local note="wine32 is not installed ($wine32_missing), and $TR_ROOT_ERROR"
         echo "!! Windows 32-bit tests SKIPPED (not run under wine): $note"
         echo "$note" >"$stage_skip_note"
         return 0
@@ -176,9 +170,10 @@ carried_image_sha256() {
     sha256sum "$image" | cut -d' ' -f1
 }
 
-# Waits for the background make of the root $1, whose reason it cannot be made, if any, is $2;
-# adds the time waited to roots_waited. Fails, with the reason, when it cannot be entered.
-wait_for_root() {
+# Waits for the background make of the root $1, whose reason it cannot be made, if any, is $2,
+# and checks that it can be entered; adds the time waited for the make to roots_waited. Fails,
+# with the reason in TR_ROOT_ERROR, when the root cannot be used.
+root_ready() {
     local name=$1 reason=$2 start=$SECONDS
     if [ -z "$reason" ] && ! tr_root_wait "$name"; then
         reason=$TR_ROOT_ERROR
@@ -187,8 +182,14 @@ wait_for_root() {
     if [ -z "$reason" ] && ! tr_root_check_enter "$name"; then
         reason=$TR_ROOT_ERROR
     fi
-    [ -z "$reason" ] && return 0
-    echo "!! The Debian root $(tr_root_dir "$name") cannot be used: $reason" >&2
+    TR_ROOT_ERROR=$reason
+    [ -z "$reason" ]
+}
+
+# root_ready, saying why when the root cannot be used.
+wait_for_root() {
+    root_ready "$1" "$2" && return 0
+    echo "!! The Debian root $(tr_root_dir "$1") cannot be used: $TR_ROOT_ERROR" >&2
     return 1
 }
 
