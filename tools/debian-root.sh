@@ -25,7 +25,8 @@ TR_ROOT_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # This file, for the shells that run its functions in a session or namespace of their own.
 TR_ROOT_SCRIPT=$TR_ROOT_REPO/tools/$(basename "${BASH_SOURCE[0]}")
 # One folder per root: the tree (root/), what it was made from (stamp), mmdebstrap's log
-# (make.log) and the exit status of a background make (make.status). Ignored by git.
+# (mmdebstrap.log), and of a background make its output (make.log), process (make.pid) and
+# exit status (make.status). Ignored by git.
 TR_ROOT_BASE=${TR_ROOT_BASE:-$TR_ROOT_REPO/build-roots}
 # Documentation, manual pages and translations: nothing in a test root reads them.
 TR_ROOT_DPKG_OPTIONS=(--dpkgopt='path-exclude=/usr/share/doc/*'

@@ -88,14 +88,8 @@ run_win32_suite() {
     echo "wine32 is not installed here ($wine32_missing): the tests run in the Debian root" \
          "$(tr_root_dir wine32)"
     local wait_start=$SECONDS
-    if [ -z "$wine32_root_missing" ] && ! tr_root_wait wine32; then
-        wine32_root_missing=$TR_ROOT_ERROR
-    fi
-    if [ -z "$wine32_root_missing" ] && ! tr_root_check_enter wine32; then
-        wine32_root_missing=$TR_ROOT_ERROR
-    fi
-    if [ -n "$wine32_root_missing" ]; then
-        local note="wine32 is not installed ($wine32_missing), and $wine32_root_missing"
+    if ! root_ready wine32 "$wine32_root_missing"; then
+        local note="wine32 is not installed ($wine32_missing), and $TR_ROOT_ERROR"
         echo "!! Windows 32-bit tests SKIPPED (not run under wine): $note"
         echo "$note" >"$stage_skip_note"
         return 0
@@ -124,24 +118,29 @@ start_roots() {
     elif ! tr_root_check_namespaces; then
         reason=$TR_ROOT_ERROR
     fi
-    if [ "$wine32" -eq 1 ] && [ -n "$reason" ]; then
-        wine32_root_missing=$reason
-    elif [ "$wine32" -eq 1 ]; then
-        echo "Making the Debian root for the 32-bit tests in the background:" \
-             "$(tr_root_folder wine32)/make.log"
-        tr_root_make_background wine32 "$TR_WINE32_ROOT_ARCHITECTURES" \
-            "${TR_WINE32_ROOT_PACKAGES[@]}"
-        roots_started+=(wine32)
+    if [ -n "$reason" ]; then
+        [ "$wine32" -eq 0 ] || wine32_root_missing=$reason
+        [ "$packages" -eq 0 ] || packages_root_missing=$reason
+        return 0
     fi
-    if [ "$packages" -eq 1 ] && [ -n "$reason" ]; then
-        packages_root_missing=$reason
-    elif [ "$packages" -eq 1 ]; then
-        echo "Making the clean Debian root for the packages in the background:" \
-             "$(tr_root_folder packages)/make.log"
-        tr_root_make_background packages "$TR_PACKAGES_ROOT_ARCHITECTURES" \
-            "${TR_PACKAGES_ROOT_PACKAGES[@]}"
-        roots_started+=(packages)
+    if [ "$wine32" -eq 1 ]; then
+        start_root wine32 "the Debian root for the 32-bit tests" \
+            "$TR_WINE32_ROOT_ARCHITECTURES" "${TR_WINE32_ROOT_PACKAGES[@]}"
     fi
+    if [ "$packages" -eq 1 ]; then
+        start_root packages "the clean Debian root for the packages" \
+            "$TR_PACKAGES_ROOT_ARCHITECTURES" "${TR_PACKAGES_ROOT_PACKAGES[@]}"
+    fi
+}
+
+# Starts making the root $1, described as $2, of the architectures $3 with the packages $4...
+# in the background.
+start_root() {
+    local name=$1 what=$2
+    shift 2
+    echo "Making $what in the background: $(tr_root_folder "$name")/make.log"
+    tr_root_make_background "$name" "$@"
+    roots_started+=("$name")
 }
 
 # Makes the packages from build/ and build-win/ into dist/ and checks them: lintian, the
@@ -171,9 +170,10 @@ carried_image_sha256() {
     sha256sum "$image" | cut -d' ' -f1
 }
 
-# Waits for the background make of the root $1, whose reason it cannot be made, if any, is $2;
-# adds the time waited to roots_waited. Fails, with the reason, when it cannot be entered.
-wait_for_root() {
+# Waits for the background make of the root $1, whose reason it cannot be made, if any, is $2,
+# and checks that it can be entered; adds the time waited for the make to roots_waited. Fails,
+# with the reason in TR_ROOT_ERROR, when the root cannot be used.
+root_ready() {
     local name=$1 reason=$2 start=$SECONDS
     if [ -z "$reason" ] && ! tr_root_wait "$name"; then
         reason=$TR_ROOT_ERROR
@@ -182,8 +182,14 @@ wait_for_root() {
     if [ -z "$reason" ] && ! tr_root_check_enter "$name"; then
         reason=$TR_ROOT_ERROR
     fi
-    [ -z "$reason" ] && return 0
-    echo "!! The Debian root $(tr_root_dir "$name") cannot be used: $reason" >&2
+    TR_ROOT_ERROR=$reason
+    [ -z "$reason" ]
+}
+
+# root_ready, saying why when the root cannot be used.
+wait_for_root() {
+    root_ready "$1" "$2" && return 0
+    echo "!! The Debian root $(tr_root_dir "$1") cannot be used: $TR_ROOT_ERROR" >&2
     return 1
 }
 

@@ -17,6 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/wine-env.sh  # the virtual display
+source tools/debian-root.sh  # tr_root_alive
 dist=$(realpath "$1")
 expected_sha256=$2
 packages=(tr520-cli tr520-updater)
@@ -32,27 +33,15 @@ if [ "${TR_ROOT_SCRATCH:-}" != 1 ] || [ "$(id -u)" -ne 0 ]; then
     exit 2
 fi
 
-work=$(mktemp -d)
+source tests/packaging/checks.sh
 updater_pid=""
+# Replaces the trap of checks.sh, whose work it does too.
 on_exit() {
     [ -z "$updater_pid" ] || kill "$updater_pid" 2>/dev/null || true
     tr_display_stop
     rm -rf "$work"
 }
 trap on_exit EXIT
-failures=0
-
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
-
-# Whether the child $1 runs yet (a zombie does not).
-running() {
-    local state
-    state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
-    [ -n "$state" ] && [ "$state" != Z ]
-}
 
 # Every path of the root on its own file system, but what apt and dpkg keep for themselves:
 # logs, downloaded archives, package lists, the linker's cache.
@@ -152,10 +141,10 @@ check_updater() {
     xdotool windowfocus --sync "$window" key Return || fail "xdotool could not answer the box"
     local _
     for _ in $(seq $((exit_timeout * 10))); do
-        running "$updater_pid" || break
+        tr_root_alive "$updater_pid" || break
         sleep 0.1
     done
-    if running "$updater_pid"; then
+    if tr_root_alive "$updater_pid"; then
         fail "tr520-updater still runs $exit_timeout s after its warning was answered No"
         return 0
     fi
@@ -220,8 +209,4 @@ if install_packages; then
     check_updater
     purge_packages || true
 fi
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures checks of the installed packages FAILED" >&2
-    exit 1
-fi
-echo "== The Debian packages install, run and purge cleanly"
+end_checks "checks of the installed packages" "The Debian packages install, run and purge cleanly"

@@ -9,18 +9,12 @@
 # before the install (its temporary folder aside), and the uninstall entry is gone.
 #   tests/packaging/check_installer.sh dist/tr520-updater-0.1.1-win32-setup.exe
 set -euo pipefail
+# shellcheck source=tests/packaging/checks.sh
+source "$(dirname "$0")/checks.sh"
 installer=$(realpath "$1")
 version=$(basename "$installer" | sed -n 's/^tr520-updater-\(.*\)-win32-setup\.exe$/\1/p')
 publisher="The TR-520/521 CPU Update Utility developers"
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tr520-updater'
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
 
 # The Unix path of the Windows environment variable $1 of the prefix.
 windows_folder() {
@@ -88,8 +82,4 @@ echo "after uninstalling: folder $([ -e "$dir" ] && echo present || echo gone),"
      "uninstall entry $([ -n "$(entry_value DisplayName)" ] && echo present || echo gone);" \
      "the profile holds $(wc -l <"$work/after") files, $(wc -l <"$work/before") before"
 
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures installer checks FAILED" >&2
-    exit 1
-fi
-echo "== The installer installs and uninstalls cleanly"
+end_checks "installer checks" "The installer installs and uninstalls cleanly"

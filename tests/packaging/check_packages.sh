@@ -6,21 +6,18 @@
 # with CR LF line ends; the .exes import only Windows' own DLLs; SHA256SUMS matches.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source tests/packaging/checks.sh
 dist=$(realpath "${1:-dist}")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
 
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
-
-# The one file in $dist matching the pattern $1.
+# Sets the variable $1 to the one file in $dist matching the pattern $2; fails unless there is
+# exactly one. Not to be called in $(...): the failure would be counted in the subshell only.
 artefact() {
-    local found=("$dist"/$1)
-    [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || { fail "no single $1 in $dist"; return 1; }
-    echo "${found[0]}"
+    local found=("$dist"/$2)
+    if [ ${#found[@]} -ne 1 ] || [ ! -f "${found[0]}" ]; then
+        fail "no single $2 in $dist"
+        return 1
+    fi
+    printf -v "$1" '%s' "${found[0]}"
 }
 
 # Fails unless the lines of the command $2... are exactly those of the file list $1 (sorted).
@@ -37,6 +34,11 @@ deb_files() {
     dpkg-deb --contents "$1" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }'
 }
 
+# The members of a .deb's control archive.
+control_members() {
+    dpkg-deb --ctrl-tarfile "$1" | tar -t
+}
+
 check_deb() {
     local deb=$1 package=$2 field
     echo "== $package: $(basename "$deb")"
@@ -47,7 +49,8 @@ check_deb() {
     [ "$status" -eq 0 ] || fail "lintian found errors or warnings in $package"
     deb_files "$deb" >"$work/$package.files"
     # The control archive: the control file and the checksums, no maintainer scripts.
-    expect_control_members "$deb" "$package"
+    printf '%s\n' ./control ./md5sums >"$work/expected"
+    expect_lines "$package: control archive" control_members "$deb"
     for field in Depends Pre-Depends Recommends; do
         if dpkg-deb --field "$deb" "$field" | tr ',' '\n' | grep -Eq '^ *[^ ]+-dev( |$)'; then
             fail "$package: $field names a development package: $(dpkg-deb --field "$deb" "$field")"
@@ -58,15 +61,10 @@ check_deb() {
     dpkg-deb -x "$deb" "$work/root"
 }
 
-expect_control_members() {
-    printf '%s\n' ./control ./md5sums >"$work/expected"
-    expect_lines "$2: control archive" bash -c "dpkg-deb --ctrl-tarfile '$1' | tar -t"
-}
-
 check_debs() {
     local cli updater
-    cli=$(artefact 'tr520-cli_*.deb') || return 0
-    updater=$(artefact 'tr520-updater_*.deb') || return 0
+    artefact cli 'tr520-cli_*.deb' || return 0
+    artefact updater 'tr520-updater_*.deb' || return 0
     check_deb "$cli" tr520-cli
     check_deb "$updater" tr520-updater
 
@@ -106,8 +104,8 @@ expect_crlf() {
 
 check_windows() {
     local zip installer name exe
-    zip=$(artefact 'tr520-updater-*-win32.zip') || return 0
-    installer=$(artefact 'tr520-updater-*-win32-setup.exe') || return 0
+    artefact zip 'tr520-updater-*-win32.zip' || return 0
+    artefact installer 'tr520-updater-*-win32-setup.exe' || return 0
     name=$(basename "$zip" .zip)
     echo "== $(basename "$zip")"
     printf "$name/%s\n" tr520-updater.exe tr520-cli.exe README.txt LICENSE.txt >"$work/expected"
@@ -133,8 +131,4 @@ check_sums() {
 check_debs
 check_windows
 check_sums
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures package checks FAILED" >&2
-    exit 1
-fi
-echo "== The packages in $dist pass their checks"
+end_checks "package checks" "The packages in $dist pass their checks"
