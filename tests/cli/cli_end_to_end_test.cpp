@@ -87,6 +87,20 @@ int CountOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+// Reads the child's output until standard error holds text at least times times; false when
+// the child ends or timeout passes first.
+bool ErrShows(ChildProcess& child, const std::string& text, int times = 1, Ms timeout = Ms(60000)) {
+    return child.WaitFor(
+        [&](const std::string&, const std::string& err) { return CountOf(err, text) >= times; },
+        timeout);
+}
+
+// Waits for the prompt-th "[y/N] " on the terminal whose master is given, then types there.
+void Answer(ChildProcess& child, int master, int prompt, const char* typed) {
+    ASSERT_TRUE(ErrShows(child, "[y/N] ", prompt, Ms(20000))) << child.Err();
+    ASSERT_EQ(write(master, typed, std::strlen(typed)), static_cast<ssize_t>(std::strlen(typed)));
+}
+
 struct CliRun {
     int code = -1;
     std::string out;
@@ -322,11 +336,7 @@ TEST_F(CliEndToEnd, WithOutputInAFileTheQuestionStillReachesTheTerminal) {
     options.outputFile = (m_dir / "out.txt").string();
     ChildProcess child;
     ASSERT_TRUE(child.Start(options, master));
-    ASSERT_TRUE(child.WaitFor(
-        [](const std::string&, const std::string& err) { return CountOf(err, "[y/N] ") >= 1; },
-        Ms(20000)))
-        << child.Err();
-    ASSERT_EQ(write(master, "n\n", 2), 2);
+    ASSERT_NO_FATAL_FAILURE(Answer(child, master, 1, "n\n"));
     EXPECT_EQ(child.Wait(Ms(20000)), 6);
     const std::string warning = dialog_template::kStartupWarning;
     EXPECT_EQ(child.Err().rfind(warning + "\n[y/N] ", 0), 0u) << child.Err();
@@ -346,15 +356,6 @@ TEST_F(CliEndToEnd, OnATerminalTheQuestionsAreAskedAndTheBarIsRedrawn) {
     int slave = -1;
     std::string path;
     ASSERT_TRUE(OpenRawPty(master, slave, path));
-    auto answer = [&](ChildProcess& child, int prompt, const char* typed) {
-        ASSERT_TRUE(
-            child.WaitFor([&](const std::string&,
-                              const std::string& err) { return CountOf(err, "[y/N] ") >= prompt; },
-                          Ms(20000)))
-            << child.Err();
-        ASSERT_EQ(write(master, typed, std::strlen(typed)),
-                  static_cast<ssize_t>(std::strlen(typed)));
-    };
 
     // Yes to the warning, No to the version question.
     scannersim::Options same;
@@ -367,8 +368,8 @@ TEST_F(CliEndToEnd, OnATerminalTheQuestionsAreAskedAndTheBarIsRedrawn) {
     {
         ChildProcess child;
         ASSERT_TRUE(child.Start(options, master));
-        answer(child, 1, "y\n");
-        answer(child, 2, "n\n");
+        Answer(child, master, 1, "y\n");
+        Answer(child, master, 2, "n\n");
         EXPECT_EQ(child.Wait(Ms(30000)), 6) << child.Out() << child.Err();
         EXPECT_TRUE(EndsWith(child.Out(), " ?\n"));
         EXPECT_EQ(declined.GetSummary().startPackets, 0);
@@ -382,7 +383,7 @@ TEST_F(CliEndToEnd, OnATerminalTheQuestionsAreAskedAndTheBarIsRedrawn) {
     options.terminal = slave;
     ChildProcess child;
     ASSERT_TRUE(child.Start(options, master));
-    answer(child, 1, "yes\n");
+    Answer(child, master, 1, "yes\n");
     EXPECT_EQ(child.Wait(Ms(60000)), 0) << child.Out() << child.Err();
     EXPECT_TRUE(EndsWith(child.Out(), TR_TEXT_COMPLETION "\n"));
     EXPECT_EQ(child.Out().find('\r'), std::string::npos) << "standard output is a pipe";
@@ -602,12 +603,7 @@ TEST_F(CliEndToEnd, CtrlCTwiceMidUploadEndsWith130AndFreesThePort) {
     const LineState before = ReadLineState(device);
     ChildProcess child;
     ASSERT_TRUE(child.Start(Options({"update", "--yes", "--port", Port(Com(0))})));
-    auto stderrHas = [&](const std::string& text, int times = 1) {
-        return child.WaitFor(
-            [&](const std::string&, const std::string& err) { return CountOf(err, text) >= times; },
-            Ms(60000));
-    };
-    ASSERT_TRUE(stderrHas("Upgrading CPU: 20 %")) << child.Err();
+    ASSERT_TRUE(ErrShows(child, "Upgrading CPU: 20 %")) << child.Err();
 
     // While the port is open, the lock file names the program (Linux).
     const auto lockDirs = portlock::LockDirectories();
@@ -623,10 +619,10 @@ TEST_F(CliEndToEnd, CtrlCTwiceMidUploadEndsWith130AndFreesThePort) {
     }
 
     child.Signal(SIGINT);
-    ASSERT_TRUE(stderrHas(kUploadUnderWayNotice)) << child.Err();
+    ASSERT_TRUE(ErrShows(child, kUploadUnderWayNotice)) << child.Err();
     // The upload goes on after the first press.
     const int lines = CountOf(child.Err(), "Upgrading CPU: ");
-    ASSERT_TRUE(stderrHas("Upgrading CPU: ", lines + 1)) << child.Err();
+    ASSERT_TRUE(ErrShows(child, "Upgrading CPU: ", lines + 1)) << child.Err();
     child.Signal(SIGINT);
     // On Linux it dies of SIGINT once the port is closed, so that a calling shell stops too
     // (and sees 130); the Windows program ends with 130.
@@ -851,15 +847,10 @@ TEST_F(CliEndToEnd, TheSecondCtrlCAbandonsEveryUpload) {
     ChildProcess child;
     ASSERT_TRUE(
         child.Start(Options({"update", "--yes", "--port", Port(Com(0)), "--port", Port(Com(1))})));
-    auto stderrHas = [&](const std::string& text, int times) {
-        return child.WaitFor(
-            [&](const std::string&, const std::string& err) { return CountOf(err, text) >= times; },
-            Ms(60000));
-    };
-    ASSERT_TRUE(stderrHas("Upgrading CPU: 20 %", 2)) << child.Err();
+    ASSERT_TRUE(ErrShows(child, "Upgrading CPU: 20 %", 2)) << child.Err();
     child.Signal(SIGINT);
-    ASSERT_TRUE(stderrHas(kUploadUnderWayNotice, 1)) << child.Err();
-    ASSERT_TRUE(stderrHas("Upgrading CPU: 30 %", 2)) << "both go on after the first press";
+    ASSERT_TRUE(ErrShows(child, kUploadUnderWayNotice, 1)) << child.Err();
+    ASSERT_TRUE(ErrShows(child, "Upgrading CPU: 30 %", 2)) << "both go on after the first press";
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(Ms(30000)), Cli().wine ? 130 : 256 + SIGINT) << child.Err();
     EXPECT_EQ(CountOf(child.Err(), kUploadUnderWayNotice), 1) << child.Err();

@@ -125,6 +125,22 @@ namespace {
 
 void Nothing(ConsoleBench&, ConsoleScanner&) {}
 
+// Another exchange runs on this thread while the row's command does: it must refuse.
+void HoldTheExchange(ConsoleBench&, ConsoleScanner&) {
+    g_heldExchange = std::make_unique<exchange::ExchangeGuard>();
+}
+
+// Makes a change as TEST's closing ACK goes out, so that UPDATE meets what TEST did not.
+void AfterTestsAck(ConsoleBench& bench, std::function<void()> change) {
+    auto inner = bench.port.onWrite;
+    bench.port.onWrite = [inner, change](const fakes::WriteRecord& write) {
+        if (write.bytes == fakes::Bytes{scanlink::ACK}) {
+            change();
+        }
+        inner(write);
+    };
+}
+
 // Presses Ctrl+C as the data packets with these indices (0 = first) go out.
 void PressOnPackets(ConsoleBench& bench, std::vector<int> packets) {
     auto inner = bench.port.onWrite;
@@ -143,11 +159,7 @@ void PressOnPackets(ConsoleBench& bench, std::vector<int> packets) {
 }
 
 const Row kRows[] = {
-    {"TestBusy", Command::kTest,
-     [](ConsoleBench&, ConsoleScanner&) {
-         g_heldExchange = std::make_unique<exchange::ExchangeGuard>();
-     },
-     70, "", VersionCheckOutcome::kBusy, std::nullopt},
+    {"TestBusy", Command::kTest, HoldTheExchange, 70, "", VersionCheckOutcome::kBusy, std::nullopt},
     {"TestPortNotOpened", Command::kTest,
      [](ConsoleBench& b, ConsoleScanner&) {
          b.opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
@@ -168,11 +180,8 @@ const Row kRows[] = {
      std::nullopt},
     {"UpdateAccepted", Command::kUpdate, Nothing, 0, TR_TEXT_COMPLETION,
      VersionCheckOutcome::kUploadOffered, UploadOutcome::kAccepted},
-    {"UpdateBusy", Command::kUploadAlone,
-     [](ConsoleBench&, ConsoleScanner&) {
-         g_heldExchange = std::make_unique<exchange::ExchangeGuard>();
-     },
-     70, "", std::nullopt, UploadOutcome::kBusy},
+    {"UpdateBusy", Command::kUploadAlone, HoldTheExchange, 70, "", std::nullopt,
+     UploadOutcome::kBusy},
     {"UpdateTestsPortNotOpened", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner&) {
          b.opener.mode = fakes::ScriptedOpener::Mode::kReturnNull;
@@ -180,24 +189,12 @@ const Row kRows[] = {
      2, kOpenFailedTest, VersionCheckOutcome::kPortNotOpened, std::nullopt},
     {"UpdateUploadsPortNotOpened", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner&) {
-         auto inner = b.port.onWrite;
-         b.port.onWrite = [&b, inner](const fakes::WriteRecord& write) {
-             if (write.bytes == fakes::Bytes{scanlink::ACK}) {
-                 b.opener.mode = fakes::ScriptedOpener::Mode::kReturnNull;  // gone after TEST
-             }
-             inner(write);
-         };
+         AfterTestsAck(b, [&b] { b.opener.mode = fakes::ScriptedOpener::Mode::kReturnNull; });
      },
      2, kOpenFailedUpdate, VersionCheckOutcome::kUploadOffered, UploadOutcome::kPortNotOpened},
     {"UpdateNoReadyByte", Command::kUpdate,
      [](ConsoleBench& b, ConsoleScanner& s) {
-         auto inner = b.port.onWrite;
-         b.port.onWrite = [&s, inner](const fakes::WriteRecord& write) {
-             if (write.bytes == fakes::Bytes{scanlink::ACK}) {
-                 s.upload.readyBytes = {};  // TEST had its 'C'; UPDATE gets none
-             }
-             inner(write);
-         };
+         AfterTestsAck(b, [&s] { s.upload.readyBytes = {}; });  // TEST had its 'C'
      },
      3, "No data from the scanner. Please retry from step 4", VersionCheckOutcome::kUploadOffered,
      UploadOutcome::kNoReadyByte},
