@@ -23,6 +23,14 @@ def reply(d1, d2, bad=False):
     return bytes(r)
 
 
+def reply_without_etx(d1, d2, sixth=EOT):
+    """A reply whose checksum is right by the rule (ETX's value counted) but whose sixth byte
+    is not ETX."""
+    r = bytearray(reply(d1, d2))
+    r[5] = sixth
+    return bytes(r)
+
+
 def data_packet(image):
     return frame(image.hex().upper().encode())
 
@@ -68,6 +76,8 @@ def version_check():
         "bad_checksum_then_good": head()
         + arrivals(c, (199, reply("2", "0", bad=True)), (50, reply("2", "0"))),
         "bad_checksum_only": head() + arrivals(c, (199, reply("2", "0", bad=True))),
+        "sixth_byte_not_etx": head() + arrivals(c, (199, reply_without_etx("2", "0"))),
+        "one_stx_before_reply": head() + arrivals(c, (199, b"\x02" + reply("0", "9"))),
         "noise_around_ready": head()
         + arrivals((50, b"x\x00\x10"), c, (1, b"CC"), (199, b"\x02\x02" + reply("0", "9"))),
         "reply_after_resends": head(0xF0) + arrivals(c, (215, reply("3", "0"))),
@@ -96,6 +106,7 @@ def firmware_upload():
         "nak_nak_ack": two + ready + go + nak + nak + ack + done,
         "nak_three_times": two + ready + go + nak + nak + nak,
         "nak_then_silence": two + ready + go + nak + answer(),
+        "can_then_ack": two + ready + go + answer((1, bytes([CAN])), (1, bytes([ACK]))) + done,
         "dle_as_answer": two + ready + go + answer((1, bytes([DLE]))),
         "zero_then_ack": two + ready + go + answer((1, b"\x00"), (5, bytes([ACK]))) + done,
         "silence_after_packet": two + ready + go + answer(),
@@ -127,6 +138,8 @@ def link_frame():
         "valid_reply": reply("1", "0"),
         "noise_then_reply": b"\x02\x00C\x10" + reply("1", "A"),
         "bad_checksum_then_good": reply("1", "1", bad=True) + reply("1", "1"),
+        "sixth_byte_not_etx": reply_without_etx("1", "1"),
+        "one_stx_before_reply": b"\x02" + reply("1", "1"),
         "full_packet": bytes([120]) + bytes(range(0, 256, 7)),
         "packet_too_long": bytes([121]) + b"\xA5",
         "packet_empty": bytes([0, 0, 0xE9, 0xD6]),
@@ -141,6 +154,8 @@ def port_argument():
         for name, text in {
             "com1": "COM1",
             "com256": "com256",
+            "com0": "COM0",
+            "zero": "0",
             "n257": "257",
             "leading_zero": "COM04",
             "auto": "auto",
@@ -172,6 +187,7 @@ def sim_packets():
         "data_odd_digits": upload + frame(b"A5B"),
         "data_past_length": b"\x01\x00\x01" + data_packet(b"\x01\x02"),
         "junk_then_packet": upload + b"xx\x10" + data_packet(b"\x10"),
+        "stx_inside_data_frame": upload + b"\x02A5" + data_packet(b"\x01"),
         "no_etx": upload + b"\x02" + b"A" * 250 + b"\x03\x00",
         "more_than_120_bytes": b"\x03\xE9\xD6" + b"\x02" + b"A" * 250 + b"\x03\x00",
     }
