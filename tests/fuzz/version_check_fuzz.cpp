@@ -12,12 +12,12 @@
 //
 // Each run is checked against the rules, not against the code: the port opened once as chosen
 // and closed on every path; nothing written but the query and one ACK, the ACK only once a
-// seven-byte window of the bytes read since the drain decodes as a valid reply, and at once;
-// the query resent only after more than 500 ms since the last one returned, and not left unsent
-// much longer; a failed write changes nothing but the time it took: a reply once taken stands;
-// the version taken from the reply's digits; one message box, the one the outcome calls for,
-// with the controls and the status label as it leaves them; the run's virtual time within the
-// windows and the writes' time.
+// seven-byte window of the bytes read since the drain decodes as a valid reply, and at once,
+// and the port closed as soon as it is written; the query resent only after more than 500 ms
+// since the last one returned, and not left unsent much longer; a failed write changes nothing
+// but the time it took: a reply once taken stands; the version taken from the reply's digits;
+// one message box, the one the outcome calls for, with the controls and the status label as it
+// leaves them; the run's virtual time within the windows and the writes' time.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -263,6 +263,7 @@ private:
             return;
         }
         fuzz::Check(ack != 0, "a valid reply went unanswered");
+        fuzz::Check(end == events[ack].end, "the port stayed open after the reply's ACK");
         const ReplyWindow decoded = ReplyAt(drain, reply);
         CheckOutcome(VersionOf(decoded.w[3], decoded.w[4]), scannerVersion);
     }
