@@ -8,6 +8,7 @@
 
 #include "com_port_devices.h"
 #include "com_port_sources.h"
+#include "printable_ansi_text.h"
 
 namespace comports {
 
@@ -208,7 +209,14 @@ std::vector<WineLink> SystemSources::WineLinks() {
 
 std::vector<ComPortInfo> DescribeComPorts() {
     SystemSources sources;
-    return DescribeComPorts(sources);
+    std::vector<ComPortInfo> ports = DescribeComPorts(sources);
+    // The names in them are the system's (friendly names, driver device names): escaped once,
+    // here, for every list and tooltip that shows them.
+    for (ComPortInfo& port : ports) {
+        port.device = PrintableAnsiText(port.device);
+        port.description = PrintableAnsiText(port.description);
+    }
+    return ports;
 }
 
 }  // namespace comports

@@ -17,9 +17,11 @@
 // nothing written before 'C'; the start packet, then data packets only after ENQ; each data
 // packet the next slice of the image, decoded here from its hex, sent again only after NAK and
 // at most three times, the next slice only after ACK; every wait ending within its window,
-// restarted by DLE where the rules say so, and no earlier; the outcome, its one message box or
-// the completion text (only after EOT following the last ACK), the progress bar's positions,
-// the progress window gone, the wait cursor ended, the port closed and the controls reset.
+// restarted by DLE where the rules say so, and no earlier; the port closed at once after the
+// byte or the failed write that decided the outcome; the outcome, its one message box with its
+// exact text or the completion text (only after EOT following the last ACK), the progress bar's
+// positions, the progress window gone, the wait cursor ended, the port closed and the controls
+// reset.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -253,7 +255,7 @@ private:
         fuzz::Check(m_phase == Phase::kStart || m_phase == Phase::kSend,
                     "wrote while it should have waited");
         if (e.result <= 0) {
-            m_outcome = Outcome::kWriteFailed;
+            Decide(Outcome::kWriteFailed, e.end);
             return;
         }
         const std::size_t taken = std::min(static_cast<std::size_t>(e.result), e.bytes.size());
@@ -294,7 +296,7 @@ private:
                 if (b == kEnq) {
                     m_phase = Phase::kSend;
                     if (m_setup.progress == ProgressMode::kThrows) {
-                        m_outcome = Outcome::kSilentCleanUp;  // the window comes first
+                        Decide(Outcome::kSilentCleanUp, at);  // the window comes first
                     } else if (m_firmware.imageLength == 0) {
                         StartVerdictWait(at);
                     }
@@ -327,10 +329,10 @@ private:
         } else if (b == kNak) {
             m_phase = Phase::kSend;
             if (m_sends == kMaxSends) {
-                m_outcome = Outcome::kNotApproving;
+                Decide(Outcome::kNotApproving, at);
             }
         } else {
-            m_outcome = Outcome::kNoAnswer;
+            Decide(Outcome::kNoAnswer, at);
         }
     }
 
@@ -343,9 +345,16 @@ private:
             m_deadline = at + kVerdictMs + kLateMs;
             return;
         }
-        m_outcome = b == kEot ? Outcome::kComplete
-                    : b == kCan ? Outcome::kRejected
-                                : Outcome::kUnknownVerdict;
+        Decide(b == kEot   ? Outcome::kComplete
+               : b == kCan ? Outcome::kRejected
+                           : Outcome::kUnknownVerdict,
+               at);
+    }
+
+    // A byte read or a failed write decided the outcome at virtual time at.
+    void Decide(Outcome outcome, std::uint64_t at) {
+        m_outcome = outcome;
+        m_decidedAt = at;
     }
 
     void StartVerdictWait(std::uint64_t at) {
@@ -355,9 +364,11 @@ private:
         m_deadline = at + kVerdictMs + kLateMs;
     }
 
-    // The port closed: a wait that was still going must have run its whole window.
+    // The port closed: at once after what decided the outcome, or after a wait that was still
+    // going ran its whole window.
     void OnClose(std::uint64_t at) {
         if (m_outcome != Outcome::kNone) {
+            fuzz::Check(at == m_decidedAt, "the port stayed open after what decided the upload");
             return;
         }
         static constexpr Outcome kTimeouts[] = {Outcome::kNoReady,   Outcome::kNone,
@@ -392,8 +403,9 @@ private:
     std::size_t m_offset = 0;  // image bytes accepted
     int m_sends = 0;           // sends of the slice at m_offset
     std::uint64_t m_windowStart = 0;
-    std::uint64_t m_deadline = 0;  // the latest time the current wait may still read
-    std::uint64_t m_lastAt = 0;    // the time of the last port call
+    std::uint64_t m_deadline = 0;   // the latest time the current wait may still read
+    std::uint64_t m_lastAt = 0;     // the time of the last port call
+    std::uint64_t m_decidedAt = 0;  // when a byte or a failed write decided the outcome
     std::vector<int> m_positions;
 };
 
@@ -402,6 +414,8 @@ const char* ExpectedText(Outcome outcome) {
         case Outcome::kNoReady:
         case Outcome::kNoGoAhead:
             return "No data from the scanner. Please retry from step 4";
+        case Outcome::kWriteFailed:
+            return "Unable to send data to the scanner. Please retry from step 4";
         case Outcome::kNotApproving:
             return "Scanner not approving the upgrade packets";
         case Outcome::kNoAnswer:
@@ -461,7 +475,7 @@ void CheckRun(const Setup& setup, const FirmwarePayload& firmware, const fakes::
         fuzz::Check(view.messages.size() == 1 && view.messages.front().style == kFailureStyle,
                     "not exactly one failure message");
         const char* text = ExpectedText(outcome);
-        fuzz::Check(text == nullptr || view.messages.front().text == text,
+        fuzz::Check(text != nullptr && view.messages.front().text == text,
                     "wrong failure message: \"" + view.messages.front().text + "\"");
     }
     if (setup.progress == ProgressMode::kMade) {

@@ -44,7 +44,7 @@ public:
                   std::vector<PortEvent>& events)
         : m_port(port), m_clock(clock), m_events(events) {}
     ~RecordingPort() override {
-        m_events.push_back({PortEvent::Kind::kClose, m_clock.Now(), {}, 0});
+        m_events.push_back({PortEvent::Kind::kClose, m_clock.Now(), {}, 0, m_clock.Now()});
         m_port.Close();
     }
     int BytesWaiting() override { return m_port.BytesWaiting(); }
@@ -52,7 +52,8 @@ public:
         const int result = m_port.Read(buffer, count, limitMs);
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         m_events.push_back({PortEvent::Kind::kRead, m_clock.Now(),
-                            result > 0 ? Bytes(bytes, bytes + result) : Bytes{}, result});
+                            result > 0 ? Bytes(bytes, bytes + result) : Bytes{}, result,
+                            m_clock.Now()});
         return result;
     }
     int Write(const void* buffer, int count, int limitMs) override {
@@ -63,10 +64,11 @@ public:
         // The scripted port may answer at once (onWrite), which may record events of its own.
         const int result = m_port.Write(buffer, count, limitMs);
         m_events[index].result = result;
+        m_events[index].end = m_clock.Now();
         return result;
     }
     void DrainInput() override {
-        m_events.push_back({PortEvent::Kind::kDrain, m_clock.Now(), {}, 0});
+        m_events.push_back({PortEvent::Kind::kDrain, m_clock.Now(), {}, 0, m_clock.Now()});
         m_port.DrainInput();
     }
 

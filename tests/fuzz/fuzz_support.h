@@ -56,9 +56,10 @@ std::uint64_t GapMs(std::uint8_t code);
 struct PortEvent {
     enum class Kind { kRead, kWrite, kDrain, kClose };
     Kind kind;
-    std::uint64_t at;  // virtual time of the call
-    Bytes bytes;       // kRead: the byte delivered; kWrite: the bytes asked to be written
-    int result = 0;    // kRead, kWrite: what the call returned
+    std::uint64_t at;       // virtual time of the call
+    Bytes bytes;            // kRead: the byte delivered; kWrite: the bytes asked to be written
+    int result = 0;         // kRead, kWrite: what the call returned
+    std::uint64_t end = 0;  // virtual time when it returned: later for a write that timed out
 };
 
 // How the port opens.

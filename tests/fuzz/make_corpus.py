@@ -23,6 +23,14 @@ def reply(d1, d2, bad=False):
     return bytes(r)
 
 
+def reply_without_etx(d1, d2, sixth=EOT):
+    """A reply whose checksum is right by the rule (ETX's value counted) but whose sixth byte
+    is not ETX."""
+    r = bytearray(reply(d1, d2))
+    r[5] = sixth
+    return bytes(r)
+
+
 def data_packet(image):
     return frame(image.hex().upper().encode())
 
@@ -43,29 +51,46 @@ def answer(*timed):
     return bytes([len(body) // 2]) + body
 
 
+def write_fault(kind, write):
+    """The version check's write-fault byte: kind 1 claims 2 bytes, 2 takes none, 3 times out
+    from that write on; write 0 is the first."""
+    return kind << 3 | write
+
+
 def version_check():
     c = (150, b"C")
     yes = 0x04
+    ack = 2  # the write of the ACK when the reply waits before the first resend: query, query, ACK
+
+    def head(setup=0, carried=0x11, fault=0):
+        return bytes([setup, carried, fault])
+
     return {
-        "valid_reply": bytes([0, 0x11]) + arrivals(c, (199, reply("1", "0"))),
-        "same_version_no": bytes([0, 0x11]) + arrivals(c, (199, reply("1", "1"))),
-        "older_version_yes": bytes([yes, 0x11]) + arrivals(c, (199, reply("1", "a"))),
-        "no_code_ff": bytes([0x10, 0x11]) + arrivals(c, (199, reply("F", "F"))),
-        "unreadable_digits": bytes([0, 0x11]) + arrivals(c, (199, reply("G", "1"))),
-        "sign_before_digit": bytes([0, 0x11]) + arrivals(c, (199, reply("-", "1"))),
-        "digits_00_carried_01": bytes([0, 0x01]) + arrivals(c, (199, reply("0", "0"))),
-        "bad_checksum_then_good": bytes([0, 0x11])
+        "valid_reply": head() + arrivals(c, (199, reply("1", "0"))),
+        "same_version_no": head() + arrivals(c, (199, reply("1", "1"))),
+        "older_version_yes": head(yes) + arrivals(c, (199, reply("1", "a"))),
+        "no_code_ff": head(0x10) + arrivals(c, (199, reply("F", "F"))),
+        "unreadable_digits": head() + arrivals(c, (199, reply("G", "1"))),
+        "sign_before_digit": head() + arrivals(c, (199, reply("-", "1"))),
+        "digits_00_carried_01": head(carried=0x01) + arrivals(c, (199, reply("0", "0"))),
+        "bad_checksum_then_good": head()
         + arrivals(c, (199, reply("2", "0", bad=True)), (50, reply("2", "0"))),
-        "bad_checksum_only": bytes([0, 0x11]) + arrivals(c, (199, reply("2", "0", bad=True))),
-        "noise_around_ready": bytes([0, 0x11])
+        "bad_checksum_only": head() + arrivals(c, (199, reply("2", "0", bad=True))),
+        "sixth_byte_not_etx": head() + arrivals(c, (199, reply_without_etx("2", "0"))),
+        "one_stx_before_reply": head() + arrivals(c, (199, b"\x02" + reply("0", "9"))),
+        "noise_around_ready": head()
         + arrivals((50, b"x\x00\x10"), c, (1, b"CC"), (199, b"\x02\x02" + reply("0", "9"))),
-        "reply_after_resends": bytes([0xF0, 0x11]) + arrivals(c, (215, reply("3", "0"))),
-        "reply_too_late": bytes([0, 0x11]) + arrivals(c, (226, reply("3", "0"))),
-        "no_ready": bytes([0, 0x11]) + arrivals((100, b"xyz"), (215, b"\x10")),
-        "ready_too_late": bytes([0, 0x11]) + arrivals((221, b"C")),
-        "open_throws": bytes([0x02, 0x11]),
-        "open_yields_nothing": bytes([0x03, 0x11]),
-        "tick_wrap": bytes([0x08, 0x11]) + arrivals(c, (199, reply("1", "0"))),
+        "reply_after_resends": head(0xF0) + arrivals(c, (215, reply("3", "0"))),
+        "reply_too_late": head() + arrivals(c, (226, reply("3", "0"))),
+        "no_ready": head() + arrivals((100, b"xyz"), (215, b"\x10")),
+        "ready_too_late": head() + arrivals((221, b"C")),
+        "open_throws": head(0x02),
+        "open_yields_nothing": head(0x03),
+        "tick_wrap": head(0x08) + arrivals(c, (199, reply("1", "0"))),
+        "query_claims_two": head(fault=write_fault(1, 0)) + arrivals(c, (199, reply("1", "0"))),
+        "ack_takes_none": head(fault=write_fault(2, ack)) + arrivals(c, (199, reply("1", "0"))),
+        "ack_times_out": head(fault=write_fault(3, ack)) + arrivals(c, (199, reply("1", "0"))),
+        "queries_time_out": head(fault=write_fault(3, 0)) + arrivals(c, (199, reply("1", "0"))),
     }
 
 
@@ -81,6 +106,7 @@ def firmware_upload():
         "nak_nak_ack": two + ready + go + nak + nak + ack + done,
         "nak_three_times": two + ready + go + nak + nak + nak,
         "nak_then_silence": two + ready + go + nak + answer(),
+        "can_then_ack": two + ready + go + answer((1, bytes([CAN])), (1, bytes([ACK]))) + done,
         "dle_as_answer": two + ready + go + answer((1, bytes([DLE]))),
         "zero_then_ack": two + ready + go + answer((1, b"\x00"), (5, bytes([ACK]))) + done,
         "silence_after_packet": two + ready + go + answer(),
@@ -112,6 +138,8 @@ def link_frame():
         "valid_reply": reply("1", "0"),
         "noise_then_reply": b"\x02\x00C\x10" + reply("1", "A"),
         "bad_checksum_then_good": reply("1", "1", bad=True) + reply("1", "1"),
+        "sixth_byte_not_etx": reply_without_etx("1", "1"),
+        "one_stx_before_reply": b"\x02" + reply("1", "1"),
         "full_packet": bytes([120]) + bytes(range(0, 256, 7)),
         "packet_too_long": bytes([121]) + b"\xA5",
         "packet_empty": bytes([0, 0, 0xE9, 0xD6]),
@@ -126,6 +154,8 @@ def port_argument():
         for name, text in {
             "com1": "COM1",
             "com256": "com256",
+            "com0": "COM0",
+            "zero": "0",
             "n257": "257",
             "leading_zero": "COM04",
             "auto": "auto",
@@ -157,6 +187,7 @@ def sim_packets():
         "data_odd_digits": upload + frame(b"A5B"),
         "data_past_length": b"\x01\x00\x01" + data_packet(b"\x01\x02"),
         "junk_then_packet": upload + b"xx\x10" + data_packet(b"\x10"),
+        "stx_inside_data_frame": upload + b"\x02A5" + data_packet(b"\x01"),
         "no_etx": upload + b"\x02" + b"A" * 250 + b"\x03\x00",
         "more_than_120_bytes": b"\x03\xE9\xD6" + b"\x02" + b"A" * 250 + b"\x03\x00",
     }

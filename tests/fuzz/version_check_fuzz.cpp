@@ -1,18 +1,24 @@
 // Fuzz target: TEST, driven by whatever the scanner sends, whenever it sends it.
 //
-// Input: a set-up byte, the carried version byte, then arrivals of two bytes each: the gap
-// since the previous arrival (GapMs) and the byte that arrives. Set-up bits 0-1: how the port
-// opens (0 and 1: it opens; 2: it throws 1; 3: it yields nothing); bit 2: the user answers Yes;
-// bit 3: the tick count wraps during the run; bits 4-6: the port chosen (COM1 to COM8); bit 7:
-// the scanner gets its checksums right (the byte after any STX x x x x ETX is replaced by the
-// checksum), so that the fuzzer can explore what a valid reply carries.
+// Input: a set-up byte, the carried version byte, a write-fault byte, then arrivals of two
+// bytes each: the gap since the previous arrival (GapMs) and the byte that arrives. Set-up bits
+// 0-1: how the port opens (0 and 1: it opens; 2: it throws 1; 3: it yields nothing); bit 2: the
+// user answers Yes; bit 3: the tick count wraps during the run; bits 4-6: the port chosen (COM1
+// to COM8); bit 7: the scanner gets its checksums right (the byte after any STX x x x x ETX is
+// replaced by the checksum), so that the fuzzer can explore what a valid reply carries.
+// Write-fault bits 0-2: the write it falls on (0: the first); bits 3-4: what that write does
+// (0: nothing wrong; 1: it claims 2 bytes, part of a query, more than the ACK; 2: it takes
+// none; 3: it and every later write time out, after their whole limit).
 //
 // Each run is checked against the rules, not against the code: the port opened once as chosen
 // and closed on every path; nothing written but the query and one ACK, the ACK only once a
-// seven-byte window of the bytes read since the drain decodes as a valid reply, and at once;
-// the query resent only after more than 500 ms, and not left unsent much longer; the version
-// taken from the reply's digits; one message box, the one the outcome calls for, with the
-// controls and the status label as it leaves them; the run's virtual time within the windows.
+// seven-byte window of the bytes read since the drain decodes as a valid reply, and at once,
+// and the port closed as soon as it is written; the query resent only after more than 500 ms
+// since the last one returned, and not left unsent much longer; a failed write changes nothing
+// but the time it took: a reply once taken stands; the version taken from the reply's digits;
+// one message box, the one the outcome calls for, with the controls and the status label as it
+// leaves them; the run's virtual time within the windows and the writes' time.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -50,6 +56,8 @@ constexpr int kUntouched = -12345;  // the dialog's members before the run
 constexpr std::uint8_t kStx = 0x02, kEtx = 0x03, kAck = 0x06, kReady = 'C';
 const fuzz::Bytes kQuery{0x02, 0x56, 0x03, 0x59};
 
+enum class WriteFault { kNone, kClaimsTwo, kTakesNone, kTimesOut };
+
 struct Setup {
     fuzz::OpenMode openMode;
     bool answerYes;
@@ -57,6 +65,8 @@ struct Setup {
     int portIndex;
     bool rightChecksums;
     std::uint8_t carried;
+    WriteFault fault;
+    std::size_t faultWrite;
 };
 
 Setup ReadSetup(fuzz::InputReader& input) {
@@ -64,12 +74,41 @@ Setup ReadSetup(fuzz::InputReader& input) {
     static constexpr fuzz::OpenMode kModes[] = {fuzz::OpenMode::kOpens, fuzz::OpenMode::kOpens,
                                                 fuzz::OpenMode::kThrowsInt,
                                                 fuzz::OpenMode::kYieldsNothing};
+    const std::uint8_t carried = input.Byte(0x11);
+    const std::uint8_t fault = input.Byte();
     return {kModes[bits & 3],
             (bits & 4) != 0,
             (bits & 8) != 0 ? 0xFFFFFFFFu - 1500 : 1000u,
             (bits >> 4) & 7,
             (bits & 0x80) != 0,
-            input.Byte(0x11)};
+            carried,
+            static_cast<WriteFault>((fault >> 3) & 3),
+            fault & 7u};
+}
+
+void PlantWriteFault(const Setup& setup, fakes::ScriptedPort& port) {
+    switch (setup.fault) {
+        case WriteFault::kNone:
+            break;
+        case WriteFault::kClaimsTwo:
+            port.SetWriteResult(setup.faultWrite, 2);
+            break;
+        case WriteFault::kTakesNone:
+            port.SetWriteResult(setup.faultWrite, 0);
+            break;
+        case WriteFault::kTimesOut:
+            port.FailWritesFrom(setup.faultWrite);
+            break;
+    }
+}
+
+// The virtual time the writes took: a write that times out takes its whole limit.
+std::uint64_t WriteTime(const std::vector<PortEvent>& events) {
+    std::uint64_t total = 0;
+    for (const PortEvent& e : events) {
+        total += e.kind == PortEvent::Kind::kWrite ? e.end - e.at : 0;
+    }
+    return total;
 }
 
 // The version notation "%d.%d0".
@@ -118,8 +157,9 @@ public:
         fuzz::Check(portIndex == m_setup.portIndex, "m_nPortIndex is not the list's selection");
         m_opener.CheckOneRequest(m_setup.portIndex + 1);
         fuzz::Check(m_view.messages.size() == 1, "not exactly one message box");
-        fuzz::Check(m_clock.Now() <= kSettleMs + kReadyMs + kPauseMs + kReplyMs + kLateMs,
-                    "the check took longer than its windows allow");
+        const std::uint64_t longest = kSettleMs + kReadyMs + kPauseMs + kReplyMs + kLateMs;
+        fuzz::Check(m_clock.Now() <= longest + WriteTime(m_opener.events),
+                    "the check took longer than its windows and writes allow");
         if (m_setup.openMode != fuzz::OpenMode::kOpens) {
             fuzz::Check(m_opener.events.empty(), "a port that did not open was used");
             ExpectMessage("Unable to open the port COM" + std::to_string(m_setup.portIndex + 1) +
@@ -170,12 +210,16 @@ private:
         fuzz::Check(drain > 0 && IsRead(events[drain - 1], kReady),
                     "drained without the ready byte");
         const std::uint64_t start = events[drain].at;
-        std::vector<std::uint64_t> queries;
-        std::size_t ack = 0;  // index of the ACK's write, 0 for none
+        std::vector<const PortEvent*> queries;
+        std::size_t ack = 0;    // index of the ACK's write, 0 for none
         std::size_t reply = 0;  // index of the read that completed the first valid reply
+        std::uint64_t longestLaterWrite = 0;  // of the writes after the first query
         ReplyWindow window;
         for (std::size_t i = drain + 1; i < events.size(); ++i) {
             const PortEvent& e = events[i];
+            if (e.kind == PortEvent::Kind::kWrite && !queries.empty()) {
+                longestLaterWrite = std::max(longestLaterWrite, e.end - e.at);
+            }
             if (e.kind == PortEvent::Kind::kRead && e.result == 1) {
                 fuzz::Check(ack == 0, "read on after the ACK");
                 if (reply == 0 && window.Push(e.bytes.front())) {
@@ -183,7 +227,7 @@ private:
                 }
             } else if (e.kind == PortEvent::Kind::kWrite && e.bytes == kQuery) {
                 fuzz::Check(ack == 0 && reply == 0, "queried again after the reply");
-                queries.push_back(e.at);
+                queries.push_back(&e);
             } else if (e.kind == PortEvent::Kind::kWrite && e.bytes == fuzz::Bytes{kAck}) {
                 fuzz::Check(ack == 0, "a second ACK");
                 fuzz::Check(reply != 0, "an ACK without a valid reply");
@@ -193,20 +237,24 @@ private:
                 fuzz::Check(e.kind != PortEvent::Kind::kWrite, "wrote something else");
             }
         }
-        fuzz::Check(!queries.empty() && queries.front() == start,
+        fuzz::Check(!queries.empty() && queries.front()->at == start,
                     "the query did not go out at once after the drain");
+        // The last send is taken when a query's write returns.
         for (std::size_t i = 1; i < queries.size(); ++i) {
-            fuzz::Check(queries[i] - queries[i - 1] > kResendMs,
+            fuzz::Check(queries[i]->at - queries[i - 1]->end > kResendMs,
                         "the query was resent within 500 ms");
-            fuzz::Check(queries[i] - queries[i - 1] <= kResendMs + kLateMs,
+            fuzz::Check(queries[i]->at - queries[i - 1]->end <= kResendMs + kLateMs,
                         "the query was not resent in time");
         }
         const std::uint64_t end = events.back().at;  // the close
-        fuzz::Check(end - queries.back() <= kResendMs + kLateMs || ack != 0,
+        fuzz::Check(end - queries.back()->end <= kResendMs + kLateMs || ack != 0,
                     "the last query was not resent in time");
-        fuzz::Check(end <= start + kPauseMs + kReplyMs, "read on after the reply window");
+        // The reply window starts after the pause that follows the first query; a write begun
+        // in it may end after it.
+        const std::uint64_t windowEnd = queries.front()->end + kPauseMs + kReplyMs;
+        fuzz::Check(end <= windowEnd + longestLaterWrite, "read on after the reply window");
         if (reply == 0) {
-            fuzz::Check(end >= start + kPauseMs + kReplyMs, "the reply window was cut short");
+            fuzz::Check(end >= windowEnd, "the reply window was cut short");
             ExpectMessage("Unable to communicate with the scanner.\n\nPlease retry from Step 1.",
                           kFailureStyle);
             ExpectClosedBeforeMessage();
@@ -215,6 +263,7 @@ private:
             return;
         }
         fuzz::Check(ack != 0, "a valid reply went unanswered");
+        fuzz::Check(end == events[ack].end, "the port stayed open after the reply's ACK");
         const ReplyWindow decoded = ReplyAt(drain, reply);
         CheckOutcome(VersionOf(decoded.w[3], decoded.w[4]), scannerVersion);
     }
@@ -307,6 +356,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fakes::EventLog log;
     fakes::VirtualClock clock(setup.startTick, kPollStepMs);
     fakes::ScriptedPort port(clock, log);
+    PlantWriteFault(setup, port);
     std::uint64_t at = 0;
     fuzz::Bytes sent;
     while (input.Left() >= 2) {

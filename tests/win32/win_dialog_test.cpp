@@ -536,6 +536,34 @@ TEST_F(UpdateTest, ExceptionInUpdateResetsTheControlsAndGivesTheMachineBack) {
     EXPECT_EQ(g_shutdownReasons.back(), "destroy");
 }
 
+// A modeless window of ours whose handler of WM_APP fails, as any handler may.
+class FailingHandlerDlg : public CDialog {
+public:
+    explicit FailingHandlerDlg(HWND owner) : CDialog(IDD_ABOUTBOX, owner) {}
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override {
+        if (message == WM_APP) {
+            throw std::bad_alloc();
+        }
+        return CDialog::OnMessage(message, wParam, lParam, result);
+    }
+};
+
+TEST_F(UpdateTest, AnotherWindowsFailedHandlerIsReportedAfterTheUploadLeavingItsOutcome) {
+    FailingHandlerDlg other(hwnd);
+    ASSERT_TRUE(other.Create());
+    onSleep = DuringTransfer([&] { SendMessageA(other.GetSafeHwnd(), WM_APP, 0, 0); });
+    RunUpdate();
+    EXPECT_EQ(scanner->image.size(), g_carriedFirmware.imageLength);
+    EXPECT_TRUE(Visible(IDC_COMPLETE));
+    EXPECT_EQ(States(), kStartStates);
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_EQ(answerer.boxes[0].text, kHandlerFailedText);
+    EXPECT_EQ(answerer.boxes[0].style, 48u);
+    EXPECT_EQ(answerer.boxes[0].progressWindow, nullptr) << "shown once the upload is over";
+}
+
 TEST_F(MainDialogTest, ExceptionOutsideAnExchangeIsCaughtAtTheDialogProcedure) {
     answerer.onBox = [](const BoxRecord& box) {
         if (box.text == HiddenMessageText(g_storedTexts)) {

@@ -1,12 +1,14 @@
 // The Windows port listing under wine: a COM link that a peer publishes in the prefix after
 // the wine server started is present and named as a wine link, links that lead nowhere or to a
 // plain file and numbers without a link are not, every port of the serial port map is present,
-// and one look at all 256 numbers is cheap.
+// a name from the system is shown with its control characters escaped, and one look at all 256
+// numbers is cheap.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "com_port_devices.h"
 
@@ -88,6 +90,66 @@ TEST_F(WinePortListing, EveryPortOfTheSerialPortMapIsPresent) {
     for (int n = 1; n <= comports::kComPortCount; ++n) {
         EXPECT_EQ(Port(n).comNumber, n);
     }
+}
+
+// The letter é in the ANSI code page, empty when the code page has none.
+std::string AnsiEAcute() {
+    char text[8] = {};
+    BOOL substituted = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, 0, L"\u00e9", 1, text, sizeof text, nullptr,
+                                           &substituted);
+    return length > 0 && !substituted ? std::string(text, static_cast<std::size_t>(length)) : "";
+}
+
+// While it lives, this process alone sees a key of the test's own as HKLM, holding a serial port
+// map. Its keys are volatile: none outlives the wine server.
+class OwnSerialPortMap {
+public:
+    OwnSerialPortMap() {
+        RegCreateKeyExA(HKEY_CURRENT_USER, kKeys[0], 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &m_map, nullptr);
+    }
+    ~OwnSerialPortMap() {
+        RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        RegCloseKey(m_map);
+        for (const char* key : kKeys) {
+            RegDeleteKeyA(HKEY_CURRENT_USER, key);
+        }
+    }
+    // Adds the port; from then on HKLM is the test's key.
+    bool Add(const std::string& deviceName, const std::string& portName) {
+        HKEY root = nullptr;
+        const bool added =
+            RegSetValueExA(m_map, deviceName.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(portName.c_str()),
+                           static_cast<DWORD>(portName.size() + 1)) == ERROR_SUCCESS &&
+            RegOpenKeyExA(HKEY_CURRENT_USER, kKeys[3], 0, KEY_READ, &root) == ERROR_SUCCESS;
+        const bool standing = added && RegOverridePredefKey(HKEY_LOCAL_MACHINE, root) == 0;
+        RegCloseKey(root);
+        return standing;
+    }
+
+private:
+    // The map first, its root last.
+    static constexpr const char* kKeys[] = {
+        "Software\\TR520 test\\HARDWARE\\DEVICEMAP\\SERIALCOMM",
+        "Software\\TR520 test\\HARDWARE\\DEVICEMAP", "Software\\TR520 test\\HARDWARE",
+        "Software\\TR520 test"};
+    HKEY m_map = nullptr;
+};
+
+TEST(WineSystemNames, ControlCharactersAreEscapedLettersOfTheCodePageKept) {
+    const std::string letter = AnsiEAcute();
+    const std::string name = "\\Device\\Tr" + letter + "\x1b]0;PWN\x07\n2";
+    OwnSerialPortMap map;
+    ASSERT_TRUE(map.Add(name, "COM200"));
+    const std::vector<ComPortInfo> ports = comports::DescribeComPorts();
+    ASSERT_EQ(ports.size(), static_cast<std::size_t>(comports::kComPortCount));
+    const ComPortInfo& port = ports[199];
+    EXPECT_TRUE(port.present);
+    const std::string shown = "\\Device\\Tr" + letter + "\\x1B]0;PWN\\x07\\x0A2";
+    EXPECT_EQ(port.device, shown);
+    EXPECT_EQ(port.description, "COM200: " + shown + ", present");
 }
 
 TEST_F(WinePortListing, OneLookAtAllNumbersIsCheap) {

@@ -1,6 +1,7 @@
 #include "win_message_box.h"
 
 #include "diag_log.h"
+#include "printable_ansi_text.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 }
 
 int AppMessageBox(HWND owner, const std::string& text, unsigned style) {
-    const std::string caption = ApplicationTitle();
+    // The program file's name is the system's text too.
+    const std::string caption = PrintableAnsiText(ApplicationTitle());
     if (Hook()) {
         return Hook()(owner, text, caption, style);
     }

@@ -198,6 +198,7 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange, IKeepAwake* keepAwake) {
         return;  // a command that got past the pump; the exchange refuses it anyway
     }
     bool failed = false;
+    bool handlerFailed = false;
     {
         ExchangeSession session(m_hWnd, *m_opener, *m_clock, keepAwake);
         m_pSession = &session;
@@ -208,10 +209,14 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange, IKeepAwake* keepAwake) {
             failed = true;  // unwinding has closed the port
         }
         m_pSession = nullptr;
-        failed = failed || session.HandlerFailed();
+        handlerFailed = session.HandlerFailed();
     }
     if (failed) {
         EndFailedExchange();
+    }
+    // Another window's handler is no part of the exchange: its outcome and controls stand.
+    if (handlerFailed) {
+        AppMessageBox(m_hWnd, kHandlerFailedText, MB_OK | MB_ICONEXCLAMATION);
     }
 }
 

@@ -61,6 +61,8 @@ private:
     void WriteVersionTexts();
     bool OnSysCommand(WPARAM id);
     void PaintMinimised();
+    // Runs the exchange in its session. Only its own exception fails it; a handler of another
+    // window that failed meanwhile is reported once it is over.
     template <typename Exchange>
     void RunExchange(Exchange&& exchange, IKeepAwake* keepAwake);
     // After an exception in an exchange: the next step is a new TEST, and the user is told.
