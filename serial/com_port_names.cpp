@@ -1,12 +1,13 @@
 #include "com_port_names.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+
+#include "user_database.h"
 
 namespace comports {
 
@@ -16,8 +17,8 @@ std::filesystem::path HomeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
         return home;
     }
-    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
+    if (const auto home = userdb::HomeDirectory(getuid())) {
+        return *home;
     }
     return "/";
 }

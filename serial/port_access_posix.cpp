@@ -1,8 +1,6 @@
 // Why a device cannot be opened on Linux: its node's mode and group against the user's groups,
 // or another process that has it open.
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include "com_port_names.h"
 #include "port_access.h"
 #include "port_holders.h"
+#include "user_database.h"
 
 namespace portaccess {
 namespace {
@@ -22,34 +21,11 @@ namespace {
 constexpr mode_t kReadWrite = S_IRUSR | S_IWUSR;  // shifted right by 3 for the group
 
 std::string GroupName(gid_t gid) {
-    const group* entry = getgrgid(gid);
-    return entry != nullptr ? entry->gr_name : std::to_string(gid);
+    return userdb::GroupName(gid).value_or(std::to_string(gid));
 }
 
 std::string UserName(uid_t uid) {
-    const passwd* entry = getpwuid(uid);
-    return entry != nullptr ? entry->pw_name : std::to_string(uid);
-}
-
-// Whether the group database makes this process's user a member of gid (its primary group, or
-// listed among the members): what the next login will give it.
-bool ListedInGroup(gid_t gid) {
-    const passwd* user = getpwuid(geteuid());
-    if (user == nullptr) {
-        return false;
-    }
-    if (user->pw_gid == gid) {
-        return true;
-    }
-    const std::string name = user->pw_name;
-    const group* entry = getgrgid(gid);
-    for (char** member = entry != nullptr ? entry->gr_mem : nullptr;
-         member != nullptr && *member != nullptr; ++member) {
-        if (name == *member) {
-            return true;
-        }
-    }
-    return false;
+    return userdb::UserName(uid).value_or(std::to_string(uid));
 }
 
 // Whether this process has gid: the groups its session started with.
@@ -70,7 +46,7 @@ AccessFacts FactsOf(const struct stat& node) {
     facts.owner = UserName(node.st_uid);
     facts.groupMayUse = (node.st_mode & (kReadWrite >> 3)) == (kReadWrite >> 3);
     facts.ownerMayUse = (node.st_mode & kReadWrite) == kReadWrite;
-    facts.inGroupListed = ListedInGroup(node.st_gid);
+    facts.inGroupListed = userdb::ListedInGroup(geteuid(), node.st_gid);
     facts.inGroupThisSession = InGroupThisSession(node.st_gid);
     return facts;
 }
