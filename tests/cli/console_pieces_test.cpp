@@ -2,6 +2,8 @@
 // order of exit codes, Ctrl+C's meaning, and finding the scanner's port.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -166,6 +168,27 @@ TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
         EXPECT_EQ(path->devicePath, "/dev/nonexistent-tty");
         EXPECT_EQ(path->comNumber, 0) << "no COM number leads there";
     }
+}
+
+// One device may not be named twice, whatever path names it.
+TEST(PortArgument, OneDeviceThroughALinkIsNamedTwice) {
+    if (!DevicePathsAccepted()) {
+        GTEST_SKIP() << "device paths are not ports here";
+    }
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto link =
+        std::filesystem::temp_directory_path() / ("tr_port_argument_" + std::to_string(stamp));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("/dev/null", link);
+    std::string error;
+    const auto device = ParsePortArgument("/dev/null", error);
+    const auto viaLink = ParsePortArgument(link.string(), error);
+    const auto other = ParsePortArgument("/dev/zero", error);
+    ASSERT_TRUE(device && viaLink && other);
+    EXPECT_FALSE(CheckPortArguments({*device, *viaLink}, error));
+    EXPECT_NE(error.find("is named twice"), std::string::npos) << error;
+    EXPECT_TRUE(CheckPortArguments({*device, *other}, error)) << error;
+    std::filesystem::remove(link);
 }
 
 TEST(Answers, OnlyYIsYes) {

@@ -47,7 +47,7 @@ bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& err
             const bool sameCom = port.comNumber > 0 && port.comNumber == ports[j].comNumber;
             const bool samePath = port.kind == PortArgument::Kind::kDevicePath &&
                                   ports[j].kind == PortArgument::Kind::kDevicePath &&
-                                  port.devicePath == ports[j].devicePath;
+                                  SamePortDevice(port.devicePath, ports[j].devicePath);
             if (sameCom || samePath) {
                 error = "--port " + PortLabel(port) + " is named twice (as " + PortLabel(ports[j]) +
                         ")";
