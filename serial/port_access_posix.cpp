@@ -13,6 +13,7 @@
 #include "com_port_names.h"
 #include "port_access.h"
 #include "port_holders.h"
+#include "printable_text.h"
 #include "user_database.h"
 
 namespace portaccess {
@@ -64,20 +65,21 @@ std::string ModeText(mode_t mode) {
 }
 
 std::string AdviceFor(const AccessFacts& facts) {
-    const std::string text = "(group " + facts.group + ", mode " + facts.mode + ")";
+    const std::string group = PrintableText(facts.group);
+    const std::string text = "(group " + group + ", mode " + facts.mode + ")";
     if (!facts.groupMayUse) {
         const bool ownersOwn = facts.ownerMayUse && facts.owner != "root";
-        return text + ": only " + (ownersOwn ? "its owner " + facts.owner : "root") +
+        return text + ": only " + (ownersOwn ? "its owner " + PrintableText(facts.owner) : "root") +
                " may open it.";
     }
     if (facts.inGroupThisSession) {
         return text + ".";  // the mode is not what refuses it
     }
     if (facts.inGroupListed) {
-        return text + ": your session started before you joined " + facts.group +
+        return text + ": your session started before you joined " + group +
                ": log out and in again.";
     }
-    return text + ": sudo usermod -aG " + facts.group + " $USER, then log out and in again.";
+    return text + ": sudo usermod -aG " + group + " $USER, then log out and in again.";
 }
 
 std::string PermissionAdvice(const std::string& devicePath) {
@@ -102,11 +104,12 @@ std::string WhyNotOpened(const std::string& portName) {
     std::error_code error;
     const auto device = std::filesystem::canonical(*named, error);
     const auto path = error ? named : std::optional<std::string>(device.string());
+    const std::string shown = PrintableText(*path);
     if (const std::string advice = PermissionAdvice(*path); !advice.empty()) {
-        return "You may not open " + *path + " " + advice;
+        return "You may not open " + shown + " " + advice;
     }
     if (const auto holder = portlock::FindOtherHolder(*path); holder && holder->pid > 0) {
-        return *path + " is held by " + portlock::ProcessName(holder->pid) + ".";
+        return shown + " is held by " + portlock::ProcessName(holder->pid) + ".";
     }
     return {};
 }

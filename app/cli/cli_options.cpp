@@ -8,6 +8,7 @@
 #include "dialog_texts.h"
 #include "exit_codes.h"
 #include "firmware_payload.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -129,6 +130,15 @@ ParsedCommandLine Refused(std::ostream& err, bool json, const std::string& error
     return {std::nullopt, cli::kExitUsage, json, error};
 }
 
+// CLI11's words on a wrong command line, with what was typed in them shown escaped.
+std::string ShownParseError(const CLI::ParseError& error, const std::string& said) {
+    const std::string what = error.what();
+    if (said.compare(0, what.size(), what) != 0) {
+        return PrintableText(said);
+    }
+    return PrintableText(what) + said.substr(what.size());
+}
+
 bool HasJsonFlag(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
@@ -168,11 +178,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     } catch (const CLI::ParseError& error) {
         std::ostringstream said;
         const int code = app.exit(error, out, said);
-        err << said.str();
+        std::string reason = ShownParseError(error, said.str());
+        err << reason;
         if (code == 0) {
             return {std::nullopt, cli::kExitDone, false, {}};
         }
-        std::string reason = said.str();
         reason = reason.substr(0, reason.find('\n'));  // CLI11 adds a hint after the reason
         return {std::nullopt, cli::kExitUsage, HasJsonFlag(argc, argv), reason};
     }

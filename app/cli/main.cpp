@@ -7,6 +7,7 @@
 #include "cli_run.h"
 #include "console_platform.h"
 #include "exit_codes.h"
+#include "printable_text.h"
 
 int main(int argc, char* argv[]) {
     PrepareStandardStreams();  // first: no port may take the number of a closed stream
@@ -21,7 +22,7 @@ int main(int argc, char* argv[]) {
     try {
         return RunCliRequest(*parsed.request);
     } catch (const std::exception& failure) {
-        error = std::string("internal error: ") + failure.what();
+        error = "internal error: " + PrintableText(failure.what());  // a path, say
     } catch (...) {
         error = "internal error";
     }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "printable_text.h"
 #include "small_file.h"
 
 namespace portlock {
@@ -140,7 +141,7 @@ std::string ProcessName(pid_t pid) {
     while (!command->empty() && command->back() == '\n') {
         command->pop_back();
     }
-    return command->empty() ? number : *command + " (" + number + ")";
+    return command->empty() ? number : PrintableText(*command) + " (" + number + ")";
 }
 
 }  // namespace portlock

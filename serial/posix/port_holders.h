@@ -28,7 +28,8 @@ Refusal Busy(std::string holder);
 std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
 
 // A process in words for the user: its command and PID, "ModemManager (PID 812)", or
-// "PID 812" when its command cannot be read.
+// "PID 812" when its command cannot be read. The command is shown with its control bytes
+// escaped: any user may name a process.
 std::string ProcessName(pid_t pid);
 
 }  // namespace portlock

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -413,6 +415,85 @@ TEST_F(CliEndToEnd, DevicePathsGoThroughTheSameChecks) {
     if (const char* tty = ttyname(STDIN_FILENO); tty != nullptr) {
         EXPECT_EQ(RunCli({"test", "--port", tty}).code, 2);
     }
+}
+
+namespace {
+
+// Another process that holds a terminal under a name of its choosing, as any user may name a
+// process, until it goes.
+class NamedHolder {
+public:
+    NamedHolder(const std::string& device, int master, const char* name) {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(m_hold) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(master);  // the far end of the line is no holder
+            const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+            prctl(PR_SET_NAME, name);
+            char ignored = fd >= 0 ? 1 : 0;
+            [[maybe_unused]] const ssize_t told = write(ready[1], &ignored, 1);
+            close(m_hold[1]);
+            [[maybe_unused]] const ssize_t got = read(m_hold[0], &ignored, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(m_hold[0]);
+        char opened = 0;
+        m_ready = read(ready[0], &opened, 1) == 1 && opened == 1;
+        close(ready[0]);
+    }
+    ~NamedHolder() {
+        close(m_hold[1]);
+        if (m_pid > 0) {
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Ready() const { return m_ready; }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_hold[2] = {-1, -1};
+    bool m_ready = false;
+};
+
+}  // namespace
+
+// Text from the system, and a path as typed, reach the terminal and the log with their control
+// bytes escaped: a process named to clear the screen and retitle the window, or to forge a
+// line, holds the port.
+TEST_F(CliEndToEnd, SystemTextReachesTheTerminalAndTheLogEscaped) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "process names and device paths are Linux's";
+    }
+    const int master = StartSilentPort(Com(0));
+    const std::string device = fs::read_symlink(m_linkDir / ("com" + std::to_string(Com(0))));
+    for (const auto& [name, shown] :
+         {std::pair{"a\x1b[2J\x1b]0;PWN\a", "a\\x1B[2J\\x1B]0;PWN\\x07"},
+          std::pair{"a\nFORGED LINE", "a\\x0AFORGED LINE"}}) {
+        SCOPED_TRACE(shown);
+        NamedHolder holder(device, master, name);
+        ASSERT_TRUE(holder.Ready());
+        const CliRun run = RunCli({"test", "--port", Port(Com(0))});
+        EXPECT_EQ(run.code, 2);
+        EXPECT_EQ(run.out, OpenFailedText(Com(0)) + "\n");
+        EXPECT_EQ(run.err, device + " is held by " + shown + " (PID " +
+                               std::to_string(holder.Pid()) + ").\n");
+    }
+
+    const CliRun typed = RunCli({"test", "--port", "/nonexistent/a\x1b[2J\nb"});
+    EXPECT_EQ(typed.code, 2);
+    EXPECT_EQ(typed.err, "(the port above is /nonexistent/a\\x1B[2J\\x0Ab)\n");
+    std::ifstream log(m_dir / "TR-520_521.log");
+    std::stringstream lines;
+    lines << log.rdbuf();
+    EXPECT_TRUE(EndsWith(lines.str(),
+                         "\nCSerial::Open - CreateFile(/nonexistent/a\\x1B[2J\\x0Ab) failed, "
+                         "GetLastError()==0x00000002\n"))
+        << lines.str();
 }
 
 namespace {

@@ -46,6 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
         AdviceRow{"another_users_device",
                   Facts("crw--w----", "tty", "alice", false, true, false, true),
                   "(group tty, mode crw--w----): only its owner alice may open it."},
+        AdviceRow{"names_shown_escaped",
+                  Facts("crw--w----", "dial\x1b]0;PWN\aout", "al\nice", false, true, false, true),
+                  "(group dial\\x1B]0;PWN\\x07out, mode crw--w----): only its owner al\\x0Aice "
+                  "may open it."},
         AdviceRow{"in_the_group_yet_refused",
                   Facts("crw-rw----", "dialout", "root", true, true, true, true),
                   "(group dialout, mode crw-rw----)."}),

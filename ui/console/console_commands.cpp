@@ -7,6 +7,7 @@
 #include "link_frame.h"
 #include "port_finder.h"
 #include "port_run.h"
+#include "printable_text.h"
 #include "pumping_io.h"
 #include "resource.h"
 #include "several_ports.h"
@@ -48,7 +49,7 @@ std::string DeviceOf(const std::vector<comports::ComPortInfo>& known, int comNum
 
 ResolvedPort Resolved(const PortArgument& port, const std::vector<comports::ComPortInfo>& known) {
     const std::string device = port.kind == PortArgument::Kind::kDevicePath
-                                   ? port.devicePath
+                                   ? PrintableText(port.devicePath)
                                    : DeviceOf(known, port.comNumber);
     return {port, PortLabel(port), device};
 }

@@ -5,6 +5,7 @@
 #include "com_port_devices.h"
 #include "com_port_sources.h"
 #include "console_platform.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::optional<PortArgument> ParsePortArgument(const std::string& text, std::stri
     if (auto device = DevicePathArgument(text)) {
         return device;
     }
-    error = "--port " + text + ": not " + PortArgumentHelp();
+    error = "--port " + PrintableText(text) + ": not " + PortArgumentHelp();
     return std::nullopt;
 }
 
@@ -63,7 +64,7 @@ std::string PortLabel(const PortArgument& port) {
         case PortArgument::Kind::kComNumber:
             return "COM" + std::to_string(port.comNumber);
         case PortArgument::Kind::kDevicePath:
-            return port.devicePath;
+            return PrintableText(port.devicePath);
         case PortArgument::Kind::kAuto:
             return "auto";
         case PortArgument::Kind::kFound:

@@ -3,6 +3,7 @@
 #include "counting_opener.h"
 #include "exit_codes.h"
 #include "firmware_upload.h"
+#include "printable_text.h"
 #include "pumping_io.h"
 #include "version_check.h"
 
@@ -70,7 +71,7 @@ void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int c
     }
     const bool path = port.kind == PortArgument::Kind::kDevicePath;
     if (path && port.comNumber == 0) {
-        s.output.Alert("(the port above is " + port.devicePath + ")");
+        s.output.Alert("(the port above is " + PrintableText(port.devicePath) + ")");
     }
     const std::string why =
         s.whyNotOpened
