@@ -1,5 +1,5 @@
 // Why a device cannot be opened on Linux: its node's mode and group against the user's groups,
-// or another process that has it open.
+// another process that has it open, or a lock file.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include "com_port_names.h"
 #include "port_access.h"
 #include "port_holders.h"
+#include "port_lock.h"
 #include "printable_text.h"
 #include "user_database.h"
 
@@ -50,6 +51,62 @@ AccessFacts FactsOf(const struct stat& node) {
     facts.inGroupListed = userdb::ListedInGroup(geteuid(), node.st_gid);
     facts.inGroupThisSession = InGroupThisSession(node.st_gid);
     return facts;
+}
+
+// Whether this user may remove the file: write access to its directory and, where that is
+// sticky (as /run/lock is), the file or the directory its own.
+bool MayRemove(const std::filesystem::path& file) {
+    const std::string directory = file.parent_path().string();
+    struct stat dir {};
+    struct stat entry {};
+    if (::stat(directory.c_str(), &dir) != 0 || ::lstat(file.c_str(), &entry) != 0 ||
+        ::access(directory.c_str(), W_OK | X_OK) != 0) {
+        return false;
+    }
+    const uid_t self = geteuid();
+    return (dir.st_mode & S_ISVTX) == 0 || self == 0 || entry.st_uid == self || dir.st_uid == self;
+}
+
+// A path as a shell takes it: in single quotes unless it holds only the plainest characters.
+std::string ShellWord(const std::string& path) {
+    constexpr const char* kPlain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-,:@%=";
+    if (!path.empty() && path.find_first_not_of(kPlain) == std::string::npos) {
+        return path;
+    }
+    std::string quoted = "'";
+    for (const char c : path) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// The lock file that refuses the device, who made it, and how to remove it when its PID has
+// been given to a process that uses no serial port since.
+std::string LockedText(const std::string& shownDevice, const portlock::RefusingLock& lock) {
+    const std::string file = PrintableText(lock.file.string());
+    if (!lock.owner) {
+        return shownDevice + " is locked by " + file +
+               ", which names no process: remove it by hand if no program uses the port.";
+    }
+    const std::string owner = portlock::ProcessName(*lock.owner);
+    const std::string text = shownDevice + " is locked by " + owner + " in " + file + ".";
+    const auto uses = portlock::UsesSerialPort(*lock.owner);
+    if (uses.value_or(false)) {
+        return text;
+    }
+    const std::string remove =
+        (MayRemove(lock.file) ? "rm " : "sudo rm ") + PrintableText(ShellWord(lock.file.string()));
+    if (uses) {
+        return text + "\n" + owner +
+               " uses no serial port: the program that made the lock has ended and its PID has "
+               "been given to another. The lock file can be removed: " +
+               remove;
+    }
+    return text + "\nIf " + owner +
+           " uses no serial port, the program that made the lock has ended and the lock file "
+           "can be removed: " +
+           remove;
 }
 
 }  // namespace
@@ -110,6 +167,9 @@ std::string WhyNotOpened(const std::string& portName) {
     }
     if (const auto holder = portlock::FindOtherHolder(*path); holder && holder->pid > 0) {
         return shown + " is held by " + portlock::ProcessName(holder->pid) + ".";
+    }
+    if (const auto lock = portlock::FindRefusingLock(*path)) {
+        return LockedText(shown, *lock);
     }
     return {};
 }
