@@ -89,8 +89,9 @@ void AddCommands(CLI::App& app, Options& o) {
                     "opened, and only on this command: opening a port raises DTR and RTS, which "
                     "resets some devices");
     ports->footer(
-        "Exit codes: 0 listed (with --find: the scanner was found), 3 --find found "
-        "no scanner, 1 usage, 130 interrupted.");
+        "Exit codes: 0 listed (with --find: the scanner was found), 2 --find found no "
+        "scanner and could not open a present port, 3 --find found no scanner, 1 usage, "
+        "130 interrupted.");
     const std::string portHelp = PortArgumentHelp() + "; again for several ports";
     CLI::App* test = app.add_subcommand(
         "test", "TEST: print the scanner's version and the utility's message; starts nothing");

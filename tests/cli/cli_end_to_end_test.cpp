@@ -574,6 +574,18 @@ TEST_P(NoAccess, TheCliSaysWhyAndHowToFixIt) {
                              "), present, but you may not open it " + c.advice + "\n"),
               std::string::npos)
         << ports.out;
+
+    // Looking for the scanner says the same of the port, and never that none answers there.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"ports", "--find"}, {"test", "--port", "auto"}}) {
+        CliRun find;
+        ASSERT_EQ(RunAsNobody(args, find), "");
+        EXPECT_EQ(find.code, 2) << args[0];
+        EXPECT_NE(find.err.find("You may not open " + path + " " + c.advice + "\n"),
+                  std::string::npos)
+            << find.err;
+        EXPECT_EQ(find.err.find("o port where"), std::string::npos) << find.err;
+    }
     close(master);
 }
 
