@@ -425,6 +425,45 @@ TEST_F(ConsoleCommand, CtrlCAtTheWarningPromptEndsBeforeAnyPortIsOpened) {
     EXPECT_TRUE(bench.opener.requests.empty());
 }
 
+namespace {
+
+// A hold on sleep and shutdown that waits for the system bus, running the pump meanwhile as
+// logind's does, while Ctrl+C is pressed.
+class PressedWhileHeld final : public IKeepAwake {
+public:
+    explicit PressedWhileHeld(ConsoleInterrupts& interrupts) : m_interrupts(interrupts) {}
+    void Begin(IEventPump* pump) override {
+        m_interrupts.Press();
+        if (pump != nullptr) {
+            pump->MaybePump();
+        }
+        ++held;
+    }
+    void End() override { --held; }
+    int held = 0;
+
+private:
+    ConsoleInterrupts& m_interrupts;
+};
+
+}  // namespace
+
+// The press comes after TEST, before the upload has begun: it ends the run at once, and is not
+// taken for an upload's first press.
+TEST_F(ConsoleCommand, CtrlCWhileTheHoldIsTakenEndsBeforeTheUpload) {
+    PressedWhileHeld hold(bench.interrupts);
+    const ConsoleSurroundings& b = *bench.surroundings;
+    ConsoleSurroundings s{b.output,   b.questions, b.interrupts,     b.opener,        b.clock,
+                          hold,       b.firmware,  b.firmwareSha256, b.describePorts, b.whyNotOpened};
+    scanner.Begin();
+    EXPECT_EQ(RunUpdateCommand(s, {Com(kCom)}, report), 130) << bench.Err();
+    EXPECT_TRUE(scanner.upload.startPacket.empty()) << "no upload began";
+    EXPECT_EQ(bench.opener.requests.size(), 1u) << "TEST's port alone";
+    EXPECT_EQ(bench.log.WithPrefix("port close").size(), 1u);
+    EXPECT_EQ(hold.held, 0);
+    EXPECT_EQ(bench.Err().find(kUploadUnderWayNotice), std::string::npos);
+}
+
 TEST_F(ConsoleCommand, OneCtrlCDuringTheUploadOnlyWarns) {
     PressOnPackets(bench, {0});
     EXPECT_EQ(Run(Command::kUpdate), 0);

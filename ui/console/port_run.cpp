@@ -98,7 +98,11 @@ int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPor
     io.CountInto(report.updateLink);
     const std::uint32_t start = s.clock.GetTickCount();
     {
-        const KeepAwakeScope keepAwake(s.keepAwake);
+        // Taking the hold may wait seconds for the system bus: a press meanwhile comes before
+        // the upload, and ends the run at once as any such press does.
+        InterruptPump pressed(s.interrupts);
+        const KeepAwakeScope keepAwake(s.keepAwake, &pressed);
+        s.interrupts.Check();
         const ConsoleInterrupts::UploadScope upload(s.interrupts);
         exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
         report.update = exchange::RunFirmwareUpload(exchangeIo, s.firmware, nPortIndex);

@@ -67,8 +67,9 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
     std::vector<PortReport> reports(ports.size());
     {
         std::unique_ptr<KeepAwakeScope> hold;
+        InterruptPump pressed(s.interrupts);  // a press while the hold is taken ends the run
         if (upload) {
-            hold = std::make_unique<KeepAwakeScope>(s.keepAwake);  // one for the whole run
+            hold = std::make_unique<KeepAwakeScope>(s.keepAwake, &pressed);  // one for the run
         }
         // Joined however this ends: a thread that cannot be started leaves those that were to
         // finish their uploads before the failure goes on.
