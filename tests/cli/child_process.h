@@ -18,6 +18,7 @@ struct ChildOptions {
                                     // -1: standard input /dev/null, standard error a pipe
     std::string outputFile;         // standard output into this file instead of the pipe
     bool closeStandardError = false;  // started with descriptor 2 closed, as by `2>&-`
+    bool interruptsIgnored = false;   // started with SIGINT and SIGHUP ignored, as by nohup
 };
 
 // One running child; the destructor kills it if it still runs.

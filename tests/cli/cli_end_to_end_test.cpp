@@ -769,6 +769,27 @@ TEST_F(CliEndToEnd, AnEndRequestMidUploadClosesThePortAtOnce) {
     }
 }
 
+// Started with SIGINT and SIGHUP ignored (`trap '' INT HUP; exec tr520-cli ...`, nohup), the
+// program leaves them ignored, as the shell that ignored them means.
+TEST_F(CliEndToEnd, SignalsIgnoredAtTheStartStayIgnored) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "signal dispositions are Linux's";
+    }
+    StartSilentPort(Com(0));  // TEST waits its 2 s for a ready byte there
+    ChildOptions options = Options({"test", "--port", Port(Com(0))});
+    options.interruptsIgnored = true;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(options));
+    for (int i = 0; i < 30; ++i) {
+        std::this_thread::sleep_for(Ms(50));
+        child.Signal(SIGINT);
+        child.Signal(SIGHUP);
+    }
+    EXPECT_EQ(child.Wait(Ms(10000)), 3) << child.Err();
+    EXPECT_TRUE(EndsWith(child.Out(), "No data from the scanner. Please retry from step 1\n"))
+        << child.Out();
+}
+
 // Started with standard error closed (`2>&-`): the first port opened would take descriptor 2,
 // and the notice of a Ctrl+C press would go down the line to the scanner between two packets.
 TEST_F(CliEndToEnd, AClosedStandardErrorNeverBecomesThePort) {
