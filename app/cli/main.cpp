@@ -13,8 +13,11 @@ int main(int argc, char* argv[]) {
     PrepareStandardStreams();  // first: no port may take the number of a closed stream
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, std::cout, std::cerr);
     if (!parsed.request) {
-        if (parsed.json && parsed.exitCode != 0) {
-            std::cout << UsageErrorJson(parsed.error) << std::flush;
+        if (parsed.json) {
+            std::cout << (parsed.exitCode != 0    ? UsageErrorJson(parsed.error)
+                          : parsed.help.empty() ? ShownTextJson("version", parsed.version)
+                                                : ShownTextJson("help", parsed.help))
+                      << std::flush;
         }
         return parsed.exitCode;
     }

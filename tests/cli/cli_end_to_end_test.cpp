@@ -951,6 +951,31 @@ TEST_F(CliEndToEnd, JsonGivesOneDocumentWithAnEntryPerPort) {
     EXPECT_EQ(notOpened["messages"], nlohmann::json::array({OpenFailedText(absent)}));
 }
 
+// With --json standard output is one document whatever the command line: help and version
+// too, their text in it.
+TEST_F(CliEndToEnd, JsonHoldsOneDocumentWhateverTheCommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* member;
+        const char* holds;
+    };
+    for (const Case& c : {Case{{"--json", "--help"}, 0, "help", "Exit codes:"},
+                          Case{{"--version", "--json"}, 0, "version", "tr520-cli 0.1.1.0\n"},
+                          Case{{"--json", "ports", "--help"}, 0, "help", "--find"},
+                          Case{{"--json", "info", "--frobnicate"}, 1, "error", "--frobnicate"}}) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const CliRun run = RunCli(c.args);
+        EXPECT_EQ(run.code, c.code);
+        nlohmann::json document;
+        ASSERT_NO_THROW(document = nlohmann::json::parse(run.out)) << run.out;
+        EXPECT_TRUE(document["command"].is_null());
+        EXPECT_EQ(document["exit_code"], c.code);
+        ASSERT_TRUE(document[c.member].is_string()) << run.out;
+        EXPECT_NE(document[c.member].get<std::string>().find(c.holds), std::string::npos);
+    }
+}
+
 // Ctrl+C with two uploads under way: the first press warns once, the second abandons both,
 // each through its own clean-up, and the program ends as interrupted.
 TEST_F(CliEndToEnd, TheSecondCtrlCAbandonsEveryUpload) {
