@@ -7,7 +7,6 @@
 #include "cli_run.h"
 #include "console_platform.h"
 #include "exit_codes.h"
-#include "printable_text.h"
 
 int main(int argc, char* argv[]) {
     PrepareStandardStreams();  // first: no port may take the number of a closed stream
@@ -24,10 +23,8 @@ int main(int argc, char* argv[]) {
     std::string error;
     try {
         return RunCliRequest(*parsed.request);
-    } catch (const std::exception& failure) {
-        error = "internal error: " + PrintableText(failure.what());  // a path, say
     } catch (...) {
-        error = "internal error";
+        error = cli::InternalErrorText(std::current_exception());
     }
     // The exchanges and the ports have unwound and closed by now; say so instead of aborting
     // without a word, and keep the promise of one document on standard output.

@@ -337,6 +337,35 @@ const WhyRow kWhyRows[] = {
 INSTANTIATE_TEST_SUITE_P(Ports, WhyNotOpenedRow, ::testing::ValuesIn(kWhyRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A fault of ours on one port's thread ends that port with 70 and, as on a run over one port,
+// a line that says so, prefixed with the port.
+TEST_F(ConsoleCommand, AnExceptionOnAPortsThreadIsToldOnItsLine) {
+    // Every port refused at once, nothing recorded: the ports' threads share the opener.
+    class Refusing final : public exchange::IPortOpener {
+    public:
+        std::unique_ptr<exchange::IPort> Open(const std::string&, int, char, int, int, bool,
+                                              bool) override {
+            throw 1;
+        }
+    } refusing;
+    const ConsoleSurroundings& b = *bench.surroundings;
+    ConsoleSurroundings s{b.output,    b.questions,  b.interrupts,     refusing,
+                          b.clock,     b.keepAwake,  b.firmware,       b.firmwareSha256,
+                          b.describePorts,
+                          [](const std::string&) -> std::string {
+                              throw std::runtime_error("a fault of ours in \x1b[2J");
+                          }};
+    EXPECT_EQ(RunTestCommand(s, {Com(4), Com(5)}, report), 70);
+    ASSERT_EQ(report.ports.size(), 2u);
+    for (const PortReport& port : report.ports) {
+        EXPECT_EQ(port.exitCode, 70);
+        EXPECT_NE(bench.Err().find(port.label + ": tr520-cli: internal error: a fault of ours in "
+                                                "\\x1B[2J\n"),
+                  std::string::npos)
+            << bench.Err();
+    }
+}
+
 // The start-up warning answered No ends before any port is looked at.
 TEST_F(ConsoleCommand, UpdateWarningNotAnsweredEndsBeforeAnyPort) {
     bench.SetAnswers(false, false);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
+
+#include "printable_text.h"
 
 namespace cli {
 
@@ -71,6 +74,16 @@ int MostSevereExitCode(int a, int b) {
         return a == kExitDone ? b : a;
     }
     return Rank(a) <= Rank(b) ? a : b;
+}
+
+std::string InternalErrorText(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& exception) {
+        return "internal error: " + PrintableText(exception.what());
+    } catch (...) {
+        return "internal error";
+    }
 }
 
 std::string ExitCodeHelp() {
