@@ -100,7 +100,8 @@ bool IsKernelThread(const std::string& statLine) {
     }
     std::istringstream fields(statLine.substr(commEnd + 1));
     std::string skipped;
-    for (int field = 3; field < 9 && fields >> skipped; ++field) {
+    for (int field = 3; field < 9; ++field) {
+        fields >> skipped;
     }
     unsigned long flags = 0;
     return fields >> flags && (flags & kKernelThreadFlag) != 0;
