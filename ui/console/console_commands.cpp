@@ -15,9 +15,10 @@
 namespace {
 
 
-// When no port answered but some could not be opened: the scanner may wait on one of those.
-std::string NoneOpenedAnswers(const std::vector<comports::ComPortInfo>& notOpened) {
-    return "the scanner answers on none of the ports opened; not opened: " + ComNames(notOpened);
+// What follows "the scanner" when no port answered but some could not be opened: the scanner
+// may wait on one of those.
+std::string AnswersOnNoneOpened(const std::vector<comports::ComPortInfo>& notOpened) {
+    return "answers on none of the ports opened; not opened: " + ComNames(notOpened);
 }
 
 std::string Describe(const std::vector<comports::ComPortInfo>& ports) {
@@ -70,7 +71,8 @@ std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s,
         // A port that could not be opened may be the one where the scanner waits.
         s.output.Alert(look.notOpened.empty()
                            ? "--port " + name + ": no port where the scanner answers"
-                           : "--port " + name + ": " + NoneOpenedAnswers(look.notOpened));
+                           : "--port " + name + ": the scanner " +
+                                 AnswersOnNoneOpened(look.notOpened));
         return std::nullopt;
     }
     if (kind == PortArgument::Kind::kAuto && found.size() > 1) {
@@ -149,9 +151,7 @@ int RunFindCommand(ConsoleSurroundings& s, CommandReport& report) {
             return cli::kExitDone;
         }
         if (!look.notOpened.empty()) {
-            std::string text = NoneOpenedAnswers(look.notOpened) + ".";
-            text[0] = 'T';
-            s.output.Note(text);
+            s.output.Note("The scanner " + AnswersOnNoneOpened(look.notOpened) + ".");
             return cli::kExitPortNotOpened;
         }
         s.output.Note("No port where the scanner answers.");
