@@ -145,8 +145,7 @@ bool SameDevice(const std::string& a, const std::string& b) {
         return false;
     }
     if (S_ISCHR(first.st_mode) || S_ISCHR(second.st_mode)) {
-        return S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode) &&
-               first.st_rdev == second.st_rdev;
+        return S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode) && first.st_rdev == second.st_rdev;
     }
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }

@@ -24,9 +24,9 @@ struct CliRequest {
 struct ParsedCommandLine {
     std::optional<CliRequest> request;
     int exitCode = 0;
-    bool json = false;  // --json was among the arguments: help, version and a wrong command line
-                        // are told in JSON too
-    std::string error;  // what was wrong, when it was
+    bool json = false;    // --json was among the arguments: help, version and a wrong command line
+                          // are told in JSON too
+    std::string error;    // what was wrong, when it was
     std::string help;     // what --help printed
     std::string version;  // what --version printed
 };

@@ -120,9 +120,10 @@ bool IsSerialLine(dev_t device) {
         return false;
     }
     std::error_code error;
-    const fs::path subsystem = fs::read_symlink("/sys/dev/char/" + std::to_string(deviceMajor) +
-                                                    ":" + std::to_string(deviceMinor) + "/subsystem",
-                                                error);
+    const fs::path subsystem =
+        fs::read_symlink("/sys/dev/char/" + std::to_string(deviceMajor) + ":" +
+                             std::to_string(deviceMinor) + "/subsystem",
+                         error);
     return !error && subsystem.filename() == "tty";
 }
 

@@ -10,7 +10,7 @@
 namespace userdb {
 namespace {
 
-constexpr std::size_t kFirstBufferSize = 1024;        // bytes; most entries fit
+constexpr std::size_t kFirstBufferSize = 1024;       // bytes; most entries fit
 constexpr std::size_t kLargestBufferSize = 1 << 20;  // bytes; a group of many members
 
 // One entry as a reentrant call fills it: its strings live in buffer, so the two go together.

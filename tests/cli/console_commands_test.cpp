@@ -482,8 +482,8 @@ private:
 TEST_F(ConsoleCommand, CtrlCWhileTheHoldIsTakenEndsBeforeTheUpload) {
     PressedWhileHeld hold(bench.interrupts);
     const ConsoleSurroundings& b = *bench.surroundings;
-    ConsoleSurroundings s{b.output,   b.questions, b.interrupts,     b.opener,        b.clock,
-                          hold,       b.firmware,  b.firmwareSha256, b.describePorts, b.whyNotOpened};
+    ConsoleSurroundings s{b.output, b.questions, b.interrupts,     b.opener,        b.clock,
+                          hold,     b.firmware,  b.firmwareSha256, b.describePorts, b.whyNotOpened};
     scanner.Begin();
     EXPECT_EQ(RunUpdateCommand(s, {Com(kCom)}, report), 130) << bench.Err();
     EXPECT_TRUE(scanner.upload.startPacket.empty()) << "no upload began";

@@ -1,5 +1,7 @@
 // What the COM port list tells about each COM number: the device, its link, and whether the
 // device is there now.
+#include "com_port_devices.h"
+
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <stdlib.h>
@@ -8,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "com_port_devices.h"
 #include "com_port_names.h"
 
 namespace fs = std::filesystem;
