@@ -74,12 +74,6 @@ std::filesystem::path Destination(std::filesystem::path path) {
     return error ? std::filesystem::path() : real;
 }
 
-// The same path once links are followed: a device that is not there now, named two ways.
-bool SamePath(const std::string& a, const std::string& b) {
-    const auto destination = Destination(a);
-    return !destination.empty() && destination == Destination(b);
-}
-
 }  // namespace
 
 std::filesystem::path PortLinkDirectory() {
@@ -151,9 +145,12 @@ bool SameDevice(const std::string& a, const std::string& b) {
 }
 
 std::optional<int> ComNumberOfDevice(const std::string& devicePath) {
+    // A device that is not there now is known by the path its links lead to.
+    const std::filesystem::path destination = Destination(devicePath);
     for (int comNumber = 1; comNumber <= kComPortCount; ++comNumber) {
         const auto path = DevicePathForPortName("COM" + std::to_string(comNumber));
-        if (path && (SameDevice(*path, devicePath) || SamePath(*path, devicePath))) {
+        if (path && (SameDevice(*path, devicePath) ||
+                     (!destination.empty() && Destination(*path) == destination))) {
             return comNumber;
         }
     }
