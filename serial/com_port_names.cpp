@@ -1,12 +1,15 @@
 #include "com_port_names.h"
 
-#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+
+#include "com_port_devices.h"
+#include "user_database.h"
 
 namespace comports {
 
@@ -16,8 +19,8 @@ std::filesystem::path HomeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
         return home;
     }
-    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
+    if (const auto home = userdb::HomeDirectory(getuid())) {
+        return *home;
     }
     return "/";
 }
@@ -53,6 +56,22 @@ bool EmptySerialSlot(const std::filesystem::path& device,
     std::ifstream type(ttyClassDir / real.filename() / "type");
     int value = -1;
     return type >> value && value == 0;
+}
+
+// Where a path leads once its links are followed, a dangling one too; empty when it cannot be
+// told.
+std::filesystem::path Destination(std::filesystem::path path) {
+    constexpr int kLinkLimit = 40;  // as the kernel's; beyond it a loop of links
+    std::error_code error;
+    for (int link = 0; std::filesystem::is_symlink(path, error); ++link) {
+        const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+        if (error || link == kLinkLimit) {
+            return {};
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    const auto real = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path() : real;
 }
 
 }  // namespace
@@ -111,6 +130,31 @@ std::optional<std::string> DevicePathForPortName(const std::string& name) {
         return link.string();
     }
     return ConventionalDevice(*comNumber);
+}
+
+bool SameDevice(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) {
+        return false;
+    }
+    if (S_ISCHR(first.st_mode) || S_ISCHR(second.st_mode)) {
+        return S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode) && first.st_rdev == second.st_rdev;
+    }
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::optional<int> ComNumberOfDevice(const std::string& devicePath) {
+    // A device that is not there now is known by the path its links lead to.
+    const std::filesystem::path destination = Destination(devicePath);
+    for (int comNumber = 1; comNumber <= kComPortCount; ++comNumber) {
+        const auto path = DevicePathForPortName("COM" + std::to_string(comNumber));
+        if (path && (SameDevice(*path, devicePath) ||
+                     (!destination.empty() && Destination(*path) == destination))) {
+            return comNumber;
+        }
+    }
+    return std::nullopt;
 }
 
 bool DevicePresent(const std::filesystem::path& device, const std::filesystem::path& ttyClassDir) {

@@ -28,6 +28,15 @@ std::optional<std::string> ConventionalDevice(int comNumber);
 // is taken as a device path as it stands.
 std::optional<std::string> DevicePathForPortName(const std::string& name);
 
+// Whether two paths lead to one device: for character devices the same device number, for
+// anything else the same file; false when either is not there.
+bool SameDevice(const std::string& a, const std::string& b);
+
+// The COM number that leads to devicePath by the rule of DevicePathForPortName: the first
+// whose path is the same device, or, where either is not there now, the same path once links
+// are followed. None when no COM number leads there.
+std::optional<int> ComNumberOfDevice(const std::string& devicePath);
+
 // What a COM number stands for on this machine, as the port list shows it to the user.
 struct PortDevice {
     std::string device;          // the link's target or the table's device; empty when none

@@ -14,7 +14,9 @@ namespace portaccess {
 std::string PermissionAdvice(const std::string& devicePath);
 
 // One line on why the port portName (a COM name or a device path) could not be opened: the
-// permission and its fix, or the process that holds it; empty when neither is found.
+// permission and its fix, the process that holds it, or the lock file that refuses it, with a
+// second line on how to remove it where its process uses no serial port (its PID reused after
+// the program that made it ended); empty when none of these is found.
 std::string WhyNotOpened(const std::string& portName);
 
 }  // namespace portaccess

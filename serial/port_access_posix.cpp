@@ -1,8 +1,6 @@
 // Why a device cannot be opened on Linux: its node's mode and group against the user's groups,
-// or another process that has it open.
+// another process that has it open, or a lock file.
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,9 @@
 #include "com_port_names.h"
 #include "port_access.h"
 #include "port_holders.h"
+#include "port_lock.h"
+#include "printable_text.h"
+#include "user_database.h"
 
 namespace portaccess {
 namespace {
@@ -22,34 +23,11 @@ namespace {
 constexpr mode_t kReadWrite = S_IRUSR | S_IWUSR;  // shifted right by 3 for the group
 
 std::string GroupName(gid_t gid) {
-    const group* entry = getgrgid(gid);
-    return entry != nullptr ? entry->gr_name : std::to_string(gid);
+    return userdb::GroupName(gid).value_or(std::to_string(gid));
 }
 
 std::string UserName(uid_t uid) {
-    const passwd* entry = getpwuid(uid);
-    return entry != nullptr ? entry->pw_name : std::to_string(uid);
-}
-
-// Whether the group database makes this process's user a member of gid (its primary group, or
-// listed among the members): what the next login will give it.
-bool ListedInGroup(gid_t gid) {
-    const passwd* user = getpwuid(geteuid());
-    if (user == nullptr) {
-        return false;
-    }
-    if (user->pw_gid == gid) {
-        return true;
-    }
-    const std::string name = user->pw_name;
-    const group* entry = getgrgid(gid);
-    for (char** member = entry != nullptr ? entry->gr_mem : nullptr;
-         member != nullptr && *member != nullptr; ++member) {
-        if (name == *member) {
-            return true;
-        }
-    }
-    return false;
+    return userdb::UserName(uid).value_or(std::to_string(uid));
 }
 
 // Whether this process has gid: the groups its session started with.
@@ -70,9 +48,65 @@ AccessFacts FactsOf(const struct stat& node) {
     facts.owner = UserName(node.st_uid);
     facts.groupMayUse = (node.st_mode & (kReadWrite >> 3)) == (kReadWrite >> 3);
     facts.ownerMayUse = (node.st_mode & kReadWrite) == kReadWrite;
-    facts.inGroupListed = ListedInGroup(node.st_gid);
+    facts.inGroupListed = userdb::ListedInGroup(geteuid(), node.st_gid);
     facts.inGroupThisSession = InGroupThisSession(node.st_gid);
     return facts;
+}
+
+// Whether this user may remove the file: write access to its directory and, where that is
+// sticky (as /run/lock is), the file or the directory its own.
+bool MayRemove(const std::filesystem::path& file) {
+    const std::string directory = file.parent_path().string();
+    struct stat dir {};
+    struct stat entry {};
+    if (::stat(directory.c_str(), &dir) != 0 || ::lstat(file.c_str(), &entry) != 0 ||
+        ::access(directory.c_str(), W_OK | X_OK) != 0) {
+        return false;
+    }
+    const uid_t self = geteuid();
+    return (dir.st_mode & S_ISVTX) == 0 || self == 0 || entry.st_uid == self || dir.st_uid == self;
+}
+
+// A path as a shell takes it: in single quotes unless it holds only the plainest characters.
+std::string ShellWord(const std::string& path) {
+    constexpr const char* kPlain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+-,:@%=";
+    if (!path.empty() && path.find_first_not_of(kPlain) == std::string::npos) {
+        return path;
+    }
+    std::string quoted = "'";
+    for (const char c : path) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// The lock file that refuses the device, who made it, and how to remove it when its PID has
+// been given to a process that uses no serial port since.
+std::string LockedText(const std::string& shownDevice, const portlock::RefusingLock& lock) {
+    const std::string file = PrintableText(lock.file.string());
+    if (!lock.owner) {
+        return shownDevice + " is locked by " + file +
+               ", which names no process: remove it by hand if no program uses the port.";
+    }
+    const std::string owner = portlock::ProcessName(*lock.owner);
+    const std::string text = shownDevice + " is locked by " + owner + " in " + file + ".";
+    const auto uses = portlock::UsesSerialPort(*lock.owner);
+    if (uses.value_or(false)) {
+        return text;
+    }
+    const std::string remove =
+        (MayRemove(lock.file) ? "rm " : "sudo rm ") + PrintableText(ShellWord(lock.file.string()));
+    if (uses) {
+        return text + "\n" + owner +
+               " uses no serial port: the program that made the lock has ended and its PID has "
+               "been given to another. The lock file can be removed: " +
+               remove;
+    }
+    return text + "\nIf " + owner +
+           " uses no serial port, the program that made the lock has ended and the lock file "
+           "can be removed: " +
+           remove;
 }
 
 }  // namespace
@@ -88,20 +122,21 @@ std::string ModeText(mode_t mode) {
 }
 
 std::string AdviceFor(const AccessFacts& facts) {
-    const std::string text = "(group " + facts.group + ", mode " + facts.mode + ")";
+    const std::string group = PrintableText(facts.group);
+    const std::string text = "(group " + group + ", mode " + facts.mode + ")";
     if (!facts.groupMayUse) {
         const bool ownersOwn = facts.ownerMayUse && facts.owner != "root";
-        return text + ": only " + (ownersOwn ? "its owner " + facts.owner : "root") +
+        return text + ": only " + (ownersOwn ? "its owner " + PrintableText(facts.owner) : "root") +
                " may open it.";
     }
     if (facts.inGroupThisSession) {
         return text + ".";  // the mode is not what refuses it
     }
     if (facts.inGroupListed) {
-        return text + ": your session started before you joined " + facts.group +
+        return text + ": your session started before you joined " + group +
                ": log out and in again.";
     }
-    return text + ": sudo usermod -aG " + facts.group + " $USER, then log out and in again.";
+    return text + ": sudo usermod -aG " + group + " $USER, then log out and in again.";
 }
 
 std::string PermissionAdvice(const std::string& devicePath) {
@@ -126,11 +161,15 @@ std::string WhyNotOpened(const std::string& portName) {
     std::error_code error;
     const auto device = std::filesystem::canonical(*named, error);
     const auto path = error ? named : std::optional<std::string>(device.string());
+    const std::string shown = PrintableText(*path);
     if (const std::string advice = PermissionAdvice(*path); !advice.empty()) {
-        return "You may not open " + *path + " " + advice;
+        return "You may not open " + shown + " " + advice;
     }
     if (const auto holder = portlock::FindOtherHolder(*path); holder && holder->pid > 0) {
-        return *path + " is held by " + portlock::ProcessName(holder->pid) + ".";
+        return shown + " is held by " + portlock::ProcessName(holder->pid) + ".";
+    }
+    if (const auto lock = portlock::FindRefusingLock(*path)) {
+        return LockedText(shown, *lock);
     }
     return {};
 }

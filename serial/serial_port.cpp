@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diag_log.h"
+#include "printable_text.h"
 
 CSerial::CSerial(const char* portName, int baudRate, char parity, int dataBits, int stopBits,
                  bool dtr, bool rts, SerialPlatform& platform)
@@ -25,9 +26,11 @@ bool CSerial::Open(const char* portName, int baudRate, char parity, int dataBits
     std::uint32_t error = 0;
     m_hPort = m_platform.OpenPort(portName, error);
     if (!m_hPort.IsValid()) {
-        // The holder, when known, goes with the port name; the line keeps its words.
+        // The holder, when known, goes with the port name; the line keeps its words. A device
+        // path and a lock file's path are whatever names the system gave.
         const std::string holder = m_platform.OpenRefusalHolder();
-        const std::string shown = holder.empty() ? portName : portName + (" [" + holder + "]");
+        const std::string shown =
+            PrintableText(holder.empty() ? portName : portName + (" [" + holder + "]"));
         LogMessage("CSerial::Open - CreateFile(%s) failed, GetLastError()==0x%08X", shown.c_str(),
                    error);
         return false;

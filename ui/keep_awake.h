@@ -16,7 +16,8 @@ public:
     // Starts holding the machine up; while it waits for the system's answer it lets pump run
     // (when given), so that the windows stay painted. Never throws of its own: a hold the
     // platform refuses or does not grant in time is reported by the implementation, and the
-    // upload goes on without it.
+    // upload goes on without it. What pump throws (Ctrl+C in the console) goes through, with
+    // nothing held.
     virtual void Begin(IEventPump* pump) = 0;
     // Gives the hold back, restoring the state from before Begin; nothing when none is held.
     virtual void End() = 0;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "keep_awake.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ struct BusCall {
 std::string NoHoldLine(const std::string& reason) {
     return "TR-520/521 CPU Update Utility: sleep and shutdown are not held off during the "
            "upload (no logind inhibitor lock: " +
-           reason + ")";
+           PrintableText(reason) + ")";
 }
 
 std::string Reason(const BusCall& call, int result) {

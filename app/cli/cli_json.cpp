@@ -110,6 +110,10 @@ std::string UsageErrorJson(const std::string& error) {
     return Dump({{"command", nullptr}, {"exit_code", cli::kExitUsage}, {"error", error}});
 }
 
+std::string ShownTextJson(const char* member, const std::string& text) {
+    return Dump({{"command", nullptr}, {"exit_code", cli::kExitDone}, {member, text}});
+}
+
 std::string InternalErrorJson(const std::string& error) {
     return Dump({{"command", nullptr}, {"exit_code", cli::kExitInternal}, {"error", error}});
 }

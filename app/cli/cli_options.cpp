@@ -8,6 +8,7 @@
 #include "dialog_texts.h"
 #include "exit_codes.h"
 #include "firmware_payload.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ std::string Footer() {
            "\n"
            "--json: standard output carries one JSON document and nothing else, also when the\n"
            "command fails; progress and notes stay on standard error. Its members:\n"
-           "  command, exit_code; error (a wrong command line); messages (texts shown outside\n"
+           "  command, exit_code; error (a wrong command line); help, version (--help,\n"
+           "  --version: their text, also on standard error); messages (texts shown outside\n"
            "  any port: update's start-up warning);\n"
            "  info: firmware {version, version_byte, length, packets, bytes_per_packet, sha256};\n"
            "  ports, ports --find: ports [{com, port, present, device, description}];\n"
@@ -88,8 +90,9 @@ void AddCommands(CLI::App& app, Options& o) {
                     "opened, and only on this command: opening a port raises DTR and RTS, which "
                     "resets some devices");
     ports->footer(
-        "Exit codes: 0 listed (with --find: the scanner was found), 3 --find found "
-        "no scanner, 1 usage, 130 interrupted.");
+        "Exit codes: 0 listed (with --find: the scanner was found), 2 --find found no "
+        "scanner and could not open a present port, 3 --find found no scanner, 1 usage, "
+        "130 interrupted.");
     const std::string portHelp = PortArgumentHelp() + "; again for several ports";
     CLI::App* test = app.add_subcommand(
         "test", "TEST: print the scanner's version and the utility's message; starts nothing");
@@ -126,7 +129,16 @@ namespace {
 // A wrong command line: its reason on standard error, and for --json in the document.
 ParsedCommandLine Refused(std::ostream& err, bool json, const std::string& error) {
     err << error << "\n";
-    return {std::nullopt, cli::kExitUsage, json, error};
+    return {std::nullopt, cli::kExitUsage, json, error, {}, {}};
+}
+
+// CLI11's words on a wrong command line, with what was typed in them shown escaped.
+std::string ShownParseError(const CLI::ParseError& error, const std::string& said) {
+    const std::string what = error.what();
+    if (said.compare(0, what.size(), what) != 0) {
+        return PrintableText(said);
+    }
+    return PrintableText(what) + said.substr(what.size());
 }
 
 bool HasJsonFlag(int argc, const char* const* argv) {
@@ -166,15 +178,22 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
+        const bool json = HasJsonFlag(argc, argv);
+        std::ostringstream shown;
         std::ostringstream said;
-        const int code = app.exit(error, out, said);
-        err << said.str();
+        const int code = app.exit(error, shown, said);
+        std::string reason = ShownParseError(error, said.str());
+        err << reason;
         if (code == 0) {
-            return {std::nullopt, cli::kExitDone, false, {}};
+            // Help and version: with --json standard output holds the document alone, so the
+            // text goes where the user reads it, and into the document.
+            (json ? err : out) << shown.str();
+            const bool version = error.get_name() == "CallForVersion";
+            return {std::nullopt, cli::kExitDone, json, {}, version ? "" : shown.str(),
+                    version ? shown.str() : ""};
         }
-        std::string reason = said.str();
         reason = reason.substr(0, reason.find('\n'));  // CLI11 adds a hint after the reason
-        return {std::nullopt, cli::kExitUsage, HasJsonFlag(argc, argv), reason};
+        return {std::nullopt, cli::kExitUsage, json, reason, {}, {}};
     }
     CliRequest request;
     request.command = CommandOf(app, o);
@@ -199,5 +218,5 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     if (request.command == CliRequest::Command::kUpdate && request.ports.size() > 1 && !o.yes) {
         return Refused(err, o.json, kSeveralPortsNeedYes);
     }
-    return {request, cli::kExitDone, o.json, {}};
+    return {request, cli::kExitDone, o.json, {}, {}, {}};
 }

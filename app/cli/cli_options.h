@@ -20,12 +20,15 @@ struct CliRequest {
 };
 
 // A request to run, or the exit code when the command line was --help, --version or wrong
-// (what they print has been written to out or err).
+// (what they print has been written to out or err; with --json, help and version to err).
 struct ParsedCommandLine {
     std::optional<CliRequest> request;
     int exitCode = 0;
-    bool json = false;  // --json was among the arguments: a wrong command line is told in JSON too
-    std::string error;  // what was wrong, when it was
+    bool json = false;    // --json was among the arguments: help, version and a wrong command line
+                          // are told in JSON too
+    std::string error;    // what was wrong, when it was
+    std::string help;     // what --help printed
+    std::string version;  // what --version printed
 };
 
 // Parses argv.

@@ -12,18 +12,19 @@ int main(int argc, char* argv[]) {
     PrepareStandardStreams();  // first: no port may take the number of a closed stream
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, std::cout, std::cerr);
     if (!parsed.request) {
-        if (parsed.json && parsed.exitCode != 0) {
-            std::cout << UsageErrorJson(parsed.error) << std::flush;
+        if (parsed.json) {
+            std::cout << (parsed.exitCode != 0  ? UsageErrorJson(parsed.error)
+                          : parsed.help.empty() ? ShownTextJson("version", parsed.version)
+                                                : ShownTextJson("help", parsed.help))
+                      << std::flush;
         }
         return parsed.exitCode;
     }
     std::string error;
     try {
         return RunCliRequest(*parsed.request);
-    } catch (const std::exception& failure) {
-        error = std::string("internal error: ") + failure.what();
     } catch (...) {
-        error = "internal error";
+        error = cli::InternalErrorText(std::current_exception());
     }
     // The exchanges and the ports have unwound and closed by now; say so instead of aborting
     // without a word, and keep the promise of one document on standard output.

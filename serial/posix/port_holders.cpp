@@ -8,8 +8,11 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <sstream>
 #include <string_view>
 
+#include "port_safety.h"
+#include "printable_text.h"
 #include "small_file.h"
 
 namespace portlock {
@@ -86,6 +89,44 @@ HolderFacts Inspect(const std::string& pid, dev_t device, std::optional<int> pty
     return facts;
 }
 
+// A kernel thread's flag in the flags field of /proc/PID/stat.
+constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
+
+bool IsKernelThread(const std::string& statLine) {
+    // pid (comm) state ppid pgrp session tty_nr tpgid flags ...
+    const std::size_t commEnd = statLine.rfind(')');
+    if (commEnd == std::string::npos) {
+        return false;
+    }
+    std::istringstream fields(statLine.substr(commEnd + 1));
+    std::string skipped;
+    for (int field = 3; field < 9; ++field) {
+        fields >> skipped;
+    }
+    unsigned long flags = 0;
+    return fields >> flags && (flags & kKernelThreadFlag) != 0;
+}
+
+// Whether a character device is a serial line: a terminal the kernel lists in its tty class
+// (sysfs leaves out the slave sides of pseudo-terminals, majors 136 to 143), but none of the
+// virtual consoles, /dev/tty, /dev/console and the multiplexer, which every desktop holds.
+bool IsSerialLine(dev_t device) {
+    const unsigned deviceMajor = major(device);
+    const unsigned deviceMinor = minor(device);
+    if (deviceMajor >= 136 && deviceMajor <= 143) {
+        return true;
+    }
+    if ((deviceMajor == 4 && deviceMinor < 64) || deviceMajor == 5) {
+        return false;
+    }
+    std::error_code error;
+    const fs::path subsystem =
+        fs::read_symlink("/sys/dev/char/" + std::to_string(deviceMajor) + ":" +
+                             std::to_string(deviceMinor) + "/subsystem",
+                         error);
+    return !error && subsystem.filename() == "tty";
+}
+
 bool IsProcessId(const char* name) {
     if (*name == '\0') {
         return false;
@@ -131,6 +172,33 @@ std::optional<Refusal> FindOtherHolder(const std::string& devicePath) {
     return refusal;
 }
 
+std::optional<bool> UsesSerialPort(pid_t pid) {
+    const std::string process = "/proc/" + std::to_string(pid);
+    const auto stat = ReadStart(process + "/stat", 1024);
+    if (!stat) {
+        return std::nullopt;
+    }
+    if (IsKernelThread(*stat)) {
+        return false;
+    }
+    const auto controlling = portsafety::ControllingTerminalOf(*stat);
+    DIR* dir = ::opendir((process + "/fd").c_str());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    bool uses = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        if (entry->d_name[0] != '.' && ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 &&
+            S_ISCHR(st.st_mode) && st.st_rdev != controlling && IsSerialLine(st.st_rdev)) {
+            uses = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return uses;
+}
+
 std::string ProcessName(pid_t pid) {
     const std::string number = "PID " + std::to_string(pid);
     auto command = ReadStart("/proc/" + std::to_string(pid) + "/comm");
@@ -140,7 +208,7 @@ std::string ProcessName(pid_t pid) {
     while (!command->empty() && command->back() == '\n') {
         command->pop_back();
     }
-    return command->empty() ? number : *command + " (" + number + ")";
+    return command->empty() ? number : PrintableText(*command) + " (" + number + ")";
 }
 
 }  // namespace portlock

@@ -27,8 +27,14 @@ Refusal Busy(std::string holder);
 // character device.
 std::optional<Refusal> FindOtherHolder(const std::string& devicePath);
 
+// Whether a process has a serial line open: a terminal device other than its controlling
+// terminal, the virtual consoles and the pseudo-terminal multiplexer. False for a kernel
+// thread; none when the process is gone or this one may not look at its descriptors.
+std::optional<bool> UsesSerialPort(pid_t pid);
+
 // A process in words for the user: its command and PID, "ModemManager (PID 812)", or
-// "PID 812" when its command cannot be read.
+// "PID 812" when its command cannot be read. The command is shown with its control bytes
+// escaped: any user may name a process.
 std::string ProcessName(pid_t pid);
 
 }  // namespace portlock

@@ -135,8 +135,9 @@ Judgement Judge(const fs::path& file, const LockLook& look) {
         return {Standing::Refuses, Busy("locked in " + file.string())};
     }
     if (!IsStale(*owner, file)) {
-        return {Standing::Refuses,
-                Busy("locked by PID " + std::to_string(*owner) + " in " + file.string())};
+        Refusal refusal = Busy("locked by PID " + std::to_string(*owner) + " in " + file.string());
+        refusal.pid = *owner;
+        return {Standing::Refuses, std::move(refusal)};
     }
     return {Standing::Stale, {}};
 }
@@ -286,6 +287,19 @@ LockOutcome TakeLock(const std::string& devicePath) {
         }
     }
     return {{}, Busy("locked in " + file.string())};
+}
+
+std::optional<RefusingLock> FindRefusingLock(const std::string& devicePath) {
+    const std::string name = LockFileName(devicePath);
+    for (const auto& directory : LockDirectories()) {
+        const fs::path file = directory / name;
+        const Judgement judgement = Judge(file, LookAt(file));
+        if (judgement.standing == Judgement::Standing::Refuses) {
+            const pid_t owner = judgement.refusal.pid;
+            return RefusingLock{file, owner > 0 ? std::optional<pid_t>(owner) : std::nullopt};
+        }
+    }
+    return std::nullopt;
 }
 
 void SetStaleLockHook(std::function<void()> hook) {

@@ -69,6 +69,16 @@ struct LockOutcome {
 // the failing call when our file cannot be made.
 LockOutcome TakeLock(const std::string& devicePath);
 
+// A lock file that refuses a device, and the live process it names (none when it names none).
+struct RefusingLock {
+    std::filesystem::path file;
+    std::optional<pid_t> owner;
+};
+
+// The lock file that would refuse devicePath now, looked at in every lock directory as
+// TakeLock looks, but without removing or taking anything; none when no lock file refuses it.
+std::optional<RefusingLock> FindRefusingLock(const std::string& devicePath);
+
 // Runs between judging a lock file stale and removing it; tests stand in for a racing opener
 // there. An empty function removes the hook.
 void SetStaleLockHook(std::function<void()> hook);

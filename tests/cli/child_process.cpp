@@ -69,7 +69,8 @@ bool ChildProcess::Start(const ChildOptions& options, int terminalMaster) {
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
             _exit(126);
         }
-        signal(SIGINT, SIG_DFL);
+        signal(SIGINT, options.interruptsIgnored ? SIG_IGN : SIG_DFL);
+        signal(SIGHUP, options.interruptsIgnored ? SIG_IGN : SIG_DFL);
         execve(argvPointers[0], argvPointers.data(), envPointers.data());
         _exit(127);
     }

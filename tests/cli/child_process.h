@@ -11,13 +11,14 @@
 
 // How the child is started.
 struct ChildOptions {
-    std::vector<std::string> argv;  // argv[0] is the program's path
-    std::vector<std::string> env;   // NAME=value entries added to (or replacing) ours
-    std::string workingDirectory;   // empty: ours
-    int terminal = -1;              // a pseudo-terminal slave for standard input and error;
-                                    // -1: standard input /dev/null, standard error a pipe
-    std::string outputFile;         // standard output into this file instead of the pipe
+    std::vector<std::string> argv;    // argv[0] is the program's path
+    std::vector<std::string> env;     // NAME=value entries added to (or replacing) ours
+    std::string workingDirectory;     // empty: ours
+    int terminal = -1;                // a pseudo-terminal slave for standard input and error;
+                                      // -1: standard input /dev/null, standard error a pipe
+    std::string outputFile;           // standard output into this file instead of the pipe
     bool closeStandardError = false;  // started with descriptor 2 closed, as by `2>&-`
+    bool interruptsIgnored = false;   // started with SIGINT and SIGHUP ignored, as by nohup
 };
 
 // One running child; the destructor kills it if it still runs.

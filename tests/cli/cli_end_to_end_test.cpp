@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -417,6 +419,85 @@ TEST_F(CliEndToEnd, DevicePathsGoThroughTheSameChecks) {
 
 namespace {
 
+// Another process that holds a terminal under a name of its choosing, as any user may name a
+// process, until it goes.
+class NamedHolder {
+public:
+    NamedHolder(const std::string& device, int master, const char* name) {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(m_hold) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(master);  // the far end of the line is no holder
+            const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+            prctl(PR_SET_NAME, name);
+            char ignored = fd >= 0 ? 1 : 0;
+            [[maybe_unused]] const ssize_t told = write(ready[1], &ignored, 1);
+            close(m_hold[1]);
+            [[maybe_unused]] const ssize_t got = read(m_hold[0], &ignored, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(m_hold[0]);
+        char opened = 0;
+        m_ready = read(ready[0], &opened, 1) == 1 && opened == 1;
+        close(ready[0]);
+    }
+    ~NamedHolder() {
+        close(m_hold[1]);
+        if (m_pid > 0) {
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Ready() const { return m_ready; }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_hold[2] = {-1, -1};
+    bool m_ready = false;
+};
+
+}  // namespace
+
+// Text from the system, and a path as typed, reach the terminal and the log with their control
+// bytes escaped: a process named to clear the screen and retitle the window, or to forge a
+// line, holds the port.
+TEST_F(CliEndToEnd, SystemTextReachesTheTerminalAndTheLogEscaped) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "process names and device paths are Linux's";
+    }
+    const int master = StartSilentPort(Com(0));
+    const std::string device = fs::read_symlink(m_linkDir / ("com" + std::to_string(Com(0))));
+    for (const auto& [name, shown] :
+         {std::pair{"a\x1b[2J\x1b]0;PWN\a", "a\\x1B[2J\\x1B]0;PWN\\x07"},
+          std::pair{"a\nFORGED LINE", "a\\x0AFORGED LINE"}}) {
+        SCOPED_TRACE(shown);
+        NamedHolder holder(device, master, name);
+        ASSERT_TRUE(holder.Ready());
+        const CliRun run = RunCli({"test", "--port", Port(Com(0))});
+        EXPECT_EQ(run.code, 2);
+        EXPECT_EQ(run.out, OpenFailedText(Com(0)) + "\n");
+        EXPECT_EQ(run.err, device + " is held by " + shown + " (PID " +
+                               std::to_string(holder.Pid()) + ").\n");
+    }
+
+    const CliRun typed = RunCli({"test", "--port", "/nonexistent/a\x1b[2J\nb"});
+    EXPECT_EQ(typed.code, 2);
+    EXPECT_EQ(typed.err, "(the port above is /nonexistent/a\\x1B[2J\\x0Ab)\n");
+    std::ifstream log(m_dir / "TR-520_521.log");
+    std::stringstream lines;
+    lines << log.rdbuf();
+    EXPECT_TRUE(EndsWith(lines.str(),
+                         "\nCSerial::Open - CreateFile(/nonexistent/a\\x1B[2J\\x0Ab) failed, "
+                         "GetLastError()==0x00000002\n"))
+        << lines.str();
+}
+
+namespace {
+
 // A device the user may not open, as the kernel leaves a cable to a user outside its group.
 struct NoAccessCase {
     const char* name;
@@ -493,6 +574,18 @@ TEST_P(NoAccess, TheCliSaysWhyAndHowToFixIt) {
                              "), present, but you may not open it " + c.advice + "\n"),
               std::string::npos)
         << ports.out;
+
+    // Looking for the scanner says the same of the port, and never that none answers there.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"ports", "--find"}, {"test", "--port", "auto"}}) {
+        CliRun find;
+        ASSERT_EQ(RunAsNobody(args, find), "");
+        EXPECT_EQ(find.code, 2) << args[0];
+        EXPECT_NE(find.err.find("You may not open " + path + " " + c.advice + "\n"),
+                  std::string::npos)
+            << find.err;
+        EXPECT_EQ(find.err.find("o port where"), std::string::npos) << find.err;
+    }
     close(master);
 }
 
@@ -676,6 +769,27 @@ TEST_F(CliEndToEnd, AnEndRequestMidUploadClosesThePortAtOnce) {
     }
 }
 
+// Started with SIGINT and SIGHUP ignored (`trap '' INT HUP; exec tr520-cli ...`, nohup), the
+// program leaves them ignored, as the shell that ignored them means.
+TEST_F(CliEndToEnd, SignalsIgnoredAtTheStartStayIgnored) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "signal dispositions are Linux's";
+    }
+    StartSilentPort(Com(0));  // TEST waits its 2 s for a ready byte there
+    ChildOptions options = Options({"test", "--port", Port(Com(0))});
+    options.interruptsIgnored = true;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(options));
+    for (int i = 0; i < 30; ++i) {
+        std::this_thread::sleep_for(Ms(50));
+        child.Signal(SIGINT);
+        child.Signal(SIGHUP);
+    }
+    EXPECT_EQ(child.Wait(Ms(10000)), 3) << child.Err();
+    EXPECT_TRUE(EndsWith(child.Out(), "No data from the scanner. Please retry from step 1\n"))
+        << child.Out();
+}
+
 // Started with standard error closed (`2>&-`): the first port opened would take descriptor 2,
 // and the notice of a Ctrl+C press would go down the line to the scanner between two packets.
 TEST_F(CliEndToEnd, AClosedStandardErrorNeverBecomesThePort) {
@@ -835,6 +949,31 @@ TEST_F(CliEndToEnd, JsonGivesOneDocumentWithAnEntryPerPort) {
     EXPECT_TRUE(notOpened["scanner_version"].is_null());
     EXPECT_TRUE(notOpened["update"].is_null());
     EXPECT_EQ(notOpened["messages"], nlohmann::json::array({OpenFailedText(absent)}));
+}
+
+// With --json standard output is one document whatever the command line: help and version
+// too, their text in it.
+TEST_F(CliEndToEnd, JsonHoldsOneDocumentWhateverTheCommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* member;
+        const char* holds;
+    };
+    for (const Case& c : {Case{{"--json", "--help"}, 0, "help", "Exit codes:"},
+                          Case{{"--version", "--json"}, 0, "version", "tr520-cli 0.1.1.0\n"},
+                          Case{{"--json", "ports", "--help"}, 0, "help", "--find"},
+                          Case{{"--json", "info", "--frobnicate"}, 1, "error", "--frobnicate"}}) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const CliRun run = RunCli(c.args);
+        EXPECT_EQ(run.code, c.code);
+        nlohmann::json document;
+        ASSERT_NO_THROW(document = nlohmann::json::parse(run.out)) << run.out;
+        EXPECT_TRUE(document["command"].is_null());
+        EXPECT_EQ(document["exit_code"], c.code);
+        ASSERT_TRUE(document[c.member].is_string()) << run.out;
+        EXPECT_NE(document[c.member].get<std::string>().find(c.holds), std::string::npos);
+    }
 }
 
 // Ctrl+C with two uploads under way: the first press warns once, the second abandons both,

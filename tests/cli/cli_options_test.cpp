@@ -87,11 +87,14 @@ TEST(CliOptions, UsageErrorsExitOne) {
              {"update", "--yes", "--port", "found", "--port", "found"},
              {"test", "--port", "COM3", "--port", "3"},
              {"--frobnicate", "info"},
+             {"--\x1b[2J", "info"},
+             {"test", "--port", "a\x1b]0;PWN\a"},
          }) {
         const Parsed parsed = Parse(args);
         EXPECT_FALSE(parsed.result.request) << (args.empty() ? "(none)" : args.back());
         EXPECT_EQ(parsed.result.exitCode, 1) << (args.empty() ? "(none)" : args.back());
         EXPECT_FALSE(parsed.err.empty());
+        EXPECT_EQ(parsed.err.find('\x1b'), std::string::npos) << "what was typed, escaped";
         EXPECT_TRUE(parsed.out.empty());
     }
 }

@@ -337,6 +337,35 @@ const WhyRow kWhyRows[] = {
 INSTANTIATE_TEST_SUITE_P(Ports, WhyNotOpenedRow, ::testing::ValuesIn(kWhyRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A fault of ours on one port's thread ends that port with 70 and, as on a run over one port,
+// a line that says so, prefixed with the port.
+TEST_F(ConsoleCommand, AnExceptionOnAPortsThreadIsToldOnItsLine) {
+    // Every port refused at once, nothing recorded: the ports' threads share the opener.
+    class Refusing final : public exchange::IPortOpener {
+    public:
+        std::unique_ptr<exchange::IPort> Open(const std::string&, int, char, int, int, bool,
+                                              bool) override {
+            throw 1;
+        }
+    } refusing;
+    const ConsoleSurroundings& b = *bench.surroundings;
+    ConsoleSurroundings s{b.output,    b.questions,  b.interrupts,     refusing,
+                          b.clock,     b.keepAwake,  b.firmware,       b.firmwareSha256,
+                          b.describePorts,
+                          [](const std::string&) -> std::string {
+                              throw std::runtime_error("a fault of ours in \x1b[2J");
+                          }};
+    EXPECT_EQ(RunTestCommand(s, {Com(4), Com(5)}, report), 70);
+    ASSERT_EQ(report.ports.size(), 2u);
+    for (const PortReport& port : report.ports) {
+        EXPECT_EQ(port.exitCode, 70);
+        EXPECT_NE(bench.Err().find(port.label + ": tr520-cli: internal error: a fault of ours in "
+                                                "\\x1B[2J\n"),
+                  std::string::npos)
+            << bench.Err();
+    }
+}
+
 // The start-up warning answered No ends before any port is looked at.
 TEST_F(ConsoleCommand, UpdateWarningNotAnsweredEndsBeforeAnyPort) {
     bench.SetAnswers(false, false);
@@ -423,6 +452,45 @@ TEST_F(ConsoleCommand, CtrlCAtTheWarningPromptEndsBeforeAnyPortIsOpened) {
     bench.input.lines = {"^C"};
     EXPECT_EQ(Run(Command::kUpdate), 130);
     EXPECT_TRUE(bench.opener.requests.empty());
+}
+
+namespace {
+
+// A hold on sleep and shutdown that waits for the system bus, running the pump meanwhile as
+// logind's does, while Ctrl+C is pressed.
+class PressedWhileHeld final : public IKeepAwake {
+public:
+    explicit PressedWhileHeld(ConsoleInterrupts& interrupts) : m_interrupts(interrupts) {}
+    void Begin(IEventPump* pump) override {
+        m_interrupts.Press();
+        if (pump != nullptr) {
+            pump->MaybePump();
+        }
+        ++held;
+    }
+    void End() override { --held; }
+    int held = 0;
+
+private:
+    ConsoleInterrupts& m_interrupts;
+};
+
+}  // namespace
+
+// The press comes after TEST, before the upload has begun: it ends the run at once, and is not
+// taken for an upload's first press.
+TEST_F(ConsoleCommand, CtrlCWhileTheHoldIsTakenEndsBeforeTheUpload) {
+    PressedWhileHeld hold(bench.interrupts);
+    const ConsoleSurroundings& b = *bench.surroundings;
+    ConsoleSurroundings s{b.output, b.questions, b.interrupts,     b.opener,        b.clock,
+                          hold,     b.firmware,  b.firmwareSha256, b.describePorts, b.whyNotOpened};
+    scanner.Begin();
+    EXPECT_EQ(RunUpdateCommand(s, {Com(kCom)}, report), 130) << bench.Err();
+    EXPECT_TRUE(scanner.upload.startPacket.empty()) << "no upload began";
+    EXPECT_EQ(bench.opener.requests.size(), 1u) << "TEST's port alone";
+    EXPECT_EQ(bench.log.WithPrefix("port close").size(), 1u);
+    EXPECT_EQ(hold.held, 0);
+    EXPECT_EQ(bench.Err().find(kUploadUnderWayNotice), std::string::npos);
 }
 
 TEST_F(ConsoleCommand, OneCtrlCDuringTheUploadOnlyWarns) {

@@ -2,6 +2,8 @@
 // order of exit codes, Ctrl+C's meaning, and finding the scanner's port.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -168,6 +170,27 @@ TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
     }
 }
 
+// One device may not be named twice, whatever path names it.
+TEST(PortArgument, OneDeviceThroughALinkIsNamedTwice) {
+    if (!DevicePathsAccepted()) {
+        GTEST_SKIP() << "device paths are not ports here";
+    }
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto link =
+        std::filesystem::temp_directory_path() / ("tr_port_argument_" + std::to_string(stamp));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink("/dev/null", link);
+    std::string error;
+    const auto device = ParsePortArgument("/dev/null", error);
+    const auto viaLink = ParsePortArgument(link.string(), error);
+    const auto other = ParsePortArgument("/dev/zero", error);
+    ASSERT_TRUE(device && viaLink && other);
+    EXPECT_FALSE(CheckPortArguments({*device, *viaLink}, error));
+    EXPECT_NE(error.find("is named twice"), std::string::npos) << error;
+    EXPECT_TRUE(CheckPortArguments({*device, *other}, error)) << error;
+    std::filesystem::remove(link);
+}
+
 TEST(Answers, OnlyYIsYes) {
     for (const char* yes : {"y", "Y", "yes", "YES", " y\t", "Yes\r"}) {
         EXPECT_TRUE(IsYesAnswer(yes)) << yes;
@@ -269,9 +292,11 @@ TEST(FindScannerPorts, ListensOnPresentPortsOnlyAndSendsNothing) {
     ConsoleOutput output(out, err, false, false);
     const auto found = FindScannerPorts(
         {Info(3, true), Info(5, true), Info(6, true), Info(8, true), Info(9, false)}, opener, clock,
-        output);
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].comNumber, 5);
+        output, [](const std::string& port) { return "why not " + port; });
+    ASSERT_EQ(found.answering.size(), 1u);
+    EXPECT_EQ(found.answering[0].comNumber, 5);
+    ASSERT_EQ(found.notOpened.size(), 1u);
+    EXPECT_EQ(found.notOpened[0].comNumber, 6);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"\\\\.\\COM3", "\\\\.\\COM5", "\\\\.\\COM6",
                                                        "\\\\.\\COM8"}));
     for (const auto& request : opener.settings) {
@@ -283,7 +308,9 @@ TEST(FindScannerPorts, ListensOnPresentPortsOnlyAndSendsNothing) {
     }
     EXPECT_TRUE(opener.log.WithPrefix("port write").empty());
     EXPECT_EQ(opener.log.WithPrefix("port close").size(), 3u);
-    EXPECT_NE(err.str().find("COM6: cannot be opened"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("COM6: cannot be opened, left alone\nwhy not COM6\n"),
+              std::string::npos)
+        << err.str();
     // 2 s on COM3, 1.9 s on COM5, nothing on COM6, 2 s on COM8.
     EXPECT_GE(clock.Now(), 5900u);
     EXPECT_LT(clock.Now(), 6100u);
@@ -331,4 +358,29 @@ TEST(ConsoleCommands, AutoRefusesWithTheListWhenTheScannerAnswersOnSeveralPorts)
     none.ports = {Info(1, true)};
     EXPECT_EQ(RunTestCommand(*none.surroundings, {automatic}, report), 2);
     EXPECT_NE(none.Err().find("no port where the scanner answers"), std::string::npos);
+}
+
+// A present port that cannot be opened (no permission, another program) may be where the
+// scanner waits: neither ports --find nor --port auto may then say that none answers.
+TEST(ConsoleCommands, APortNotOpenedIsNeverCalledNoScanner) {
+    auto firmware = SmallFirmware();
+    for (const bool automatic : {false, true}) {
+        SCOPED_TRACE(automatic ? "--port auto" : "ports --find");
+        ConsoleBench bench(*firmware);
+        bench.ports = {Info(7, true)};
+        bench.opener.mode = fakes::ScriptedOpener::Mode::kThrowInt;
+        bench.whyNotOpened = "You may not open dev7 (group dialout, mode crw-rw----): ...";
+        CommandReport report;
+        const int code = automatic ? RunTestCommand(*bench.surroundings,
+                                                    {{PortArgument::Kind::kAuto, 0, {}}}, report)
+                                   : RunFindCommand(*bench.surroundings, report);
+        EXPECT_EQ(code, 2) << "the port cannot be opened";
+        EXPECT_EQ(bench.whyAskedOf, std::vector<std::string>{"COM7"});
+        const std::string err = bench.Err();
+        EXPECT_NE(err.find("COM7: cannot be opened, left alone\n" + bench.whyNotOpened + "\n"),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(err.find("o port where"), std::string::npos) << err;
+        EXPECT_EQ(err.find('?'), std::string::npos) << err;
+    }
 }

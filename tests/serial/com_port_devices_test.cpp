@@ -1,5 +1,7 @@
 // What the COM port list tells about each COM number: the device, its link, and whether the
 // device is there now.
+#include "com_port_devices.h"
+
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <stdlib.h>
@@ -88,6 +90,16 @@ TEST_F(PortDevices, WithoutALinkTheTableNamesTheDevice) {
     fs::create_symlink(m_pty, PortLinkPath(33));
     EXPECT_EQ(Describe(33).device, m_pty);
     EXPECT_TRUE(Describe(33).present);
+}
+
+// A link may lead anywhere: its target reaches the port list, the tooltip and the console with
+// its control bytes escaped.
+TEST_F(PortDevices, ALinksTargetIsShownEscaped) {
+    fs::create_symlink("/nonexistent/a\x1b[2J\nb", PortLinkPath(7));
+    const ComPortInfo info = DescribeComPorts()[6];
+    EXPECT_EQ(info.device, "/nonexistent/a\\x1B[2J\\x0Ab");
+    EXPECT_EQ(info.description, "COM7: /nonexistent/a\\x1B[2J\\x0Ab (per-user link " +
+                                    PortLinkPath(7).string() + "), not present");
 }
 
 TEST_F(PortDevices, SerialSlotWithoutAUartIsNotPresent) {

@@ -80,4 +80,23 @@ TEST_F(PortLinks, LinkWinsOverTheTableEvenWhenDangling) {
     EXPECT_EQ(DevicePathForPortName("/dev/pts/7"), "/dev/pts/7");
 }
 
+// A device path given as a port is named by the COM number that leads to it: through a link
+// or the fixed table, the device compared (character devices by their number), or, for one
+// that is not there now, the path.
+TEST_F(PortLinks, ADevicePathHasTheComNumberThatLeadsThere) {
+    fs::create_directories(PortLinkDirectory());
+    fs::create_symlink("/dev/zero", PortLinkPath(7));
+    fs::create_symlink("/nonexistent/device", PortLinkPath(40));
+    const fs::path ownLink = m_config / "my-cable";
+    fs::create_symlink("/dev/zero", ownLink);
+    EXPECT_EQ(ComNumberOfDevice("/dev/zero"), 7);
+    EXPECT_EQ(ComNumberOfDevice(ownLink.string()), 7) << "another link to the same device";
+    EXPECT_EQ(ComNumberOfDevice("/nonexistent/device"), 40);
+    EXPECT_EQ(ComNumberOfDevice("/dev/ttyUSB31"), 64) << "present or not";
+    EXPECT_EQ(ComNumberOfDevice("/dev/null"), std::nullopt);
+    EXPECT_TRUE(SameDevice("/dev/zero", ownLink.string()));
+    EXPECT_FALSE(SameDevice("/dev/zero", "/dev/null"));
+    EXPECT_FALSE(SameDevice("/dev/zero", "/nonexistent/device"));
+}
+
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "access_advice.h"
+#include "user_database.h"
 
 namespace {
 
@@ -44,9 +46,39 @@ INSTANTIATE_TEST_SUITE_P(
         AdviceRow{"another_users_device",
                   Facts("crw--w----", "tty", "alice", false, true, false, true),
                   "(group tty, mode crw--w----): only its owner alice may open it."},
+        AdviceRow{"names_shown_escaped",
+                  Facts("crw--w----", "dial\x1b]0;PWN\aout", "al\nice", false, true, false, true),
+                  "(group dial\\x1B]0;PWN\\x07out, mode crw--w----): only its owner al\\x0Aice "
+                  "may open it."},
         AdviceRow{"in_the_group_yet_refused",
                   Facts("crw-rw----", "dialout", "root", true, true, true, true),
                   "(group dialout, mode crw-rw----)."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Several ports are looked at on several threads at once: each thread must get its own group's
+// name, never another thread's, nor a line of the database half read.
+TEST(UserDatabase, EachThreadGetsItsOwnGroupsName) {
+    gid_t other = 1;
+    while (other < 70000 && !userdb::GroupName(other)) {
+        ++other;
+    }
+    const auto root = userdb::GroupName(0);
+    const auto second = userdb::GroupName(other);
+    ASSERT_TRUE(root && second) << "needs two named groups";
+    auto wrongAnswers = [](gid_t gid, const std::string& name) {
+        int wrong = 0;
+        for (int i = 0; i < 20000; ++i) {
+            wrong += userdb::GroupName(gid) != name ? 1 : 0;
+        }
+        return wrong;
+    };
+    int wrongRoot = 0;
+    int wrongSecond = 0;
+    {
+        std::jthread a([&] { wrongRoot = wrongAnswers(0, *root); });
+        std::jthread b([&] { wrongSecond = wrongAnswers(other, *second); });
+    }
+    EXPECT_EQ(wrongRoot + wrongSecond, 0);
+}
 
 }  // namespace

@@ -288,6 +288,57 @@ TEST_F(ExclusivePort, ALockNamingNoProcessRefusesAndStays) {
     EXPECT_EQ(lines[0], InUseLine("locked in " + m_lockFile.string()));
 }
 
+namespace {
+
+// Whose lock refuses the port, and what the console program's line says of it.
+struct LockOwnerCase {
+    const char* name;
+    bool namesAProcess;   // false: the lock file's text names none
+    bool ownerHoldsLine;  // the owner has a serial line open (this terminal)
+};
+
+class LockOwner : public ExclusivePort, public ::testing::WithParamInterface<LockOwnerCase> {};
+
+}  // namespace
+
+// A refusing lock file is named with its process; where that process uses no serial port, its
+// PID was given again after the program that made the lock ended, and the line says how to
+// remove the file.
+TEST_P(LockOwner, TheLineNamesTheLockFileItsProcessAndWhenStaleTheRemedy) {
+    const LockOwnerCase& c = GetParam();
+    ChildProcess owner;
+    ASSERT_TRUE(owner.Start([&] {
+        if (!c.ownerHoldsLine) {
+            CloseInheritedEnds();
+        }
+        return 0;
+    }));
+    ASSERT_EQ(owner.Report(), 0);
+    WriteFile(m_lockFile, c.namesAProcess ? LockText(owner.Pid()) : "garbage\n");
+    EXPECT_THROW(OpenPort(), int);
+
+    std::string command = ReadFile("/proc/self/comm");
+    command.pop_back();
+    const std::string process = command + " (PID " + std::to_string(owner.Pid()) + ")";
+    std::string expected = m_path + " is locked by " + process + " in " + m_lockFile.string() + ".";
+    if (!c.namesAProcess) {
+        expected = m_path + " is locked by " + m_lockFile.string() +
+                   ", which names no process: remove it by hand if no program uses the port.";
+    } else if (!c.ownerHoldsLine) {
+        expected += "\n" + process +
+                    " uses no serial port: the program that made the lock has ended and its PID "
+                    "has been given to another. The lock file can be removed: rm " +
+                    m_lockFile.string();
+    }
+    EXPECT_EQ(portaccess::WhyNotOpened(m_path), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, LockOwner,
+                         ::testing::Values(LockOwnerCase{"a_serial_program", true, true},
+                                           LockOwnerCase{"a_reused_pid", true, false},
+                                           LockOwnerCase{"no_process", false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ExclusivePort, AnOpenThatFailsHalfWayGivesUpTheLock) {
     EXPECT_THROW(OpenPort(12345), int);  // a speed the terminal does not have
     ASSERT_EQ(m_log.Lines().size(), 1u);

@@ -7,12 +7,19 @@
 #include "link_frame.h"
 #include "port_finder.h"
 #include "port_run.h"
+#include "printable_text.h"
 #include "pumping_io.h"
 #include "resource.h"
 #include "several_ports.h"
 
 namespace {
 
+
+// What follows "the scanner" when no port answered but some could not be opened: the scanner
+// may wait on one of those.
+std::string AnswersOnNoneOpened(const std::vector<comports::ComPortInfo>& notOpened) {
+    return "answers on none of the ports opened; not opened: " + ComNames(notOpened);
+}
 
 std::string Describe(const std::vector<comports::ComPortInfo>& ports) {
     std::string text;
@@ -22,7 +29,7 @@ std::string Describe(const std::vector<comports::ComPortInfo>& ports) {
     return text;
 }
 
-std::vector<comports::ComPortInfo> Find(ConsoleSurroundings& s) {
+FoundPorts Find(ConsoleSurroundings& s) {
     const auto ports = s.describePorts();
     int present = 0;
     for (const auto& info : ports) {
@@ -33,7 +40,7 @@ std::vector<comports::ComPortInfo> Find(ConsoleSurroundings& s) {
     InterruptPump pump(s.interrupts);
     PumpingOpener opener(s.opener, pump);
     PumpingClock clock(s.clock, pump, kInterruptSliceMs);
-    return FindScannerPorts(ports, opener, clock, s.output);
+    return FindScannerPorts(ports, opener, clock, s.output, s.whyNotOpened);
 }
 
 // What the COM number stands for, as the port list says.
@@ -48,7 +55,7 @@ std::string DeviceOf(const std::vector<comports::ComPortInfo>& known, int comNum
 
 ResolvedPort Resolved(const PortArgument& port, const std::vector<comports::ComPortInfo>& known) {
     const std::string device = port.kind == PortArgument::Kind::kDevicePath
-                                   ? port.devicePath
+                                   ? PrintableText(port.devicePath)
                                    : DeviceOf(known, port.comNumber);
     return {port, PortLabel(port), device};
 }
@@ -57,22 +64,27 @@ ResolvedPort Resolved(const PortArgument& port, const std::vector<comports::ComP
 // found: every port where one answers; none, after saying so, when there is none.
 std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s,
                                                    PortArgument::Kind kind) {
-    const auto found = Find(s);
+    const FoundPorts look = Find(s);
+    const auto& found = look.answering;
     const std::string name = kind == PortArgument::Kind::kAuto ? "auto" : "found";
-    if (found.empty() || (kind == PortArgument::Kind::kAuto && found.size() > 1)) {
-        s.output.Alert(found.empty() ? "--port " + name + ": no port where the scanner answers"
-                                     : "--port auto: the scanner answers on several ports:\n" +
-                                           Describe(found));
+    if (found.empty()) {
+        // A port that could not be opened may be the one where the scanner waits.
+        s.output.Alert(look.notOpened.empty()
+                           ? "--port " + name + ": no port where the scanner answers"
+                           : "--port " + name + ": the scanner " +
+                                 AnswersOnNoneOpened(look.notOpened));
+        return std::nullopt;
+    }
+    if (kind == PortArgument::Kind::kAuto && found.size() > 1) {
+        s.output.Alert("--port auto: the scanner answers on several ports:\n" + Describe(found));
         return std::nullopt;
     }
     std::vector<ResolvedPort> resolved;
-    std::string list;
     for (const auto& info : found) {
         const PortArgument port{PortArgument::Kind::kComNumber, info.comNumber, {}};
         resolved.push_back(Resolved(port, found));
-        list += (list.empty() ? "COM" : ", COM") + std::to_string(info.comNumber);
     }
-    s.output.Note("--port " + name + ": the scanner answers on " + list);
+    s.output.Note("--port " + name + ": the scanner answers on " + ComNames(found));
     return resolved;
 }
 
@@ -130,15 +142,20 @@ int RunPortsCommand(ConsoleSurroundings& s, bool all, CommandReport& report) {
 
 int RunFindCommand(ConsoleSurroundings& s, CommandReport& report) {
     try {
-        report.listed = Find(s);
+        const FoundPorts look = Find(s);
+        report.listed = look.answering;
         for (const auto& info : report.listed) {
             s.output.Line(info.description);
         }
-        if (report.listed.empty()) {
-            s.output.Note("No port where the scanner answers.");
-            return cli::kExitNoAnswer;
+        if (!report.listed.empty()) {
+            return cli::kExitDone;
         }
-        return cli::kExitDone;
+        if (!look.notOpened.empty()) {
+            s.output.Note("The scanner " + AnswersOnNoneOpened(look.notOpened) + ".");
+            return cli::kExitPortNotOpened;
+        }
+        s.output.Note("No port where the scanner answers.");
+        return cli::kExitNoAnswer;
     } catch (const ConsoleInterrupted&) {
         return cli::kExitInterrupted;
     }

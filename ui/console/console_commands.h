@@ -35,7 +35,8 @@ struct ConsoleSurroundings {
 int RunInfoCommand(ConsoleSurroundings& s);
 // The present COM ports with their devices; all 256 with all.
 int RunPortsCommand(ConsoleSurroundings& s, bool all, CommandReport& report);
-// The present ports where the scanner sends its ready byte: 0 when one or more, 3 when none.
+// The present ports where the scanner sends its ready byte: 0 when one or more; when none, 2
+// if a present port could not be opened (the scanner may wait there), else 3.
 int RunFindCommand(ConsoleSurroundings& s, CommandReport& report);
 // TEST on each port: the scanner's version and the utility's message; the upload question is
 // shown, not asked, and nothing is started.

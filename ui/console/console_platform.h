@@ -52,3 +52,6 @@ std::optional<PortArgument> DevicePathArgument(const std::string& text);
 
 // Whether --port takes device paths here.
 bool DevicePathsAccepted();
+
+// Whether two device paths given as ports name one device (through a link, say).
+bool SamePortDevice(const std::string& a, const std::string& b);

@@ -5,10 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
-#include "com_port_devices.h"
 #include "com_port_names.h"
 #include "console_interrupts.h"
 #include "console_platform.h"
@@ -41,12 +38,6 @@ public:
         }
     }
 };
-
-// The same device, through any links; false when either cannot be resolved.
-bool SameDevice(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-}
 
 }  // namespace
 
@@ -85,18 +76,14 @@ std::optional<PortArgument> DevicePathArgument(const std::string& text) {
     if (text.find('/') == std::string::npos) {
         return std::nullopt;
     }
-    PortArgument argument{PortArgument::Kind::kDevicePath, 0, text};
-    for (int comNumber = 1; comNumber <= comports::kComPortCount; ++comNumber) {
-        const auto device =
-            comports::DevicePathForPortName("\\\\.\\COM" + std::to_string(comNumber));
-        if (device && SameDevice(*device, text)) {
-            argument.comNumber = comNumber;
-            break;
-        }
-    }
-    return argument;
+    return PortArgument{PortArgument::Kind::kDevicePath,
+                        comports::ComNumberOfDevice(text).value_or(0), text};
 }
 
 bool DevicePathsAccepted() {
     return true;
+}
+
+bool SamePortDevice(const std::string& a, const std::string& b) {
+    return a == b || comports::SameDevice(a, b);
 }

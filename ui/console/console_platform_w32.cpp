@@ -115,3 +115,7 @@ std::optional<PortArgument> DevicePathArgument(const std::string&) {
 bool DevicePathsAccepted() {
     return false;
 }
+
+bool SamePortDevice(const std::string& a, const std::string& b) {
+    return a == b;
+}

@@ -1,6 +1,8 @@
 // Ctrl+C on Linux: SIGINT counts a press; SIGTERM and SIGHUP (a closed terminal window) end the
 // program as a second press would, so that the port is closed cleanly then too. Without
-// SA_RESTART, a read of the terminal that Ctrl+C interrupts returns, so the prompt sees it.
+// SA_RESTART, a read of the terminal that Ctrl+C interrupts returns, so the prompt sees it. A
+// signal ignored when the program starts (`trap '' INT`, nohup) stays ignored, as the shell
+// that ignored it for its commands means.
 #include <signal.h>
 
 #include <atomic>
@@ -12,7 +14,13 @@ namespace {
 std::atomic<ConsoleInterrupts*> g_interrupts{nullptr};
 
 constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction g_previous[sizeof kHandled / sizeof kHandled[0]];
+constexpr std::size_t kHandledCount = sizeof kHandled / sizeof kHandled[0];
+struct sigaction g_previous[kHandledCount];
+bool g_installed[kHandledCount];  // false where the signal was ignored and is left so
+
+bool Ignored(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
 
 extern "C" void OnInterrupt(int) {
     if (ConsoleInterrupts* interrupts = g_interrupts.load()) {
@@ -30,12 +38,17 @@ extern "C" void OnTerminate(int) {
 
 InterruptHandlers::InterruptHandlers(ConsoleInterrupts& interrupts) {
     g_interrupts.store(&interrupts);
-    for (std::size_t i = 0; i < sizeof kHandled / sizeof kHandled[0]; ++i) {
+    for (std::size_t i = 0; i < kHandledCount; ++i) {
+        sigaction(kHandled[i], nullptr, &g_previous[i]);
+        g_installed[i] = !Ignored(g_previous[i]);
+        if (!g_installed[i]) {
+            continue;
+        }
         struct sigaction action {};
         action.sa_handler = kHandled[i] == SIGINT ? OnInterrupt : OnTerminate;
         sigemptyset(&action.sa_mask);
         action.sa_flags = 0;
-        sigaction(kHandled[i], &action, &g_previous[i]);
+        sigaction(kHandled[i], &action, nullptr);
     }
     // A reader of the progress that goes away (`| head`) must not kill an upload half-way: the
     // write then fails and the upload goes on. It stays so to the end of the program.
@@ -43,8 +56,10 @@ InterruptHandlers::InterruptHandlers(ConsoleInterrupts& interrupts) {
 }
 
 InterruptHandlers::~InterruptHandlers() {
-    for (std::size_t i = 0; i < sizeof kHandled / sizeof kHandled[0]; ++i) {
-        sigaction(kHandled[i], &g_previous[i], nullptr);
+    for (std::size_t i = 0; i < kHandledCount; ++i) {
+        if (g_installed[i]) {
+            sigaction(kHandled[i], &g_previous[i], nullptr);
+        }
     }
     g_interrupts.store(nullptr);
 }

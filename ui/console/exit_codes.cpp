@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
+
+#include "printable_text.h"
 
 namespace cli {
 
@@ -73,12 +76,22 @@ int MostSevereExitCode(int a, int b) {
     return Rank(a) <= Rank(b) ? a : b;
 }
 
+std::string InternalErrorText(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& exception) {
+        return "internal error: " + PrintableText(exception.what());
+    } catch (...) {
+        return "internal error";
+    }
+}
+
 std::string ExitCodeHelp() {
     return "Exit codes:\n"
            "  0    done (test: the scanner answered; update: it accepted the firmware)\n"
            "  1    usage: a wrong command line\n"
            "  2    the port cannot be opened (--port auto or found: no scanner found; auto:\n"
-           "       or several)\n"
+           "       or several; ports --find: none found, a present port not opened)\n"
            "  3    no answer from the scanner (no ready byte, go-ahead, answer or verdict)\n"
            "  4    the scanner refused (NAK three times, CAN, an unknown verdict byte)\n"
            "  5    a write failed (the cable went away)\n"

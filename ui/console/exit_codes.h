@@ -2,6 +2,7 @@
 // and which of several ports' codes a run over them ends with.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "firmware_upload.h"
@@ -29,6 +30,11 @@ int ExitCodeAfterUpdate(exchange::UploadOutcome outcome);
 // The code a run over several ports ends with: 0 when every port's is, otherwise the most
 // severe of them in the order 130, 70, 5, 4, 3, 2, 6, 1.
 int MostSevereExitCode(int a, int b);
+
+// What ended a run or a port with kExitInternal, in words: "internal error: " and the
+// exception's text (escaped: it may quote a path), or "internal error" for an exception
+// without one.
+std::string InternalErrorText(const std::exception_ptr& failure);
 
 // The exit codes as the lines of --help list them.
 std::string ExitCodeHelp();

@@ -5,6 +5,7 @@
 #include "com_port_devices.h"
 #include "com_port_sources.h"
 #include "console_platform.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::optional<PortArgument> ParsePortArgument(const std::string& text, std::stri
     if (auto device = DevicePathArgument(text)) {
         return device;
     }
-    error = "--port " + text + ": not " + PortArgumentHelp();
+    error = "--port " + PrintableText(text) + ": not " + PortArgumentHelp();
     return std::nullopt;
 }
 
@@ -47,7 +48,7 @@ bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& err
             const bool sameCom = port.comNumber > 0 && port.comNumber == ports[j].comNumber;
             const bool samePath = port.kind == PortArgument::Kind::kDevicePath &&
                                   ports[j].kind == PortArgument::Kind::kDevicePath &&
-                                  port.devicePath == ports[j].devicePath;
+                                  SamePortDevice(port.devicePath, ports[j].devicePath);
             if (sameCom || samePath) {
                 error = "--port " + PortLabel(port) + " is named twice (as " + PortLabel(ports[j]) +
                         ")";
@@ -63,7 +64,7 @@ std::string PortLabel(const PortArgument& port) {
         case PortArgument::Kind::kComNumber:
             return "COM" + std::to_string(port.comNumber);
         case PortArgument::Kind::kDevicePath:
-            return port.devicePath;
+            return PrintableText(port.devicePath);
         case PortArgument::Kind::kAuto:
             return "auto";
         case PortArgument::Kind::kFound:

@@ -37,5 +37,6 @@ inline constexpr const char* kSeveralPortsNeedYes =
     "update: --yes is needed with more than one port: the questions of several scanners "
     "cannot be asked at once";
 
-// The port as the console names it: "COMn", or the device path as given.
+// The port as the console names it: "COMn", or the device path as given, its control bytes
+// escaped.
 std::string PortLabel(const PortArgument& port);

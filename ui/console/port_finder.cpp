@@ -21,11 +21,10 @@ bool HearsReadyByte(exchange::IPort& port, exchange::IClock& clock) {
 
 }  // namespace
 
-std::vector<comports::ComPortInfo> FindScannerPorts(const std::vector<comports::ComPortInfo>& ports,
-                                                    exchange::IPortOpener& opener,
-                                                    exchange::IClock& clock,
-                                                    ConsoleOutput& output) {
-    std::vector<comports::ComPortInfo> found;
+FoundPorts FindScannerPorts(const std::vector<comports::ComPortInfo>& ports,
+                            exchange::IPortOpener& opener, exchange::IClock& clock,
+                            ConsoleOutput& output, const WhyNotOpenedLook& whyNotOpened) {
+    FoundPorts found;
     for (const comports::ComPortInfo& info : ports) {
         if (!info.present) {
             continue;  // opening raises DTR and RTS: nothing but present ports is touched
@@ -33,12 +32,25 @@ std::vector<comports::ComPortInfo> FindScannerPorts(const std::vector<comports::
         const std::string com = "COM" + std::to_string(info.comNumber);
         auto port = detail::OpenScannerPort(opener, detail::PortName(info.comNumber - 1));
         if (!port) {
-            output.Note(com + ": cannot be opened (held by another program?), left alone");
+            found.notOpened.push_back(info);
+            output.Note(com + ": cannot be opened, left alone");
+            // The reason, as test gives it: a refusal, shown also with --quiet.
+            if (const std::string why = whyNotOpened ? whyNotOpened(com) : ""; !why.empty()) {
+                output.Alert(why);
+            }
             continue;
         }
         if (HearsReadyByte(*port, clock)) {
-            found.push_back(info);
+            found.answering.push_back(info);
         }
     }
     return found;
+}
+
+std::string ComNames(const std::vector<comports::ComPortInfo>& ports) {
+    std::string names;
+    for (const auto& info : ports) {
+        names += (names.empty() ? "COM" : ", COM") + std::to_string(info.comNumber);
+    }
+    return names;
 }

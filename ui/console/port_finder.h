@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "com_port_devices.h"
@@ -11,10 +13,22 @@
 
 inline constexpr std::uint32_t kFindListenMs = 2000;  // how long each port is listened to
 
-// The present ports of ports where a ready byte came within kFindListenMs, in COM order. A
-// port that cannot be opened (another program holds it) is left alone, with a note. Ports are
-// opened one at a time and closed, their settings restored, before the next. Throws what the
-// opener and clock throw on Ctrl+C, the open port being closed first.
-std::vector<comports::ComPortInfo> FindScannerPorts(const std::vector<comports::ComPortInfo>& ports,
-                                                    exchange::IPortOpener& opener,
-                                                    exchange::IClock& clock, ConsoleOutput& output);
+// What listening on the present ports found, each list in COM order.
+struct FoundPorts {
+    std::vector<comports::ComPortInfo> answering;  // a ready byte came within kFindListenMs
+    std::vector<comports::ComPortInfo> notOpened;  // could not be opened: left alone
+};
+
+// Says in a line or two why a port ("COM7") could not be opened; empty when it cannot tell.
+using WhyNotOpenedLook = std::function<std::string(const std::string& portName)>;
+
+// Listens on the present ports of ports. A port that cannot be opened is left alone, with a
+// note and what whyNotOpened says of it. Ports are opened one at a time and closed, their
+// settings restored, before the next. Throws what the opener and clock throw on Ctrl+C, the
+// open port being closed first.
+FoundPorts FindScannerPorts(const std::vector<comports::ComPortInfo>& ports,
+                            exchange::IPortOpener& opener, exchange::IClock& clock,
+                            ConsoleOutput& output, const WhyNotOpenedLook& whyNotOpened = {});
+
+// The ports' COM names in words: "COM7, COM9".
+std::string ComNames(const std::vector<comports::ComPortInfo>& ports);

@@ -3,6 +3,7 @@
 #include "counting_opener.h"
 #include "exit_codes.h"
 #include "firmware_upload.h"
+#include "printable_text.h"
 #include "pumping_io.h"
 #include "version_check.h"
 
@@ -70,7 +71,7 @@ void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int c
     }
     const bool path = port.kind == PortArgument::Kind::kDevicePath;
     if (path && port.comNumber == 0) {
-        s.output.Alert("(the port above is " + port.devicePath + ")");
+        s.output.Alert("(the port above is " + PrintableText(port.devicePath) + ")");
     }
     const std::string why =
         s.whyNotOpened
@@ -97,7 +98,11 @@ int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPor
     io.CountInto(report.updateLink);
     const std::uint32_t start = s.clock.GetTickCount();
     {
-        const KeepAwakeScope keepAwake(s.keepAwake);
+        // Taking the hold may wait seconds for the system bus: a press meanwhile comes before
+        // the upload, and ends the run at once as any such press does.
+        InterruptPump pressed(s.interrupts);
+        const KeepAwakeScope keepAwake(s.keepAwake, &pressed);
+        s.interrupts.Check();
         const ConsoleInterrupts::UploadScope upload(s.interrupts);
         exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
         report.update = exchange::RunFirmwareUpload(exchangeIo, s.firmware, nPortIndex);

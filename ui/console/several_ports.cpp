@@ -41,6 +41,14 @@ struct PortSurroundings {
     ConsoleSurroundings s;
 };
 
+void SayFailed(ConsoleOutput& output, const std::exception_ptr& failure) {
+    try {
+        output.Alert("tr520-cli: " + cli::InternalErrorText(failure));
+    } catch (...) {
+        // Standard error could not take the line either; the exit code still tells.
+    }
+}
+
 std::string VersionBefore(const PortReport& port) {
     if (!port.test || !port.test->scannerVersion) {
         return "-";
@@ -67,8 +75,9 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
     std::vector<PortReport> reports(ports.size());
     {
         std::unique_ptr<KeepAwakeScope> hold;
+        InterruptPump pressed(s.interrupts);  // a press while the hold is taken ends the run
         if (upload) {
-            hold = std::make_unique<KeepAwakeScope>(s.keepAwake);  // one for the whole run
+            hold = std::make_unique<KeepAwakeScope>(s.keepAwake, &pressed);  // one for the run
         }
         // Joined however this ends: a thread that cannot be started leaves those that were to
         // finish their uploads before the failure goes on.
@@ -78,7 +87,9 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
                 try {
                     reports[i] = RunExchangesOnPort(surroundings[i]->s, ports[i], upload);
                 } catch (...) {
-                    // Nothing may leave a thread; the port has been closed on the way out.
+                    // Nothing may leave a thread; the port has been closed on the way out. The
+                    // line a run on one port gives, with the port's prefix.
+                    SayFailed(surroundings[i]->output, std::current_exception());
                     reports[i].label = ports[i].label;
                     reports[i].device = ports[i].device;
                     reports[i].exitCode = cli::kExitInternal;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "diag_log.h"
+#include "printable_text.h"
 #include "resource.h"
 
 namespace {
@@ -114,7 +115,8 @@ MessageBoxLook LookForStyle(unsigned style) {
 
 void SetUpMessageBox(QMessageBox& box, const QString& text, unsigned style) {
     const MessageBoxLook look = LookForStyle(style);
-    box.setWindowTitle(QString::fromStdString(ApplicationTitle()));
+    // The program file's name, which whoever copied the program chose.
+    box.setWindowTitle(QString::fromStdString(PrintableText(ApplicationTitle())));
     box.setText(text);
     box.setTextFormat(Qt::PlainText);
     box.setIcon(look.icon);
