@@ -171,6 +171,9 @@ public:
             error = LastError();
             return {};
         }
+        // Before anything else, while the scanner may already be sending: a device echoes
+        // with its default settings (see PortHandle). The checks below take their time.
+        port.SilenceEcho();
         // A stale link may lead to somebody's terminal or to no device at all.
         if (const int refusal = portsafety::RefusalFor(port.Fd()); refusal != 0) {
             error = ErrorCodeFromErrno(refusal);
@@ -215,6 +218,7 @@ public:
             return false;
         }
         port.RememberSettings(base);
+        port.configured = true;
         if (tcsetattr(port.Fd(), TCSANOW, &settings->attributes) != 0) {
             error = LastError();
             return false;

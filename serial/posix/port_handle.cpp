@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "low_latency.h"
 #include "serial_termios.h"
@@ -20,6 +22,23 @@ using std::chrono::steady_clock;
 constexpr auto kDrainMargin = std::chrono::milliseconds(100);
 // How long close() may wait in the driver for output it still holds.
 constexpr auto kCloseLimit = std::chrono::milliseconds(250);
+// What makes a terminal send received bytes back: echo, and the newline echo of a canonical
+// line that has echo itself off.
+constexpr tcflag_t kEchoFlags = ECHO | ECHONL;
+
+bool SameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::equal(std::begin(a.c_cc), std::end(a.c_cc), b.c_cc);
+}
+
+// Puts the settings found back where they are still the ones we set: a change made since by
+// the terminal's owner is its word, and stands.
+void PutBackUnlessChanged(int fd, const termios& ours, const termios& found) {
+    termios now{};
+    if (tcgetattr(fd, &now) == 0 && SameSettings(now, ours)) {
+        tcsetattr(fd, TCSANOW, &found);
+    }
+}
 
 // The time count characters take on the line at the terminal's present settings; none when
 // its speed is unknown.
@@ -81,21 +100,44 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         lineErrors = other.lineErrors;
         exclusive = other.exclusive;
         lowLatencySet = other.lowLatencySet;
+        configured = other.configured;
         lock = std::move(other.lock);
         settingsBefore = other.settingsBefore;
+        quietSettings = other.quietSettings;
         m_fd = other.Release();
     }
     return *this;
 }
 
+void PortHandle::SilenceEcho() {
+    termios found{};
+    if (m_fd < 0 || tcgetattr(m_fd, &found) != 0) {
+        return;
+    }
+    RememberSettings(found);
+    if ((found.c_lflag & kEchoFlags) == 0) {
+        return;  // nothing to change: a line already set up is not touched
+    }
+    termios quiet = found;
+    quiet.c_lflag &= ~kEchoFlags;
+    if (tcsetattr(m_fd, TCSANOW, &quiet) == 0) {
+        quietSettings = quiet;
+    }
+}
+
 void PortHandle::Reset() {
     if (m_fd >= 0) {
-        // A port we configured is left with the line settings we found, once our last bytes
-        // have left at the speed they were written with. Only such a port: a refused open may
-        // have reached somebody's terminal, whose output is not ours to discard.
-        if (settingsBefore) {
+        // A port we configured is left with the line settings we found, echo off, once our
+        // last bytes have left at the speed they were written with. A refused open may have
+        // reached somebody's terminal, whose output is not ours to discard: only what
+        // SilenceEcho changed is undone there.
+        if (configured && settingsBefore) {
             LetOutputLeave(m_fd);
-            tcsetattr(m_fd, TCSANOW, &*settingsBefore);
+            termios restored = *settingsBefore;
+            restored.c_lflag &= ~kEchoFlags;
+            tcsetattr(m_fd, TCSANOW, &restored);
+        } else if (quietSettings && settingsBefore) {
+            PutBackUnlessChanged(m_fd, *quietSettings, *settingsBefore);
         }
         if (lowLatencySet) {
             TurnOffLowLatency(m_fd);
@@ -109,7 +151,9 @@ void PortHandle::Reset() {
         m_fd = -1;
         exclusive = false;
         lowLatencySet = false;
+        configured = false;
         settingsBefore.reset();
+        quietSettings.reset();
     }
     // Only once the port is closed may a program that waits for the lock file take it.
     lock.Release();

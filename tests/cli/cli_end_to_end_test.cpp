@@ -294,7 +294,9 @@ TEST_F(CliEndToEnd, TestPrintsTheScannersVersionAndTheUtilitysMessage) {
 }
 
 TEST_F(CliEndToEnd, UpdateWithYesWritesTheImageTheSimulatorConfirms) {
-    auto& sim = StartSim({}, Com(0));
+    scannersim::Options echoing;
+    echoing.deviceLike = !Cli().wine;  // a line that echoes while its settings say so
+    auto& sim = StartSim(echoing, Com(0));
     const CliRun run = RunCli({"update", "--yes", "--port", Port(Com(0))});
     EXPECT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_EQ(run.out.rfind(std::string(dialog_template::kStartupWarning) + "\n", 0), 0u);
@@ -308,6 +310,7 @@ TEST_F(CliEndToEnd, UpdateWithYesWritesTheImageTheSimulatorConfirms) {
     const auto summary = sim.GetSummary();
     EXPECT_TRUE(summary.completeCorrectUpload) << scannersim::FormatSummary(summary);
     EXPECT_EQ(summary.verdictSent, std::optional<std::uint8_t>(0x04));
+    EXPECT_EQ(summary.unexpectedBytes, 0) << "echoed back to the scanner";
     EXPECT_TRUE(summary.problems.empty());
 }
 

@@ -132,6 +132,7 @@ private:
 
 TEST_F(ExchangeEndToEnd, TestThenUpdateOfTheWholeCarriedImage) {
     options.versionDigits = "FF";  // no application code: offered whatever version we carry
+    options.deviceLike = true;
     StartSim();
     Test(g_carriedFirmware);
     EXPECT_EQ(portIndex, kCom - 1);
@@ -157,7 +158,30 @@ TEST_F(ExchangeEndToEnd, TestThenUpdateOfTheWholeCarriedImage) {
     EXPECT_EQ(summary.resends, 0);
     EXPECT_TRUE(summary.completeCorrectUpload) << "the simulator checks every image byte";
     EXPECT_EQ(summary.verdictSent, std::optional<std::uint8_t>(0x04));
+    EXPECT_EQ(summary.unexpectedBytes, 0);
     EXPECT_TRUE(summary.problems.empty()) << summary.problems.front();
+}
+
+// A device echoes what reaches it while its settings say so, and our settings are not yet in
+// force right after the open nor any more once the old ones are back: on no open may anything
+// the scanner sent come back to it.
+TEST_F(ExchangeEndToEnd, OnALineThatEchoesNothingComesBackToTheScanner) {
+    const auto firmware = SmallFirmware();
+    options.expectedImage.assign(firmware->image, firmware->image + firmware->imageLength);
+    options.versionDigits = "FF";
+    options.deviceLike = true;
+    options.readyInterval = Ms(10);
+    StartSim();
+    for (int test = 0; test < 3; ++test) {
+        Test(*firmware);
+        ASSERT_EQ(scannerVersion, 255);
+    }
+    Update(*firmware);
+    EXPECT_EQ(view.shown, std::set<int>{IDC_COMPLETE});
+    const auto summary = Summary();
+    EXPECT_EQ(summary.versionAcks, 3);
+    EXPECT_TRUE(summary.completeCorrectUpload);
+    EXPECT_EQ(summary.unexpectedBytes, 0) << scannersim::FormatSummary(summary);
 }
 
 TEST_F(ExchangeEndToEnd, NakNakAckIsSentThreeTimesAndAccepted) {
