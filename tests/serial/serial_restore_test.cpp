@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -29,6 +31,7 @@
 #include "port_lock.h"
 #include "raw_pty.h"
 #include "serial_port.h"
+#include "thread_alarm.h"
 
 namespace {
 
@@ -52,6 +55,7 @@ struct Driver {
     bool drains = false;  // the queue leaves at line speed from queuedSince; else it stalls
     Clock::time_point queuedSince;
     bool flushKeeps = false;  // tcflush leaves the queue: a USB driver keeps what it has taken
+    int closeLateMs = 0;      // close() is held up this long, deaf to signals, before its wait
 };
 
 std::mutex g_mutex;
@@ -190,6 +194,11 @@ extern "C" int close(int fd) {
         }
     }
     if (waits) {
+        // The thread held up before the closing wait begins, whatever signals come meanwhile.
+        for (const auto late = Clock::now() + std::chrono::milliseconds(g_driver.closeLateMs);
+             Clock::now() < late;) {
+            poll(nullptr, 0, 1);
+        }
         const bool cutShort = poll(nullptr, 0, kDriverWaitMs) < 0 && errno == EINTR;
         const std::lock_guard<std::mutex> guard(g_mutex);
         Record(cutShort ? "close cut short" : "close waited");
@@ -342,6 +351,56 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"adapter_stalls", false, false, true, 21, 22 + 100},
                       CloseCase{"usb_adapter_stalls", false, true, true, 21, 22 + 100 + 250}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The bound on close() is the alarm signal's: it must reach the closing thread however the
+// signal came to the program, and also when it comes before the closing wait has begun.
+struct AlarmCase {
+    const char* name;
+    bool blocked;  // the thread has the signal blocked, as inherited from the parent
+    bool ignored;  // the signal is ignored, as inherited across exec
+    int lateMs;    // close() begins its wait this long after the alarm was armed
+};
+
+class AlarmBound : public PortClose, public ::testing::WithParamInterface<AlarmCase> {};
+
+TEST_P(AlarmBound, TheClosingWaitIsCutShort) {
+    const AlarmCase& c = GetParam();
+    auto port = OpenPort();
+    std::vector<std::uint8_t> packet(64 * 1024, 0x55);  // the far end stops reading
+    EXPECT_EQ(port->Write(packet.data(), static_cast<int>(packet.size()), 100), 0);
+    DriverHolds(243, /*drains=*/false);
+    Play([&](Driver& driver) {
+        driver.flushKeeps = true;
+        driver.closeLateMs = c.lateMs;
+    });
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, ThreadAlarm::Signal());
+    sigset_t maskBefore;
+    pthread_sigmask(c.blocked ? SIG_BLOCK : SIG_SETMASK, c.blocked ? &alarm : nullptr, &maskBefore);
+    struct sigaction before {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(ThreadAlarm::Signal(), c.ignored ? &ignore : nullptr, &before);
+
+    const auto start = Clock::now();
+    ASSERT_TRUE(port->Close());
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+
+    sigaction(ThreadAlarm::Signal(), &before, nullptr);
+    sigset_t maskAfter;
+    pthread_sigmask(SIG_SETMASK, &maskBefore, &maskAfter);
+    EXPECT_EQ(sigismember(&maskAfter, ThreadAlarm::Signal()), c.blocked ? 1 : 0) << "as it came";
+    EXPECT_THAT(Events(), Contains("close cut short"));
+    EXPECT_LT(tookMs, 22 + 100 + std::max(250, c.lateMs) + 300);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, AlarmBound,
+                         ::testing::Values(AlarmCase{"blocked", true, false, 0},
+                                           AlarmCase{"ignored", false, true, 0},
+                                           AlarmCase{"fired_before_the_wait", false, false, 400}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The low-latency flag, as drivers answer for it.
 struct LatencyCase {
