@@ -58,26 +58,61 @@ steady_clock::duration LineTime(int fd, int count) {
         std::chrono::duration<double>(seconds));
 }
 
-// Gives the bytes still queued for output the time they need on the line, plus a margin, then
-// discards what is left: an adapter that has stopped taking data must not hold the close. The
-// queue is polled as the write path polls it; tcdrain would wait with no limit. Nothing is
-// discarded once the queue is empty: on a pseudo-terminal that would take from the far end
-// what it has not read yet.
-void LetOutputLeave(int fd) {
+// The moment by which our last bytes must have left: the time the bytes still queued take on
+// the line, plus a margin.
+steady_clock::time_point OutputDeadline(int fd) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) {
+        queued = 0;
+    }
+    return steady_clock::now() + LineTime(fd, queued) + kDrainMargin;
+}
+
+// Gives the bytes still queued for output until the deadline, then discards what is left: an
+// adapter that has stopped taking data must not hold the close. The queue is polled as the
+// write path polls it; tcdrain would wait with no limit. Nothing is discarded once the queue
+// is empty: on a pseudo-terminal that would take from the far end what it has not read yet.
+// True when the queue emptied (or the driver can no longer say), false when it was discarded.
+bool LetOutputLeave(int fd, steady_clock::time_point deadline) {
     int queued = 0;
     if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-        return;
+        return true;
     }
-    const auto deadline = steady_clock::now() + LineTime(fd, queued) + kDrainMargin;
     while (queued > 0 && steady_clock::now() < deadline) {
         poll(nullptr, 0, 1);
         if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
-            return;  // the driver can no longer say (the adapter was pulled)
+            return true;  // the driver can no longer say (the adapter was pulled)
         }
     }
     if (queued > 0) {
         tcflush(fd, TCOFLUSH);
+        return false;
     }
+    return true;
+}
+
+// Applies settings once the adapter has sent everything, TCSADRAIN: a USB adapter's driver
+// counts its chip's own buffer out of TIOCOUTQ, and only that wait includes it. The wait has no
+// limit of its own, so it runs under the alarm until the deadline; false when it could not be
+// bounded or was cut short, the settings not applied then.
+bool ApplyOnceSent(int fd, const termios& settings, steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) {
+        return false;
+    }
+    const ThreadAlarm alarm(left);
+    return alarm.Armed() && tcsetattr(fd, TCSADRAIN, &settings) == 0;
+}
+
+// Puts settings back once our last bytes have left at the speed they were written with, within
+// their time on the line plus a margin; when that runs out they go back at once.
+void PutBackOnceSent(int fd, const termios& settings) {
+    const auto deadline = OutputDeadline(fd);
+    if (LetOutputLeave(fd, deadline) && ApplyOnceSent(fd, settings, deadline)) {
+        return;
+    }
+    tcsetattr(fd, TCSANOW, &settings);
 }
 
 // close() of a terminal waits in the kernel until the driver's output has left, up to the
@@ -132,10 +167,9 @@ void PortHandle::Reset() {
         // reached somebody's terminal, whose output is not ours to discard: only what
         // SilenceEcho changed is undone there.
         if (configured && settingsBefore) {
-            LetOutputLeave(m_fd);
             termios restored = *settingsBefore;
             restored.c_lflag &= ~kEchoFlags;
-            tcsetattr(m_fd, TCSANOW, &restored);
+            PutBackOnceSent(m_fd, restored);
         } else if (quietSettings && settingsBefore) {
             PutBackUnlessChanged(m_fd, *quietSettings, *settingsBefore);
         }
