@@ -209,6 +209,12 @@ void Session::AnswerQuery() {
 // --- the upload -----------------------------------------------------------------------------
 
 void Session::RunUpload(std::uint32_t length) {
+    // What an earlier upload delivered says nothing about this one.
+    Update([](Summary& s) {
+        s.imageBytes = 0;
+        s.imageComplete = false;
+        s.imageCorrect = false;
+    });
     m_inUpload = true;
     m_uploadBytes = 10;  // the start packet
     KeepAlive(m_options.startBusy);
