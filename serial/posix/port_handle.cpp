@@ -96,8 +96,7 @@ bool LetOutputLeave(int fd, steady_clock::time_point deadline) {
 // limit of its own, so it runs under the alarm until the deadline; false when it could not be
 // bounded or was cut short, the settings not applied then.
 bool ApplyOnceSent(int fd, const termios& settings, steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
     if (left.count() <= 0) {
         return false;
     }
@@ -136,6 +135,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         exclusive = other.exclusive;
         lowLatencySet = other.lowLatencySet;
         configured = other.configured;
+        hungUp = other.hungUp;
         lock = std::move(other.lock);
         settingsBefore = other.settingsBefore;
         quietSettings = other.quietSettings;
@@ -186,6 +186,7 @@ void PortHandle::Reset() {
         exclusive = false;
         lowLatencySet = false;
         configured = false;
+        hungUp = false;
         settingsBefore.reset();
         quietSettings.reset();
     }

@@ -30,6 +30,7 @@ public:
           exclusive(other.exclusive),
           lowLatencySet(other.lowLatencySet),
           configured(other.configured),
+          hungUp(other.hungUp),
           lock(std::move(other.lock)),
           settingsBefore(other.settingsBefore),
           quietSettings(other.quietSettings),
@@ -77,6 +78,7 @@ public:
     bool exclusive = false;      // TIOCEXCL was set on the terminal through this descriptor
     bool lowLatencySet = false;  // ASYNC_LOW_LATENCY was turned on through this descriptor
     bool configured = false;     // our line settings were applied through this descriptor
+    bool hungUp = false;         // an operation met a hang-up or the removal of the device
     portlock::UucpLock lock;     // the device's lock file, held from before the open
     std::optional<termios> settingsBefore;  // the terminal's settings before our first change
     std::optional<termios> quietSettings;   // what SilenceEcho set; none when it changed nothing

@@ -579,6 +579,27 @@ TEST_P(CliExitCode, UpdateEndsWithTheCodeOfItsFailure) {
 INSTANTIATE_TEST_SUITE_P(Failures, CliExitCode, ::testing::ValuesIn(kFailureRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A cable pulled at 30 % of the upload, while the utility waits for the answer to a packet:
+// the same message and exit code as the silence it was taken for, one line more on standard
+// error, and no wait of a whole answer window.
+TEST_F(CliEndToEnd, APulledCableIsToldBesideTheTimeOut) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "the Windows backend does not tell a hang-up";
+    }
+    scannersim::Options options;
+    options.hangUpAfterBytes = 10 + 150 * 243;  // the start packet and 150 data packets
+    auto& sim = StartSim(options, Com(0));
+    const CliRun run = RunCli({"update", "--yes", "--port", Port(Com(0))});
+    EXPECT_EQ(run.code, 3) << run.out << run.err;
+    EXPECT_TRUE(EndsWith(run.out, "\nTimed out waiting for response from scanner\n")) << run.out;
+    EXPECT_EQ(CountOf(run.err,
+                      "The scanner's port went away: the device was removed or its cable "
+                      "pulled.\n"),
+              1)
+        << run.err;
+    EXPECT_TRUE(sim.GetSummary().hungUp);
+}
+
 namespace {
 
 struct LineState {

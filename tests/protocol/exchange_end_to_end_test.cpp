@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -262,4 +264,23 @@ TEST_F(ExchangeEndToEnd, HangUpInMidTransferEndsWithAMessageAndTheCleanUp) {
     EXPECT_EQ(view.progressPositions.size(), static_cast<std::size_t>(summary.packets));
     EXPECT_EQ(summary.packets, 100);
     RecordProperty("message", text);
+}
+
+// The simulator closes its end (a pulled cable) once a packet has arrived, before it answers:
+// the port reports the hang-up, and the wait for the answer ends at once, not 2000 ms later.
+TEST_F(ExchangeEndToEnd, HangUpWhileAwaitingAnAnswerEndsTheWaitAtOnce) {
+    const auto firmware = SmallFirmware();
+    options.expectedImage.assign(firmware->image, firmware->image + firmware->imageLength);
+    options.hangUpAfterBytes = 10 + 243 + 243;  // the start packet and two data packets
+    StartSim();
+    const auto elapsed = Update(*firmware);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "Timed out waiting for response from scanner");
+    ExpectCleanUp(/*progressAtCleanUp=*/true);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1500)) << "100 ms, 200 ms, two packets";
+    EXPECT_TRUE(Summary().hungUp);
+    std::ifstream logFile("TR-520_521.log");
+    const std::string logged((std::istreambuf_iterator<char>(logFile)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_EQ(logged, "CSerial - the port went away: the device was removed or its cable pulled\n");
 }

@@ -318,10 +318,10 @@ TEST_F(PortClose, TheLastAckLeavesBeforeTheOldSpeedComesBack) {
 // How long the close of a port whose output has not all left may take.
 struct CloseCase {
     const char* name;
-    bool drains;      // the 243 queued bytes leave at line speed; else the adapter stalls
-    bool flushKeeps;  // the driver keeps what it has taken when output is discarded (USB)
-    bool discards;    // what is left when the time is up is discarded
-    bool chipStalls;  // the queue empties, but the chip behind it never sends what it holds
+    bool drains;          // the 243 queued bytes leave at line speed; else the adapter stalls
+    bool flushKeeps;      // the driver keeps what it has taken when output is discarded (USB)
+    bool discards;        // what is left when the time is up is discarded
+    bool chipStalls;      // the queue empties, but the chip behind it never sends what it holds
     const char* restore;  // how the old settings go back in the end
     int leastMs;          // the close takes at least this long: the bytes' time on the line
     int boundMs;          // their time on the line, the margin, and what close() may add

@@ -52,8 +52,7 @@ private:
 
     bool Send(const std::vector<std::uint8_t>& bytes);
     bool SendByte(std::uint8_t b) { return Send({b}); }
-    std::optional<std::uint8_t> ReadByte(Clock::time_point deadline,
-                                         bool endOnOpenOrClose = false);
+    std::optional<std::uint8_t> ReadByte(Clock::time_point deadline, bool endOnOpenOrClose = false);
     void Unexpected(long bytes);
     void TakeWhatIsLeft();
     void HangUp(const std::string& why);
