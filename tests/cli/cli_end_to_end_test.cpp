@@ -129,6 +129,12 @@ protected:
         }
     }
     void TearDown() override {
+        // Whatever a case did, nothing reached a scanner that it did not expect.
+        for (const auto& sim : m_sims) {
+            sim->Stop();
+            const auto summary = sim->GetSummary();
+            EXPECT_EQ(summary.unexpectedBytes, 0) << scannersim::FormatSummary(summary);
+        }
         m_sims.clear();
         if (Cli().wine) {
             for (int offset = 0; offset <= 5; ++offset) {
