@@ -307,10 +307,12 @@ int SimLine::Backlog() const {
 }
 
 void SimLine::HangUp() {
-    ::close(m_master);
-    ::close(m_slave);
-    m_master = -1;
-    m_slave = -1;
+    for (int* fd : {&m_master, &m_slave}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
     m_hungUp = true;
 }
 
