@@ -174,7 +174,7 @@ TEST_F(ExchangeEndToEnd, OnALineThatEchoesNothingComesBackToTheScanner) {
     options.expectedImage.assign(firmware->image, firmware->image + firmware->imageLength);
     options.versionDigits = "FF";
     options.deviceLike = true;
-    options.readyInterval = Ms(10);
+    options.readyInterval = Ms(2);  // a byte in every moment the line might echo
     StartSim();
     for (int test = 0; test < 3; ++test) {
         Test(*firmware);

@@ -116,8 +116,8 @@ struct Summary {
     std::optional<std::uint8_t> verdictSent;  // the last verdict byte sent
     bool completeCorrectUpload = false;       // some upload delivered the expected image entirely
     bool hungUp = false;
-    // Bytes received that belong to nothing the scanner expects: stray bytes while it waits,
-    // the bytes of refused frames, and whatever is still unread when it ends.
+    // Bytes received that belong to nothing the scanner expects: stray bytes while it waits
+    // and the bytes of refused frames, also among those still unread when it ends.
     long unexpectedBytes = 0;
     std::vector<std::string> problems;  // every protocol violation seen, in order
 };

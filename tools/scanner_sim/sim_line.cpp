@@ -213,12 +213,10 @@ std::optional<std::uint8_t> SimLine::ReadByte(Clock::time_point deadline, bool e
     return b;
 }
 
-std::vector<std::uint8_t> SimLine::TakeArrived() {
+bool SimLine::Arrived() {
     while (!m_hungUp && m_master >= 0 && ReadWaiting()) {
     }
-    std::vector<std::uint8_t> arrived(m_rx.begin(), m_rx.end());
-    m_rx.clear();
-    return arrived;
+    return !m_rx.empty();
 }
 
 // Waits for bytes until the deadline; true when the caller should look again (bytes came, or
@@ -228,7 +226,8 @@ bool SimLine::Fill(Clock::time_point deadline, bool endOnOpenOrClose) {
         return true;  // what the utility wrote before it closed is still there
     }
     const bool carries = Carries();
-    const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
+    const auto left =
+        m_noWait ? 0 : std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
     pollfd fds[3] = {
         {m_stopPipe[0], POLLIN, 0}, {carries ? m_master : -1, POLLIN, 0}, {m_watch, POLLIN, 0}};
     const int ready = poll(fds, 3, left > 0 ? static_cast<int>(left) : 0);

@@ -60,8 +60,10 @@ public:
     // simulator is stopping or the line was hung up. With endOnOpenOrClose a device-like line
     // also ends the wait when the utility opens or closes its end.
     std::optional<std::uint8_t> ReadByte(Clock::time_point deadline, bool endOnOpenOrClose = false);
-    // The bytes from the utility that have arrived, taken without waiting.
-    std::vector<std::uint8_t> TakeArrived();
+    // From now on no read waits: only what has arrived is read.
+    void StopWaiting() { m_noWait = true; }
+    // Whether bytes from the utility have arrived and are not read yet; looks without waiting.
+    bool Arrived();
     // Received bytes the utility has not read yet (0 on a device-like line, which cannot say).
     int Backlog() const;
     // Whether the line carries bytes now: always, unless it is device-like and nobody has the
@@ -101,6 +103,7 @@ private:
     Clock::time_point m_rxFree{};
     bool m_stopped = false;
     bool m_hungUp = false;
+    bool m_noWait = false;
 };
 
 }  // namespace scannersim

@@ -37,24 +37,16 @@ void Session::Run() {
     while (Alive()) {
         WaitForUtility();
     }
-    TakeWhatIsLeft();
+    // What the utility sent before the end is read as any other bytes (a query resent just
+    // before is no stray byte); only what is then left was not expected.
+    m_line.StopWaiting();
+    while (m_line.Arrived()) {
+        WaitForUtility();
+    }
 }
 
 void Session::Unexpected(long bytes) {
     Update([&](Summary& s) { s.unexpectedBytes += bytes; });
-}
-
-// What arrived but was never read once the scanner ends: the acknowledgement of a version
-// reply still counts as one, anything else was not expected.
-void Session::TakeWhatIsLeft() {
-    for (const std::uint8_t b : m_line.TakeArrived()) {
-        if (b == kAck && m_awaitingAck) {
-            m_awaitingAck = false;
-            Update([](Summary& s) { ++s.versionAcks; });
-        } else {
-            Unexpected(1);
-        }
-    }
 }
 
 void Session::Problem(const std::string& text) {

@@ -54,7 +54,6 @@ private:
     bool SendByte(std::uint8_t b) { return Send({b}); }
     std::optional<std::uint8_t> ReadByte(Clock::time_point deadline, bool endOnOpenOrClose = false);
     void Unexpected(long bytes);
-    void TakeWhatIsLeft();
     void HangUp(const std::string& why);
     void KeepAlive(Ms busy);
 
