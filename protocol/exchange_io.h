@@ -20,6 +20,10 @@ public:
     virtual int Write(const void* buffer, int count, int limitMs) = 0;
     // Reads and discards input until none is waiting.
     virtual void DrainInput() = 0;
+    // Whether the port has reported that its device went away (hung up, removed): nothing
+    // more can come from it, and a wait on the scanner ends at once. A port that cannot tell
+    // never says so.
+    virtual bool HasGoneAway() { return false; }
 };
 
 // Opens a port by name with the line settings; throws, or returns null, when it cannot.

@@ -48,6 +48,10 @@ bool TimeWindow::HasRunOut() const {
     return elapsed >= m_lengthMs;
 }
 
+bool WaitIsOver(const TimeWindow& window, IPort& port) {
+    return window.HasRunOut() || port.HasGoneAway();
+}
+
 bool ReadWaitingByte(IPort& port, std::uint8_t& received) {
     if (port.BytesWaiting() <= 0) {
         return false;

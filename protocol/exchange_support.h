@@ -53,4 +53,8 @@ private:
 // delivered it, so a failed read leaves received unchanged.
 bool ReadWaitingByte(IPort& port, std::uint8_t& received);
 
+// Whether a wait on the scanner is over: its window has run out, or the port's device went
+// away, after which nothing can come. Either way the wait ends as when its window runs out.
+bool WaitIsOver(const TimeWindow& window, IPort& port);
+
 }  // namespace exchange::detail

@@ -81,7 +81,7 @@ private:
         const TimeWindow window(m_io.clock, detail::kReadyWindowMs);
         std::uint8_t received = scanlink::NOTHING;
         while (received != scanlink::READY) {
-            if (window.HasRunOut()) {
+            if (detail::WaitIsOver(window, m_port)) {
                 Fail(kNoDataText, UploadOutcome::kNoReadyByte);
             }
             detail::ReadWaitingByte(m_port, received);
@@ -121,7 +121,7 @@ private:
     void AwaitGoAhead() {
         TimeWindow window(m_io.clock, kGoAheadWindowMs);
         for (;;) {
-            if (window.HasRunOut()) {
+            if (detail::WaitIsOver(window, m_port)) {
                 Fail(kNoDataText, UploadOutcome::kNoGoAhead);
             }
             std::uint8_t received = scanlink::NOTHING;
@@ -180,7 +180,7 @@ private:
     std::uint8_t AwaitAnswer() {
         const TimeWindow window(m_io.clock, kAnswerWindowMs);
         std::uint8_t received = scanlink::NOTHING;
-        while (received == scanlink::NOTHING && !window.HasRunOut()) {
+        while (received == scanlink::NOTHING && !detail::WaitIsOver(window, m_port)) {
             YieldUnlessWaiting(received);
         }
         return received;
@@ -208,7 +208,7 @@ private:
         }
         TimeWindow window(m_io.clock, kVerdictWindowMs);
         std::uint8_t received = scanlink::NOTHING;
-        while (received == scanlink::NOTHING && !window.HasRunOut()) {
+        while (received == scanlink::NOTHING && !detail::WaitIsOver(window, m_port)) {
             if (YieldUnlessWaiting(received) && received == scanlink::DLE) {
                 received = scanlink::NOTHING;
                 window.Restart();

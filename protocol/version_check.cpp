@@ -35,7 +35,7 @@ bool AwaitReadyByte(IPort& port, IClock& clock) {
     TimeWindow window(clock, detail::kReadyWindowMs);
     std::uint8_t received = scanlink::NOTHING;
     while (received != scanlink::READY) {
-        if (window.HasRunOut()) {
+        if (detail::WaitIsOver(window, port)) {
             return false;
         }
         detail::ReadWaitingByte(port, received);
@@ -84,7 +84,7 @@ bool QueryVersion(IPort& port, IClock& clock, int& nScannerVersion) {
     scanlink::VersionReplyMatcher reply;
     reply.Clear();
     const TimeWindow window(clock, kReplyWindowMs);
-    while (!window.HasRunOut()) {
+    while (!detail::WaitIsOver(window, port)) {
         if (clock.GetTickCount() - lastSend > kResendAfterMs) {
             WriteQuery(port);
             lastSend = clock.GetTickCount();

@@ -28,6 +28,7 @@ public:
         return m_port->Write(buffer, count, limitMs);
     }
     void DrainInput() override { m_port->DrainInput(); }
+    bool HasGoneAway() override { return m_port->HasGoneAway(); }
 
 private:
     std::unique_ptr<CSerial> m_port;

@@ -92,6 +92,9 @@ public:
     // a caller that polls the port can let the processor sleep. Without such a wait the
     // platform returns at once and the caller polls as before.
     virtual void WaitForInput(PortHandle& /*port*/, int /*limitMs*/) {}
+    // Whether an operation on the port has met a hang-up or the removal of its device, after
+    // which nothing more comes; false where the platform cannot tell.
+    virtual bool HasHungUp(PortHandle& /*port*/) { return false; }
 };
 
 // The platform this program runs on.

@@ -78,7 +78,9 @@ bool CSerial::Close() {
 
 int CSerial::BytesWaiting() {
     // Also asked of a closed port: the platform then reports nothing waiting.
-    return m_platform.ClearCommError(m_hPort).inQueue;
+    const int waiting = m_platform.ClearCommError(m_hPort).inQueue;
+    NoteIfGoneAway();
+    return waiting;
 }
 
 int CSerial::Read(void* buffer, int count, int limitMs) {
@@ -94,6 +96,12 @@ int CSerial::Read(void* buffer, int count, int limitMs) {
         LogMessage("CSerial::Read - ClearCommError returns 0x%08X", status.errors);
     }
     const TransferResult result = m_platform.Read(m_hPort, m_overlapped, buffer, count, limitMs);
+    const int read = ReadOutcome(result);
+    NoteIfGoneAway();  // after the read's own line
+    return read;
+}
+
+int CSerial::ReadOutcome(const TransferResult& result) {
     switch (result.outcome) {
         case TransferOutcome::Completed:
             return result.count;
@@ -124,30 +132,37 @@ int CSerial::Write(const void* buffer, int count, int limitMs) {
     m_overlapped = TransferRecord{};
     m_platform.ClearCommError(m_hPort);
     const TransferResult result = m_platform.Write(m_hPort, m_overlapped, buffer, count, limitMs);
-    int written = 0;
+    const bool failed = WriteFailed(result);
+    NoteIfGoneAway();  // after the write's own line
+    if (failed) {
+        return 0;
+    }
+    const int written = result.outcome == TransferOutcome::Completed ? result.count : 0;
+    if (const auto pause = PacingPause(start, m_platform.GetTickCount(), count, m_dMsPerByte)) {
+        m_platform.Sleep(*pause);
+    }
+    return written;
+}
+
+bool CSerial::WriteFailed(const TransferResult& result) {
     switch (result.outcome) {
         case TransferOutcome::Completed:
-            written = result.count;
-            break;
+        case TransferOutcome::WaitFailed:
+            return false;
         case TransferOutcome::StartFailed:
             LogMessage("CSerial::Write - WriteFile() failed, GetLastError()==0x%08X", result.error);
-            return 0;
+            return true;
         case TransferOutcome::TimedOut:
             LogMessage("CSerial::Write (writing data) - WaitForSingleObject() timed out");
-            return 0;
+            return true;
         case TransferOutcome::ResultFailed:
             LogMessage(
                 "CSerial::Write (writing data) - GetOverlappedResult() failed, "
                 "GetLastError()==0x%08X",
                 result.error);
-            return 0;
-        case TransferOutcome::WaitFailed:
-            break;
+            return true;
     }
-    if (const auto pause = PacingPause(start, m_platform.GetTickCount(), count, m_dMsPerByte)) {
-        m_platform.Sleep(*pause);
-    }
-    return written;
+    return false;
 }
 
 void CSerial::DrainInput() {
@@ -163,6 +178,19 @@ void CSerial::DrainInput() {
 void CSerial::WaitForInput(int limitMs) {
     if (m_bOpen) {
         m_platform.WaitForInput(m_hPort, limitMs);
+        NoteIfGoneAway();
+    }
+}
+
+bool CSerial::HasGoneAway() {
+    NoteIfGoneAway();
+    return m_bGoneAway;
+}
+
+void CSerial::NoteIfGoneAway() {
+    if (m_bOpen && !m_bGoneAway && m_platform.HasHungUp(m_hPort)) {
+        m_bGoneAway = true;
+        LogMessage("CSerial - the port went away: the device was removed or its cable pulled");
     }
 }
 

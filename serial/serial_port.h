@@ -37,9 +37,19 @@ public:
     // Waits up to limitMs for input, returning as soon as some is waiting; at once when the
     // port is not open or the platform cannot wait.
     void WaitForInput(int limitMs);
+    // Whether the port has met a hang-up or the removal of its device (logged once).
+    bool HasGoneAway();
 
 private:
+    // The count a read yields, its failure logged.
+    int ReadOutcome(const TransferResult& result);
+    // Whether a write failed, its failure logged; a failed wait is no failure here.
+    bool WriteFailed(const TransferResult& result);
+    // Notes, and logs once, a hang-up the platform met in the call just made.
+    void NoteIfGoneAway();
+
     bool m_bOpen = false;
+    bool m_bGoneAway = false;
     double m_dMsPerByte = 1.0;
     PortHandle m_hPort;
     TransferRecord m_overlapped;

@@ -81,6 +81,17 @@ bool WouldBlock(int errnoValue) {
     return errnoValue == EAGAIN || errnoValue == EWOULDBLOCK || errnoValue == EINTR;
 }
 
+// Errors of a terminal that was hung up or whose device was removed (a USB adapter pulled):
+// the kernel then answers every call on the descriptor so.
+bool MeansDeviceGone(int errnoValue) {
+    return errnoValue == EIO || errnoValue == ENXIO || errnoValue == ENODEV;
+}
+
+// A poll result that says the same: a hung-up terminal is ready at once with a hang-up.
+bool MeansDeviceGone(const pollfd& polled) {
+    return (polled.revents & (POLLHUP | POLLERR)) != 0;
+}
+
 TransferResult Result(TransferOutcome outcome, int count = 0, std::uint32_t error = 0) {
     return TransferResult{outcome, count, error};
 }
@@ -88,8 +99,9 @@ TransferResult Result(TransferOutcome outcome, int count = 0, std::uint32_t erro
 // Moves bytes with step (read or write) until count have moved or limitMs runs out, waiting
 // for the device with poll. After it returns, the caller's buffer is no longer touched.
 template <typename Step>
-TransferResult Transfer(int fd, TransferRecord& record, int count, int limitMs, short events,
-                        Step step) {
+TransferResult Transfer(PortHandle& port, TransferRecord& record, int count, int limitMs,
+                        short events, Step step) {
+    const int fd = port.Fd();
     record.requested = static_cast<std::uint32_t>(count);
     record.done = 0;
     record.status = 0;
@@ -103,6 +115,7 @@ TransferResult Transfer(int fd, TransferRecord& record, int count, int limitMs, 
             if (ready == 0) {
                 return Result(TransferOutcome::TimedOut);
             }
+            port.hungUp = port.hungUp || (ready > 0 && MeansDeviceGone(waitFor));
             if (ready < 0 && errno != EINTR) {
                 return Result(TransferOutcome::WaitFailed);
             }
@@ -112,7 +125,9 @@ TransferResult Transfer(int fd, TransferRecord& record, int count, int limitMs, 
             record.done += static_cast<std::uint32_t>(moved);
         } else if (moved == 0 || !WouldBlock(errno)) {
             // Zero bytes from a raw terminal that blocks for one means it was hung up.
-            record.status = moved == 0 ? ErrorCodeFromErrno(EIO) : LastError();
+            const int failure = moved == 0 ? EIO : errno;
+            port.hungUp = port.hungUp || MeansDeviceGone(failure);
+            record.status = ErrorCodeFromErrno(failure);
             return Result(started ? TransferOutcome::ResultFailed : TransferOutcome::StartFailed, 0,
                           record.status);
         } else if (started && MsUntil(deadline) == 0) {
@@ -138,10 +153,11 @@ TransferResult AwaitOutputSent(int fd, std::chrono::steady_clock::time_point dea
 
 // Sleeps until input arrives or limitMs passes. A hung-up or failed device is ready at once
 // with nothing to read; the limit is slept out then, so that a poller does not spin on it.
-void AwaitInput(int fd, int limitMs) {
+void AwaitInput(PortHandle& port, int limitMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    pollfd waitFor{fd, POLLIN, 0};
+    pollfd waitFor{port.Fd(), POLLIN, 0};
     if (poll(&waitFor, 1, limitMs) > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        port.hungUp = port.hungUp || MeansDeviceGone(waitFor);
         std::this_thread::sleep_until(deadline);
     }
 }
@@ -171,6 +187,9 @@ public:
             error = LastError();
             return {};
         }
+        // Before anything else, while the scanner may already be sending: a device echoes
+        // with its default settings (see PortHandle). The checks below take their time.
+        port.SilenceEcho();
         // A stale link may lead to somebody's terminal or to no device at all.
         if (const int refusal = portsafety::RefusalFor(port.Fd()); refusal != 0) {
             error = ErrorCodeFromErrno(refusal);
@@ -215,6 +234,7 @@ public:
             return false;
         }
         port.RememberSettings(base);
+        port.configured = true;
         if (tcsetattr(port.Fd(), TCSANOW, &settings->attributes) != 0) {
             error = LastError();
             return false;
@@ -250,8 +270,10 @@ public:
             port.lineErrors = *counts;
         }
         int waiting = 0;
-        if (ioctl(port.Fd(), FIONREAD, &waiting) == 0 && waiting > 0) {
-            status.inQueue = waiting;
+        if (ioctl(port.Fd(), FIONREAD, &waiting) == 0) {
+            status.inQueue = std::max(waiting, 0);
+        } else {
+            port.hungUp = port.hungUp || MeansDeviceGone(errno);
         }
         return status;
     }
@@ -259,7 +281,7 @@ public:
     TransferResult Read(PortHandle& port, TransferRecord& record, void* buffer, int count,
                         int limitMs) override {
         auto* bytes = static_cast<unsigned char*>(buffer);
-        return Transfer(port.Fd(), record, count, limitMs, POLLIN,
+        return Transfer(port, record, count, limitMs, POLLIN,
                         [&](std::uint32_t done, std::uint32_t left) {
                             return ::read(port.Fd(), bytes + done, left);
                         });
@@ -270,7 +292,7 @@ public:
         const auto* bytes = static_cast<const unsigned char*>(buffer);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limitMs, 0));
-        const TransferResult result = Transfer(port.Fd(), record, count, limitMs, POLLOUT,
+        const TransferResult result = Transfer(port, record, count, limitMs, POLLOUT,
                                                [&](std::uint32_t done, std::uint32_t left) {
                                                    return ::write(port.Fd(), bytes + done, left);
                                                });
@@ -287,8 +309,10 @@ public:
     std::string OpenRefusalHolder() override { return t_refusalHolder; }
 
     void WaitForInput(PortHandle& port, int limitMs) override {
-        AwaitInput(port.Fd(), std::max(limitMs, 0));
+        AwaitInput(port, std::max(limitMs, 0));
     }
+
+    bool HasHungUp(PortHandle& port) override { return port.hungUp; }
 
 private:
     PortHandle Refused(const portlock::Refusal& refusal, std::uint32_t& error) {

@@ -25,6 +25,7 @@ public:
         m_pump.MaybePump();
         m_port->DrainInput();
     }
+    bool HasGoneAway() override { return m_port->HasGoneAway(); }
 
 private:
     std::unique_ptr<exchange::IPort> m_port;

@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "low_latency.h"
 #include "serial_termios.h"
@@ -20,6 +22,23 @@ using std::chrono::steady_clock;
 constexpr auto kDrainMargin = std::chrono::milliseconds(100);
 // How long close() may wait in the driver for output it still holds.
 constexpr auto kCloseLimit = std::chrono::milliseconds(250);
+// What makes a terminal send received bytes back: echo, and the newline echo of a canonical
+// line that has echo itself off.
+constexpr tcflag_t kEchoFlags = ECHO | ECHONL;
+
+bool SameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::equal(std::begin(a.c_cc), std::end(a.c_cc), b.c_cc);
+}
+
+// Puts the settings found back where they are still the ones we set: a change made since by
+// the terminal's owner is its word, and stands.
+void PutBackUnlessChanged(int fd, const termios& ours, const termios& found) {
+    termios now{};
+    if (tcgetattr(fd, &now) == 0 && SameSettings(now, ours)) {
+        tcsetattr(fd, TCSANOW, &found);
+    }
+}
 
 // The time count characters take on the line at the terminal's present settings; none when
 // its speed is unknown.
@@ -39,26 +58,60 @@ steady_clock::duration LineTime(int fd, int count) {
         std::chrono::duration<double>(seconds));
 }
 
-// Gives the bytes still queued for output the time they need on the line, plus a margin, then
-// discards what is left: an adapter that has stopped taking data must not hold the close. The
-// queue is polled as the write path polls it; tcdrain would wait with no limit. Nothing is
-// discarded once the queue is empty: on a pseudo-terminal that would take from the far end
-// what it has not read yet.
-void LetOutputLeave(int fd) {
+// The moment by which our last bytes must have left: the time the bytes still queued take on
+// the line, plus a margin.
+steady_clock::time_point OutputDeadline(int fd) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) {
+        queued = 0;
+    }
+    return steady_clock::now() + LineTime(fd, queued) + kDrainMargin;
+}
+
+// Gives the bytes still queued for output until the deadline, then discards what is left: an
+// adapter that has stopped taking data must not hold the close. The queue is polled as the
+// write path polls it; tcdrain would wait with no limit. Nothing is discarded once the queue
+// is empty: on a pseudo-terminal that would take from the far end what it has not read yet.
+// True when the queue emptied (or the driver can no longer say), false when it was discarded.
+bool LetOutputLeave(int fd, steady_clock::time_point deadline) {
     int queued = 0;
     if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
-        return;
+        return true;
     }
-    const auto deadline = steady_clock::now() + LineTime(fd, queued) + kDrainMargin;
     while (queued > 0 && steady_clock::now() < deadline) {
         poll(nullptr, 0, 1);
         if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
-            return;  // the driver can no longer say (the adapter was pulled)
+            return true;  // the driver can no longer say (the adapter was pulled)
         }
     }
     if (queued > 0) {
         tcflush(fd, TCOFLUSH);
+        return false;
     }
+    return true;
+}
+
+// Applies settings once the adapter has sent everything, TCSADRAIN: a USB adapter's driver
+// counts its chip's own buffer out of TIOCOUTQ, and only that wait includes it. The wait has no
+// limit of its own, so it runs under the alarm until the deadline; false when it could not be
+// bounded or was cut short, the settings not applied then.
+bool ApplyOnceSent(int fd, const termios& settings, steady_clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) {
+        return false;
+    }
+    const ThreadAlarm alarm(left);
+    return alarm.Armed() && tcsetattr(fd, TCSADRAIN, &settings) == 0;
+}
+
+// Puts settings back once our last bytes have left at the speed they were written with, within
+// their time on the line plus a margin; when that runs out they go back at once.
+void PutBackOnceSent(int fd, const termios& settings) {
+    const auto deadline = OutputDeadline(fd);
+    if (LetOutputLeave(fd, deadline) && ApplyOnceSent(fd, settings, deadline)) {
+        return;
+    }
+    tcsetattr(fd, TCSANOW, &settings);
 }
 
 // close() of a terminal waits in the kernel until the driver's output has left, up to the
@@ -81,21 +134,44 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         lineErrors = other.lineErrors;
         exclusive = other.exclusive;
         lowLatencySet = other.lowLatencySet;
+        configured = other.configured;
+        hungUp = other.hungUp;
         lock = std::move(other.lock);
         settingsBefore = other.settingsBefore;
+        quietSettings = other.quietSettings;
         m_fd = other.Release();
     }
     return *this;
 }
 
+void PortHandle::SilenceEcho() {
+    termios found{};
+    if (m_fd < 0 || tcgetattr(m_fd, &found) != 0) {
+        return;
+    }
+    RememberSettings(found);
+    if ((found.c_lflag & kEchoFlags) == 0) {
+        return;  // nothing to change: a line already set up is not touched
+    }
+    termios quiet = found;
+    quiet.c_lflag &= ~kEchoFlags;
+    if (tcsetattr(m_fd, TCSANOW, &quiet) == 0) {
+        quietSettings = quiet;
+    }
+}
+
 void PortHandle::Reset() {
     if (m_fd >= 0) {
-        // A port we configured is left with the line settings we found, once our last bytes
-        // have left at the speed they were written with. Only such a port: a refused open may
-        // have reached somebody's terminal, whose output is not ours to discard.
-        if (settingsBefore) {
-            LetOutputLeave(m_fd);
-            tcsetattr(m_fd, TCSANOW, &*settingsBefore);
+        // A port we configured is left with the line settings we found, echo off, once our
+        // last bytes have left at the speed they were written with. A refused open may have
+        // reached somebody's terminal, whose output is not ours to discard: only what
+        // SilenceEcho changed is undone there.
+        if (configured && settingsBefore) {
+            termios restored = *settingsBefore;
+            restored.c_lflag &= ~kEchoFlags;
+            PutBackOnceSent(m_fd, restored);
+        } else if (quietSettings && settingsBefore) {
+            PutBackUnlessChanged(m_fd, *quietSettings, *settingsBefore);
         }
         if (lowLatencySet) {
             TurnOffLowLatency(m_fd);
@@ -109,7 +185,10 @@ void PortHandle::Reset() {
         m_fd = -1;
         exclusive = false;
         lowLatencySet = false;
+        configured = false;
+        hungUp = false;
         settingsBefore.reset();
+        quietSettings.reset();
     }
     // Only once the port is closed may a program that waits for the lock file take it.
     lock.Release();

@@ -131,6 +131,12 @@ protected:
         }
     }
     void TearDown() override {
+        // Whatever a case did, nothing reached a scanner that it did not expect.
+        for (const auto& sim : m_sims) {
+            sim->Stop();
+            const auto summary = sim->GetSummary();
+            EXPECT_EQ(summary.unexpectedBytes, 0) << scannersim::FormatSummary(summary);
+        }
         m_sims.clear();
         if (Cli().wine) {
             for (int offset = 0; offset <= 5; ++offset) {
@@ -296,7 +302,9 @@ TEST_F(CliEndToEnd, TestPrintsTheScannersVersionAndTheUtilitysMessage) {
 }
 
 TEST_F(CliEndToEnd, UpdateWithYesWritesTheImageTheSimulatorConfirms) {
-    auto& sim = StartSim({}, Com(0));
+    scannersim::Options echoing;
+    echoing.deviceLike = !Cli().wine;  // a line that echoes while its settings say so
+    auto& sim = StartSim(echoing, Com(0));
     const CliRun run = RunCli({"update", "--yes", "--port", Port(Com(0))});
     EXPECT_EQ(run.code, 0) << run.out << run.err;
     EXPECT_EQ(run.out.rfind(std::string(dialog_template::kStartupWarning) + "\n", 0), 0u);
@@ -310,6 +318,7 @@ TEST_F(CliEndToEnd, UpdateWithYesWritesTheImageTheSimulatorConfirms) {
     const auto summary = sim.GetSummary();
     EXPECT_TRUE(summary.completeCorrectUpload) << scannersim::FormatSummary(summary);
     EXPECT_EQ(summary.verdictSent, std::optional<std::uint8_t>(0x04));
+    EXPECT_EQ(summary.unexpectedBytes, 0) << "echoed back to the scanner";
     EXPECT_TRUE(summary.problems.empty());
 }
 
@@ -668,6 +677,27 @@ TEST_P(CliExitCode, UpdateEndsWithTheCodeOfItsFailure) {
 
 INSTANTIATE_TEST_SUITE_P(Failures, CliExitCode, ::testing::ValuesIn(kFailureRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A cable pulled at 30 % of the upload, while the utility waits for the answer to a packet:
+// the same message and exit code as the silence it was taken for, one line more on standard
+// error, and no wait of a whole answer window.
+TEST_F(CliEndToEnd, APulledCableIsToldBesideTheTimeOut) {
+    if (Cli().wine) {
+        GTEST_SKIP() << "the Windows backend does not tell a hang-up";
+    }
+    scannersim::Options options;
+    options.hangUpAfterBytes = 10 + 150 * 243;  // the start packet and 150 data packets
+    auto& sim = StartSim(options, Com(0));
+    const CliRun run = RunCli({"update", "--yes", "--port", Port(Com(0))});
+    EXPECT_EQ(run.code, 3) << run.out << run.err;
+    EXPECT_TRUE(EndsWith(run.out, "\nTimed out waiting for response from scanner\n")) << run.out;
+    EXPECT_EQ(CountOf(run.err,
+                      "The scanner's port went away: the device was removed or its cable "
+                      "pulled.\n"),
+              1)
+        << run.err;
+    EXPECT_TRUE(sim.GetSummary().hungUp);
+}
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -64,6 +66,9 @@ protected:
     void TearDown() override {
         if (m_sim) {
             m_sim->Stop();
+            // Whatever a case did, nothing reached the scanner that it did not expect.
+            const auto summary = m_sim->GetSummary();
+            EXPECT_EQ(summary.unexpectedBytes, 0) << scannersim::FormatSummary(summary);
         }
         SetMainWindowTitleSource({});
         portlock::SetLockDirectories({});
@@ -132,6 +137,7 @@ private:
 
 TEST_F(ExchangeEndToEnd, TestThenUpdateOfTheWholeCarriedImage) {
     options.versionDigits = "FF";  // no application code: offered whatever version we carry
+    options.deviceLike = true;
     StartSim();
     Test(g_carriedFirmware);
     EXPECT_EQ(portIndex, kCom - 1);
@@ -158,6 +164,28 @@ TEST_F(ExchangeEndToEnd, TestThenUpdateOfTheWholeCarriedImage) {
     EXPECT_TRUE(summary.completeCorrectUpload) << "the simulator checks every image byte";
     EXPECT_EQ(summary.verdictSent, std::optional<std::uint8_t>(0x04));
     EXPECT_TRUE(summary.problems.empty()) << summary.problems.front();
+}
+
+// A device echoes what reaches it while its settings say so, and our settings are not yet in
+// force right after the open nor any more once the old ones are back: on no open may anything
+// the scanner sent come back to it.
+TEST_F(ExchangeEndToEnd, OnALineThatEchoesNothingComesBackToTheScanner) {
+    const auto firmware = SmallFirmware();
+    options.expectedImage.assign(firmware->image, firmware->image + firmware->imageLength);
+    options.versionDigits = "FF";
+    options.deviceLike = true;
+    options.readyInterval = Ms(2);  // a byte in every moment the line might echo
+    StartSim();
+    for (int test = 0; test < 3; ++test) {
+        Test(*firmware);
+        ASSERT_EQ(scannerVersion, 255);
+    }
+    Update(*firmware);
+    EXPECT_EQ(view.shown, std::set<int>{IDC_COMPLETE});
+    const auto summary = Summary();
+    EXPECT_EQ(summary.versionAcks, 3);
+    EXPECT_TRUE(summary.completeCorrectUpload);
+    EXPECT_EQ(summary.unexpectedBytes, 0) << scannersim::FormatSummary(summary);
 }
 
 TEST_F(ExchangeEndToEnd, NakNakAckIsSentThreeTimesAndAccepted) {
@@ -238,4 +266,23 @@ TEST_F(ExchangeEndToEnd, HangUpInMidTransferEndsWithAMessageAndTheCleanUp) {
     EXPECT_EQ(view.progressPositions.size(), static_cast<std::size_t>(summary.packets));
     EXPECT_EQ(summary.packets, 100);
     RecordProperty("message", text);
+}
+
+// The simulator closes its end (a pulled cable) once a packet has arrived, before it answers:
+// the port reports the hang-up, and the wait for the answer ends at once, not 2000 ms later.
+TEST_F(ExchangeEndToEnd, HangUpWhileAwaitingAnAnswerEndsTheWaitAtOnce) {
+    const auto firmware = SmallFirmware();
+    options.expectedImage.assign(firmware->image, firmware->image + firmware->imageLength);
+    options.hangUpAfterBytes = 10 + 243 + 243;  // the start packet and two data packets
+    StartSim();
+    const auto elapsed = Update(*firmware);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "Timed out waiting for response from scanner");
+    ExpectCleanUp(/*progressAtCleanUp=*/true);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1500)) << "100 ms, 200 ms, two packets";
+    EXPECT_TRUE(Summary().hungUp);
+    std::ifstream logFile("TR-520_521.log");
+    const std::string logged((std::istreambuf_iterator<char>(logFile)),
+                             std::istreambuf_iterator<char>());
+    EXPECT_EQ(logged, "CSerial - the port went away: the device was removed or its cable pulled\n");
 }

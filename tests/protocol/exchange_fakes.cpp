@@ -56,6 +56,9 @@ void ScriptedPort::ArriveAfter(std::uint64_t delayMs, const Bytes& bytes) {
 }
 
 int ScriptedPort::Arrived() const {
+    if (HasGoneAway()) {
+        return 0;
+    }
     int count = 0;
     for (auto it = m_input.begin(); it != m_input.end() && it->first <= m_clock.Now(); ++it) {
         ++count;
@@ -94,6 +97,9 @@ int ScriptedPort::Write(const void* buffer, int count, int limitMs) {
     if (scripted != m_writeResults.end()) {
         record.result = scripted->second;
     }
+    if (HasGoneAway()) {
+        record.result = 0;
+    }
     const bool timesOut = m_writes.size() >= m_failWritesFrom;
     if (timesOut) {
         record.result = 0;
@@ -101,6 +107,9 @@ int ScriptedPort::Write(const void* buffer, int count, int limitMs) {
     m_writes.push_back(record);
     if (timesOut) {
         m_clock.Advance(static_cast<std::uint64_t>(std::max(limitMs, 0)));
+    }
+    if (m_writes.size() - 1 == m_goAwayAfterWrite) {
+        m_goneAt = std::min(m_goneAt, m_clock.Now() + m_goAwayDelayMs);
     }
     m_log.Add("port write " + std::to_string(count) + " -> " + std::to_string(record.result));
     if (onWrite) {
@@ -138,6 +147,7 @@ public:
         return m_port.Write(buffer, count, limitMs);
     }
     void DrainInput() override { m_port.DrainInput(); }
+    bool HasGoneAway() override { return m_port.HasGoneAway(); }
 
 private:
     ScriptedPort& m_port;
@@ -208,6 +218,7 @@ public:
         return m_port->Write(buffer, count, limitMs);
     }
     void DrainInput() override { m_port->DrainInput(); }
+    bool HasGoneAway() override { return m_port->HasGoneAway(); }
 
 private:
     std::unique_ptr<exchange::IPort> m_port;

@@ -85,6 +85,15 @@ public:
     // Every write from this index on returns 0 once its limit has run out, as after a pulled
     // cable.
     void FailWritesFrom(std::size_t writeIndex) { m_failWritesFrom = writeIndex; }
+    // The device goes away (a pulled cable the port reports) at virtual time atMs, or delayMs
+    // after the write with this index: from then on nothing arrives and writes fail.
+    void GoAwayAt(std::uint64_t atMs) { m_goneAt = atMs; }
+    void GoAwayAfterWrite(std::size_t writeIndex, std::uint64_t delayMs = 0) {
+        m_goAwayAfterWrite = writeIndex;
+        m_goAwayDelayMs = delayMs;
+    }
+    // When the device went away, or will.
+    std::uint64_t GoneAt() const { return m_goneAt; }
     // Called after every write, e.g. by a scripted scanner.
     std::function<void(const WriteRecord&)> onWrite;
 
@@ -94,6 +103,7 @@ public:
     int Write(const void* buffer, int count, int limitMs);
     void DrainInput();
     void Close();
+    bool HasGoneAway() const { return m_clock.Now() >= m_goneAt; }
 
     const std::vector<WriteRecord>& Writes() const { return m_writes; }
     bool IsClosed() const { return m_closed; }
@@ -111,6 +121,9 @@ private:
     std::multimap<std::uint64_t, std::uint8_t> m_input;
     std::map<std::size_t, int> m_writeResults;
     std::size_t m_failWritesFrom = SIZE_MAX;
+    std::uint64_t m_goneAt = UINT64_MAX;
+    std::size_t m_goAwayAfterWrite = SIZE_MAX;
+    std::uint64_t m_goAwayDelayMs = 0;
     std::vector<WriteRecord> m_writes;
     bool m_announced = false;
     bool m_closed = false;

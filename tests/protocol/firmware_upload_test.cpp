@@ -437,6 +437,57 @@ TEST_F(UploadTest, DataPacketWrittenInPartsIsCompletedWithoutAPause) {
     EXPECT_EQ(data[3].at, data[2].at);
 }
 
+// --- a device that goes away --------------------------------------------------------------
+
+// The waits on the scanner, each of which a pulled cable may interrupt.
+enum class UploadWait { kReady, kGoAhead, kAnswer, kVerdict };
+
+class UploadDeviceGone : public UploadTest, public ::testing::WithParamInterface<UploadWait> {};
+
+// The port reports the hang-up at once; the wait ends then, with the message its window's end
+// gives, not a whole window later.
+TEST_P(UploadDeviceGone, EndsTheWaitAtOnceWithItsMessage) {
+    const std::size_t packets = (firmware.imageLength + 119) / 120;
+    switch (GetParam()) {
+        case UploadWait::kReady:
+            scanner.readyBytes = {};
+            port.GoAwayAt(600);
+            break;
+        case UploadWait::kGoAhead:
+            scanner.goAhead = {};
+            port.GoAwayAfterWrite(0);
+            break;
+        case UploadWait::kAnswer:
+            scanner.AnswerSend(5, 0, {});
+            port.GoAwayAfterWrite(1 + 5);
+            break;
+        case UploadWait::kVerdict:
+            scanner.verdict = {};
+            port.GoAwayAfterWrite(packets, 5);  // once the last packet's ACK is in
+            break;
+    }
+    Run();
+    switch (GetParam()) {
+        case UploadWait::kReady:
+        case UploadWait::kGoAhead:
+            ExpectCleanUp({"message 48: " + kNoData}, false);
+            break;
+        case UploadWait::kAnswer:
+            ExpectTransferFailure(kNoAnswer);
+            break;
+        case UploadWait::kVerdict:
+            ExpectVerdictFailure("Scanner response timeout!");
+            break;
+    }
+    ASSERT_EQ(view.messages.size(), 1u);
+    // The go-ahead wait begins 200 ms after the start packet; every window is 1000 ms or more.
+    EXPECT_LE(view.messages[0].at, port.GoneAt() + 200 + 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, UploadDeviceGone,
+                         ::testing::Values(UploadWait::kReady, UploadWait::kGoAhead,
+                                           UploadWait::kAnswer, UploadWait::kVerdict));
+
 // --- the verdict --------------------------------------------------------------------------
 
 TEST_F(UploadTest, KeepAlivesExtendTheVerdictWait) {

@@ -194,6 +194,17 @@ TEST_F(VersionCheckTest, OnlyABrokenReplyMeansNoReplyAndNoAck) {
     EXPECT_EQ(DialogChanges(), 0u);
 }
 
+// A pulled cable that the port reports ends the reply window at once, not 2000 ms later.
+TEST_F(VersionCheckTest, ADeviceThatGoesAwayEndsTheReplyWaitAtOnce) {
+    port.Arrive(150, {'C'});
+    port.GoAwayAfterWrite(0);  // the first query
+    Run();
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, kNoReply);
+    EXPECT_LE(view.messages[0].at, port.GoneAt() + 500 + 5);  // the pause after the query
+    EXPECT_EQ(DialogChanges(), 0u);
+}
+
 TEST_F(VersionCheckTest, FailedWritesAndReadsAreNotReported) {
     port.Arrive(150, {'C'});
     port.Arrive(700, VersionReply('1', '2'));

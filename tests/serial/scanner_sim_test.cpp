@@ -22,6 +22,8 @@
 
 namespace {
 
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using Clock = std::chrono::steady_clock;
 using scannersim::Ms;
@@ -184,6 +186,36 @@ TEST_F(SimulatedScanner, TestThenUpdateThroughTwoOpensOfThePort) {
                                    "CSerial::Open - CreateFile(\\\\.\\COM5 [locked by PID ")));
 }
 
+// A summary after a correct upload and an abandoned one speaks of the abandoned one.
+TEST_F(SimulatedScanner, AnAbandonedUploadAfterACorrectOneIsNeitherCompleteNorCorrect) {
+    m_options.keepRunning = true;
+    m_options.uploadIdle = Ms(300);
+    StartSim();
+    const auto image = TestImage(250);
+    {
+        Utility update(PortName());
+        ASSERT_TRUE(update.StartUpload(250));
+        ASSERT_EQ(update.SendImage(image), scanlink::EOT);
+    }
+    {
+        Utility update(PortName());
+        ASSERT_TRUE(update.StartUpload(250));
+        ASSERT_EQ(update.SendPacket(image.data(), 120), scanlink::ACK);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (m_sim->GetSummary().problems.empty() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto summary = m_sim->GetSummary();
+    ASSERT_THAT(summary.problems, ElementsAre("upload abandoned after 120 image bytes"));
+    EXPECT_EQ(summary.imageBytes, 120u);
+    EXPECT_FALSE(summary.imageComplete);
+    EXPECT_FALSE(summary.imageCorrect);
+    EXPECT_TRUE(summary.completeCorrectUpload) << "the first one was";
+    EXPECT_THAT(scannersim::FormatSummary(summary),
+                HasSubstr("image bytes:         120\nimage correct:       no\n"));
+}
+
 TEST_F(SimulatedScanner, CorruptPacketsAreRefusedAndTheResendTaken) {
     StartSim();
     Utility update(PortName());
@@ -300,7 +332,7 @@ TEST_F(SimulatedScanner, HangUpEndsTheUtilitysTransfersWithoutHanging) {
     EXPECT_EQ(update.Port().Read(&byte, 1, 1000), 0);
     EXPECT_EQ(update.Port().BytesWaiting(), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));
-    EXPECT_EQ(m_log.Lines().size(), 2u);
+    EXPECT_EQ(m_log.Lines().size(), 3u);  // the write's, the read's and the hang-up's
 }
 
 TEST_F(SimulatedScanner, VersionReplyOptions) {

@@ -198,9 +198,12 @@ TEST_F(PtyPort, PeerHangingUpMidWriteGivesZeroAndALine) {
     peer.join();
     EXPECT_EQ(written, 0);
     EXPECT_LT(took, 4000) << "the hang-up ends the write, not the limit";
-    ASSERT_EQ(m_log.Lines().size(), 1u);
+    ASSERT_EQ(m_log.Lines().size(), 2u);
     EXPECT_THAT(m_log.Lines()[0],
                 StartsWith("CSerial::Write (writing data) - GetOverlappedResult() failed"));
+    EXPECT_EQ(m_log.Lines()[1],
+              "CSerial - the port went away: the device was removed or its cable pulled");
+    EXPECT_TRUE(port->HasGoneAway());
 
     // Reads on the dead line end at once as well, and nothing is waiting.
     std::uint8_t byte = 0;
@@ -208,7 +211,7 @@ TEST_F(PtyPort, PeerHangingUpMidWriteGivesZeroAndALine) {
     EXPECT_EQ(port->Read(&byte, 1, 1000), 0);
     EXPECT_LT(MsSince(readStart), 900);
     EXPECT_EQ(port->BytesWaiting(), 0);
-    EXPECT_EQ(m_log.Lines().size(), 2u);
+    EXPECT_EQ(m_log.Lines().size(), 3u) << "the device's going away is told once";
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -29,6 +31,7 @@
 #include "port_lock.h"
 #include "raw_pty.h"
 #include "serial_port.h"
+#include "thread_alarm.h"
 
 namespace {
 
@@ -52,6 +55,8 @@ struct Driver {
     bool drains = false;  // the queue leaves at line speed from queuedSince; else it stalls
     Clock::time_point queuedSince;
     bool flushKeeps = false;  // tcflush leaves the queue: a USB driver keeps what it has taken
+    int closeLateMs = 0;      // close() is held up this long, deaf to signals, before its wait
+    bool chipStalls = false;  // TIOCOUTQ reads 0, but the chip never sends what it holds
 };
 
 std::mutex g_mutex;
@@ -143,13 +148,23 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
 
 extern "C" int tcsetattr(int fd, int actions, const termios* settings) noexcept {
     static auto* real = Real<int(int, int, const termios*)>("tcsetattr");
+    bool waits = false;
     {
         const std::lock_guard<std::mutex> guard(g_mutex);
         if (IsPort(fd)) {
-            const char* how = actions == TCSANOW ? "TCSANOW" : "TCSADRAIN or TCSAFLUSH";
+            const char* how = actions == TCSANOW     ? "TCSANOW"
+                              : actions == TCSADRAIN ? "TCSADRAIN"
+                                                     : "TCSAFLUSH";
             Record(std::string("tcsetattr ") + how +
                    (cfgetospeed(settings) == B9600 ? " 9600" : " 115200"));
+            waits = actions == TCSADRAIN && g_driver.chipStalls;
         }
+    }
+    // The driver's wait for its chip to send everything gives way to a signal, as close()'s.
+    if (waits && poll(nullptr, 0, kDriverWaitMs) < 0 && errno == EINTR) {
+        const std::lock_guard<std::mutex> guard(g_mutex);
+        Record("tcsetattr cut short");
+        return -1;
     }
     return real(fd, actions, settings);
 }
@@ -190,6 +205,11 @@ extern "C" int close(int fd) {
         }
     }
     if (waits) {
+        // The thread held up before the closing wait begins, whatever signals come meanwhile.
+        for (const auto late = Clock::now() + std::chrono::milliseconds(g_driver.closeLateMs);
+             Clock::now() < late;) {
+            poll(nullptr, 0, 1);
+        }
         const bool cutShort = poll(nullptr, 0, kDriverWaitMs) < 0 && errno == EINTR;
         const std::lock_guard<std::mutex> guard(g_mutex);
         Record(cutShort ? "close cut short" : "close waited");
@@ -284,7 +304,8 @@ TEST_F(PortClose, TheLastAckLeavesBeforeTheOldSpeedComesBack) {
 
     const auto events = Events();
     const long emptied = Index(events, "TIOCOUTQ=0");
-    const long restored = Index(events, "tcsetattr TCSANOW 9600");
+    // Only TCSADRAIN also waits for what a USB adapter's chip holds beyond that count.
+    const long restored = Index(events, "tcsetattr TCSADRAIN 9600");
     ASSERT_NE(restored, -1) << ::testing::PrintToString(events);
     EXPECT_NE(emptied, -1) << "the queue was not waited for";
     EXPECT_LT(emptied, restored) << "the old speed came back while our bytes were queued";
@@ -297,11 +318,13 @@ TEST_F(PortClose, TheLastAckLeavesBeforeTheOldSpeedComesBack) {
 // How long the close of a port whose output has not all left may take.
 struct CloseCase {
     const char* name;
-    bool drains;      // the 243 queued bytes leave at line speed; else the adapter stalls
-    bool flushKeeps;  // the driver keeps what it has taken when output is discarded (USB)
-    bool discards;    // what is left when the time is up is discarded
-    int leastMs;      // the close takes at least this long: the bytes' time on the line
-    int boundMs;      // their time on the line, the margin, and what close() may add
+    bool drains;          // the 243 queued bytes leave at line speed; else the adapter stalls
+    bool flushKeeps;      // the driver keeps what it has taken when output is discarded (USB)
+    bool discards;        // what is left when the time is up is discarded
+    bool chipStalls;      // the queue empties, but the chip behind it never sends what it holds
+    const char* restore;  // how the old settings go back in the end
+    int leastMs;          // the close takes at least this long: the bytes' time on the line
+    int boundMs;          // their time on the line, the margin, and what close() may add
 };
 
 class CloseBound : public PortClose, public ::testing::WithParamInterface<CloseCase> {};
@@ -315,7 +338,10 @@ TEST_P(CloseBound, TheCloseEndsWithinItsBoundAndTheRestIsDiscarded) {
         EXPECT_EQ(port->Write(packet.data(), static_cast<int>(packet.size()), 100), 0);
     }
     DriverHolds(243, c.drains);
-    Play([&](Driver& driver) { driver.flushKeeps = c.flushKeeps; });
+    Play([&](Driver& driver) {
+        driver.flushKeeps = c.flushKeeps;
+        driver.chipStalls = c.chipStalls;
+    });
 
     const auto start = Clock::now();
     ASSERT_TRUE(port->Close());
@@ -326,11 +352,16 @@ TEST_P(CloseBound, TheCloseEndsWithinItsBoundAndTheRestIsDiscarded) {
     EXPECT_LT(tookMs, c.boundMs + 300) << "a stalled adapter held the close";
     const auto events = Events();
     EXPECT_THAT(events, Not(Contains("tcdrain")));
-    EXPECT_THAT(events, Not(Contains(::testing::StartsWith("tcsetattr TCSADRAIN"))));
     EXPECT_THAT(events, Not(Contains("close waited")));
+    const std::string restore = std::string("tcsetattr ") + c.restore + " 9600";
+    ASSERT_THAT(events, Contains(restore));
+    const auto lastSet = std::find_if(events.rbegin(), events.rend(), [](const std::string& e) {
+        return e.rfind("tcsetattr TCSA", 0) == 0;
+    });
+    EXPECT_EQ(*lastSet, restore);
     const long flushed = Index(events, "tcflush TCOFLUSH");
     EXPECT_EQ(flushed != -1, c.discards);
-    EXPECT_LT(flushed, Index(events, "tcsetattr TCSANOW 9600"));
+    EXPECT_LT(flushed, Index(events, restore));
     termios after{};
     ASSERT_EQ(tcgetattr(m_slave, &after), 0);
     EXPECT_EQ(cfgetospeed(&after), speed_t(B9600));
@@ -338,10 +369,62 @@ TEST_P(CloseBound, TheCloseEndsWithinItsBoundAndTheRestIsDiscarded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Queues, CloseBound,
-    ::testing::Values(CloseCase{"bytes_leave_in_time", true, false, false, 21, 21 + 100},
-                      CloseCase{"adapter_stalls", false, false, true, 21, 22 + 100},
-                      CloseCase{"usb_adapter_stalls", false, true, true, 21, 22 + 100 + 250}),
+    ::testing::Values(
+        CloseCase{"bytes_leave_in_time", true, false, false, false, "TCSADRAIN", 21, 21 + 100},
+        CloseCase{"adapter_stalls", false, false, true, false, "TCSANOW", 21, 22 + 100},
+        CloseCase{"usb_adapter_stalls", false, true, true, false, "TCSANOW", 21, 22 + 100 + 250},
+        CloseCase{"usb_chip_stalls", true, false, false, true, "TCSANOW", 21 + 100, 22 + 100}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The bound on close() is the alarm signal's: it must reach the closing thread however the
+// signal came to the program, and also when it comes before the closing wait has begun.
+struct AlarmCase {
+    const char* name;
+    bool blocked;  // the thread has the signal blocked, as inherited from the parent
+    bool ignored;  // the signal is ignored, as inherited across exec
+    int lateMs;    // close() begins its wait this long after the alarm was armed
+};
+
+class AlarmBound : public PortClose, public ::testing::WithParamInterface<AlarmCase> {};
+
+TEST_P(AlarmBound, TheClosingWaitIsCutShort) {
+    const AlarmCase& c = GetParam();
+    auto port = OpenPort();
+    std::vector<std::uint8_t> packet(64 * 1024, 0x55);  // the far end stops reading
+    EXPECT_EQ(port->Write(packet.data(), static_cast<int>(packet.size()), 100), 0);
+    DriverHolds(243, /*drains=*/false);
+    Play([&](Driver& driver) {
+        driver.flushKeeps = true;
+        driver.closeLateMs = c.lateMs;
+    });
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, ThreadAlarm::Signal());
+    sigset_t maskBefore;
+    pthread_sigmask(c.blocked ? SIG_BLOCK : SIG_SETMASK, c.blocked ? &alarm : nullptr, &maskBefore);
+    struct sigaction before {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(ThreadAlarm::Signal(), c.ignored ? &ignore : nullptr, &before);
+
+    const auto start = Clock::now();
+    ASSERT_TRUE(port->Close());
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+
+    sigaction(ThreadAlarm::Signal(), &before, nullptr);
+    sigset_t maskAfter;
+    pthread_sigmask(SIG_SETMASK, &maskBefore, &maskAfter);
+    EXPECT_EQ(sigismember(&maskAfter, ThreadAlarm::Signal()), c.blocked ? 1 : 0) << "as it came";
+    EXPECT_THAT(Events(), Contains("close cut short"));
+    EXPECT_LT(tookMs, 22 + 100 + std::max(250, c.lateMs) + 300);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, AlarmBound,
+                         ::testing::Values(AlarmCase{"blocked", true, false, 0},
+                                           AlarmCase{"ignored", false, true, 0},
+                                           AlarmCase{"fired_before_the_wait", false, false, 400}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The low-latency flag, as drivers answer for it.
 struct LatencyCase {

@@ -201,7 +201,10 @@ TEST_F(StaleLink, ClosingPutsBackTheSettingsTheTerminalHad) {
     EXPECT_EQ(open.c_lflag & (ICANON | ECHO | ISIG), 0u);
     port.reset();
 
-    EXPECT_EQ(SettingsDifference(Settings(), before), "");
+    // All but echo, which would send the scanner's bytes back from then until the close.
+    termios echoOff = before;
+    echoOff.c_lflag &= ~tcflag_t(ECHO);
+    EXPECT_EQ(SettingsDifference(Settings(), echoOff), "");
     EXPECT_THAT(m_log.Lines(), IsEmpty());
 }
 

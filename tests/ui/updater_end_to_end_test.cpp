@@ -59,6 +59,7 @@ private slots:
         scannersim::Options options;
         options.comNumber = kComNumber;
         options.versionDigits = OlderScannerDigits();
+        options.deviceLike = true;  // a line that echoes while its settings say so
         scannersim::ScannerSim scanner(options);
         std::string error;
         QVERIFY2(scanner.Start(&error), error.c_str());
@@ -99,6 +100,7 @@ private slots:
         const scannersim::Summary summary = scanner.GetSummary();
         QVERIFY(summary.completeCorrectUpload);
         QCOMPARE(summary.packets, static_cast<int>((g_carriedFirmware.imageLength + 119) / 120));
+        QVERIFY2(summary.unexpectedBytes == 0, scannersim::FormatSummary(summary).c_str());
         QVERIFY2(summary.problems.empty(),
                  summary.problems.empty() ? "" : summary.problems.front().c_str());
     }

@@ -34,6 +34,7 @@ public:
         m_traffic.received += m_port->BytesWaiting();  // what is queued now; late bytes uncounted
         m_port->DrainInput();
     }
+    bool HasGoneAway() override { return m_port->HasGoneAway(); }
 
 private:
     std::unique_ptr<exchange::IPort> m_port;

@@ -107,6 +107,10 @@ void AddPortOptions(CLI::App& app, scannersim::Options& o) {
     app.add_flag("--replace", o.replaceLink, "replace an existing comN entry");
     app.add_flag("--line-speed", o.lineSpeed,
                  "let bytes take their time on the line (115200 baud: 86.8 us)");
+    app.add_flag("--device-like", o.deviceLike,
+                 "let the pseudo-terminal behave like a device: default settings (echo on), no "
+                 "end of ours held open, bytes sent only while the utility has it open; bytes "
+                 "echoed back count as unexpected");
     app.add_option("--baud", o.baudRate, "the line speed to emulate (default 115200)")
         ->check(CLI::Range(1, std::numeric_limits<int>::max()))
         ->type_name("N");

@@ -10,7 +10,8 @@ namespace scannersim {
 
 ScannerSim::ScannerSim(Options options)
     : m_options(std::move(options)),
-      m_line(std::make_unique<SimLine>(m_options.lineSpeed, m_options.baudRate)) {}
+      m_line(std::make_unique<SimLine>(m_options.lineSpeed, m_options.baudRate,
+                                       m_options.deviceLike)) {}
 
 ScannerSim::~ScannerSim() {
     Stop();
@@ -79,6 +80,7 @@ std::string FormatSummary(const Summary& s) {
         << "image correct:       " << (s.imageCorrect ? "yes" : "no") << "\n"
         << "verdict sent:        " << (s.verdictSent ? Hex(*s.verdictSent) : "none") << "\n"
         << "hung up:             " << (s.hungUp ? "yes" : "no") << "\n"
+        << "unexpected bytes:    " << s.unexpectedBytes << "\n"
         << "problems:            " << s.problems.size() << "\n";
     for (const auto& problem : s.problems) {
         out << "  " << problem << "\n";

@@ -83,6 +83,11 @@ struct Options {
 
     bool lineSpeed = false;  // let bytes take their time on the line in both directions
     int baudRate = 115200;   // 10 bits per byte: 86.8 us at 115200
+    // The line behaves like a device: left in the terminal's default settings (echo on), with
+    // no end of ours held open, and bytes sent only while the utility has it open, the first
+    // ready byte 2 ms after its open. What the utility's line discipline echoes
+    // back then reaches the scanner, as on a real cable, and counts as unexpected bytes.
+    bool deviceLike = false;
 
     // After the verdict: back to waiting for the next upload instead of finishing.
     bool keepRunning = false;
@@ -111,6 +116,9 @@ struct Summary {
     std::optional<std::uint8_t> verdictSent;  // the last verdict byte sent
     bool completeCorrectUpload = false;       // some upload delivered the expected image entirely
     bool hungUp = false;
+    // Bytes received that belong to nothing the scanner expects: stray bytes while it waits
+    // and the bytes of refused frames, also among those still unread when it ends.
+    long unexpectedBytes = 0;
     std::vector<std::string> problems;  // every protocol violation seen, in order
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,8 +26,10 @@ constexpr Ms kBlockedLineLimit{1000};  // a send that cannot go on for this long
 
 }  // namespace
 
-SimLine::SimLine(bool lineSpeed, int baudRate)
-    : m_lineSpeed(lineSpeed), m_usPerByte(baudRate > 0 ? 10.0e6 / baudRate : 0.0) {}
+SimLine::SimLine(bool lineSpeed, int baudRate, bool deviceLike)
+    : m_lineSpeed(lineSpeed),
+      m_usPerByte(baudRate > 0 ? 10.0e6 / baudRate : 0.0),
+      m_deviceLike(deviceLike) {}
 
 SimLine::~SimLine() {
     Close();
@@ -48,11 +51,24 @@ bool SimLine::Open(std::string* error) {
     fcntl(m_master, F_SETFD, FD_CLOEXEC);
     fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    // Raw from the start: no echo of the utility's bytes before it sets the line up itself.
-    termios raw{};
-    tcgetattr(m_slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(m_slave, TCSANOW, &raw);
+    if (m_deviceLike) {
+        // A pseudo-terminal echoes whatever reaches it while its settings say so, open or not;
+        // a device's driver takes nothing while nobody has it open. So no end of ours stays
+        // open, and nothing is sent while the master reports the other end closed (POLLHUP);
+        // inotify on the node wakes us at each open and close.
+        ::close(m_slave);
+        m_slave = -1;
+        m_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_watch < 0 || inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE) < 0) {
+            return fail(std::string("cannot watch ") + name + ": " + std::strerror(errno));
+        }
+    } else {
+        // Raw from the start: no echo of the utility's bytes before it sets the line up itself.
+        termios raw{};
+        tcgetattr(m_slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(m_slave, TCSANOW, &raw);
+    }
     if (pipe2(m_stopPipe, O_CLOEXEC) != 0) {
         return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
     }
@@ -116,7 +132,7 @@ void SimLine::RequestStop() {
 }
 
 void SimLine::Close() {
-    for (int* fd : {&m_master, &m_slave, &m_stopPipe[0], &m_stopPipe[1]}) {
+    for (int* fd : {&m_master, &m_slave, &m_watch, &m_stopPipe[0], &m_stopPipe[1]}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
@@ -159,6 +175,9 @@ void SimLine::LineTime(Clock::time_point& lineFree, std::size_t n) {
 }
 
 bool SimLine::Send(const std::vector<std::uint8_t>& bytes) {
+    if (!Carries()) {
+        return false;  // nobody listens: the bytes are lost, as on a device
+    }
     LineTime(m_txFree, bytes.size());
     std::size_t sent = 0;
     const auto deadline = Clock::now() + kBlockedLineLimit;
@@ -183,9 +202,9 @@ bool SimLine::Send(const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-std::optional<std::uint8_t> SimLine::ReadByte(Clock::time_point deadline) {
+std::optional<std::uint8_t> SimLine::ReadByte(Clock::time_point deadline, bool endOnOpenOrClose) {
     while (m_rx.empty()) {
-        if (m_stopped || m_hungUp || !Fill(deadline)) {
+        if (m_stopped || m_hungUp || !Fill(deadline, endOnOpenOrClose)) {
             return std::nullopt;
         }
     }
@@ -194,47 +213,112 @@ std::optional<std::uint8_t> SimLine::ReadByte(Clock::time_point deadline) {
     return b;
 }
 
-bool SimLine::Fill(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
-    pollfd fds[2] = {{m_master, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
-    const int ready = poll(fds, 2, left > 0 ? static_cast<int>(left) : 0);
+bool SimLine::Arrived() {
+    while (!m_hungUp && m_master >= 0 && ReadWaiting()) {
+    }
+    return !m_rx.empty();
+}
+
+// Waits for bytes until the deadline; true when the caller should look again (bytes came, or
+// the utility opened or closed a device-like line), false when nothing will come in time.
+bool SimLine::Fill(Clock::time_point deadline, bool endOnOpenOrClose) {
+    if (m_deviceLike && ReadWaiting()) {
+        return true;  // what the utility wrote before it closed is still there
+    }
+    const bool carries = Carries();
+    const auto left =
+        m_noWait ? 0 : std::chrono::duration_cast<Ms>(deadline - Clock::now()).count();
+    pollfd fds[3] = {
+        {m_stopPipe[0], POLLIN, 0}, {carries ? m_master : -1, POLLIN, 0}, {m_watch, POLLIN, 0}};
+    const int ready = poll(fds, 3, left > 0 ? static_cast<int>(left) : 0);
     if (ready <= 0) {
         return false;
     }
-    if (fds[1].revents != 0) {
+    if (fds[0].revents != 0) {
         m_stopped = true;
         return false;
     }
+    if (fds[2].revents != 0) {
+        DrainWatch();
+        if (endOnOpenOrClose && Carries() != carries) {
+            return false;
+        }
+    }
+    if (fds[1].revents == 0) {
+        return true;
+    }
+    return ReadWaiting() || m_deviceLike || !m_hungUp;
+}
+
+// Reads what the master holds without waiting; true when bytes came. A line that is not
+// device-like has been hung up when the read fails; a device-like one was closed by the
+// utility, which is no failure.
+bool SimLine::ReadWaiting() {
     std::uint8_t chunk[4096];
     const ssize_t n = ::read(m_master, chunk, sizeof chunk);
-    if (n <= 0) {
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            return true;
-        }
-        Problem("the line failed while reading");
-        m_hungUp = true;
+    if (n > 0) {
+        LineTime(m_rxFree, static_cast<std::size_t>(n));
+        m_rx.insert(m_rx.end(), chunk, chunk + n);
+        return true;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         return false;
     }
-    LineTime(m_rxFree, static_cast<std::size_t>(n));
-    m_rx.insert(m_rx.end(), chunk, chunk + n);
-    return true;
+    if (!m_deviceLike) {
+        Problem("the line failed while reading");
+        m_hungUp = true;
+    }
+    return false;
+}
+
+void SimLine::DrainWatch() {
+    alignas(inotify_event) char events[4096];
+    while (::read(m_watch, events, sizeof events) > 0) {
+    }
+}
+
+bool SimLine::Carries() {
+    if (!m_deviceLike) {
+        return true;
+    }
+    // The master reports a hang-up while no descriptor is open on the other end.
+    pollfd master{m_master, POLLIN, 0};
+    const bool carries = m_master >= 0 && poll(&master, 1, 0) >= 0 && !(master.revents & POLLHUP);
+    if (carries && !m_carriesSince) {
+        m_carriesSince = Clock::now();
+    } else if (!carries) {
+        m_carriesSince.reset();
+    }
+    return carries;
+}
+
+std::optional<Clock::time_point> SimLine::CarriesSince() {
+    if (!m_deviceLike) {
+        return Clock::time_point{};
+    }
+    Carries();
+    return m_carriesSince;
 }
 
 int SimLine::Backlog() const {
     int waiting = 0;
-    return ioctl(m_slave, FIONREAD, &waiting) == 0 ? waiting : 0;
+    return m_slave >= 0 && ioctl(m_slave, FIONREAD, &waiting) == 0 ? waiting : 0;
 }
 
 void SimLine::HangUp() {
-    ::close(m_master);
-    ::close(m_slave);
-    m_master = -1;
-    m_slave = -1;
+    for (int* fd : {&m_master, &m_slave}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
     m_hungUp = true;
 }
 
 void SimLine::HoldUtilityOutput() {
-    tcflow(m_slave, TCOOFF);
+    if (m_slave >= 0) {  // a device-like line holds no end to stop it through
+        tcflow(m_slave, TCOOFF);
+    }
 }
 
 }  // namespace scannersim

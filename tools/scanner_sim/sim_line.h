@@ -18,15 +18,18 @@ using Clock = std::chrono::steady_clock;
 // One line; Open and Publish before the simulator's thread starts, Close after it ended.
 class SimLine {
 public:
-    // With lineSpeed, each byte takes 10 bits' time at baudRate in both directions.
-    SimLine(bool lineSpeed, int baudRate);
+    // With lineSpeed, each byte takes 10 bits' time at baudRate in both directions. A
+    // device-like line is left in the terminal's default settings (echo on), holds no
+    // descriptor of its own on the utility's end, and carries bytes only while the utility has
+    // that end open, as a device's driver does; otherwise it is raw from the start and always up.
+    SimLine(bool lineSpeed, int baudRate, bool deviceLike = false);
     // Closes what is still open.
     ~SimLine();
     SimLine(const SimLine&) = delete;
     SimLine& operator=(const SimLine&) = delete;
 
-    // Creates the pseudo-terminal, raw from the start, and the stop pipe; false with a message
-    // in *error.
+    // Creates the pseudo-terminal (raw from the start unless device-like) and the stop pipe;
+    // false with a message in *error.
     bool Open(std::string* error);
     // Publishes the line as the link comN in dir (empty: the utility's port link directory);
     // an existing entry stays unless it is a stale link or replace is set.
@@ -50,13 +53,25 @@ public:
     std::function<void(const std::string&)> onProblem;
     // Sleeps until the time point unless asked to stop; false when asked to stop.
     bool PauseUntil(Clock::time_point until);
-    // Sends bytes to the utility; a line that stays blocked for a second drops them.
+    // Sends bytes to the utility; a line that stays blocked for a second drops them, and so
+    // does a device-like line that nobody has open (false then, with no problem).
     bool Send(const std::vector<std::uint8_t>& bytes);
     // The next byte from the utility, waiting until the deadline; none when nothing came, the
-    // simulator is stopping or the line was hung up.
-    std::optional<std::uint8_t> ReadByte(Clock::time_point deadline);
-    // Received bytes the utility has not read yet.
+    // simulator is stopping or the line was hung up. With endOnOpenOrClose a device-like line
+    // also ends the wait when the utility opens or closes its end.
+    std::optional<std::uint8_t> ReadByte(Clock::time_point deadline, bool endOnOpenOrClose = false);
+    // From now on no read waits: only what has arrived is read.
+    void StopWaiting() { m_noWait = true; }
+    // Whether bytes from the utility have arrived and are not read yet; looks without waiting.
+    bool Arrived();
+    // Received bytes the utility has not read yet (0 on a device-like line, which cannot say).
     int Backlog() const;
+    // Whether the line carries bytes now: always, unless it is device-like and nobody has the
+    // utility's end open.
+    bool Carries();
+    // Since when a device-like line carries bytes, as first seen; none while it does not. A
+    // line that is not device-like carries them from the start.
+    std::optional<Clock::time_point> CarriesSince();
     // Stands for a pulled cable: both ends of the line go, the utility sees a hang-up.
     void HangUp();
     // Stops the utility's output from leaving its end, as a cable about to be pulled.
@@ -67,14 +82,19 @@ public:
     bool HungUp() const { return m_hungUp; }
 
 private:
-    bool Fill(Clock::time_point deadline);
+    bool Fill(Clock::time_point deadline, bool endOnOpenOrClose);
+    bool ReadWaiting();
+    void DrainWatch();
     void LineTime(Clock::time_point& lineFree, std::size_t n);
     void Problem(const std::string& text);
 
     const bool m_lineSpeed;
     const double m_usPerByte;  // microseconds one byte takes on the line
+    const bool m_deviceLike;
     int m_master = -1;
-    int m_slave = -1;  // held open so the line survives the utility closing its end
+    int m_slave = -1;  // held open so the line survives the utility closing its end; device-like: -1
+    int m_watch = -1;  // device-like: inotify on the utility's end, for its opens and closes
+    std::optional<Clock::time_point> m_carriesSince;
     int m_stopPipe[2] = {-1, -1};
     std::string m_devicePath;
     std::filesystem::path m_linkPath;
@@ -83,6 +103,7 @@ private:
     Clock::time_point m_rxFree{};
     bool m_stopped = false;
     bool m_hungUp = false;
+    bool m_noWait = false;
 };
 
 }  // namespace scannersim

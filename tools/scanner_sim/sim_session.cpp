@@ -1,5 +1,6 @@
 #include "sim_session.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "firmware_payload.h"
@@ -7,6 +8,9 @@
 namespace scannersim {
 
 namespace {
+
+// On a device-like line, the least time from the utility's open to the first ready byte.
+constexpr Ms kFirstReadyAfterOpen{2};
 
 std::vector<std::uint8_t> ExpectedImage(const Options& options) {
     if (!options.expectedImage.empty()) {
@@ -33,6 +37,16 @@ void Session::Run() {
     while (Alive()) {
         WaitForUtility();
     }
+    // What the utility sent before the end is read as any other bytes (a query resent just
+    // before is no stray byte); only what is then left was not expected.
+    m_line.StopWaiting();
+    while (m_line.Arrived()) {
+        WaitForUtility();
+    }
+}
+
+void Session::Unexpected(long bytes) {
+    Update([&](Summary& s) { s.unexpectedBytes += bytes; });
 }
 
 void Session::Problem(const std::string& text) {
@@ -52,8 +66,9 @@ bool Session::Send(const std::vector<std::uint8_t>& bytes) {
     return Alive() && m_line.Send(bytes);
 }
 
-std::optional<std::uint8_t> Session::ReadByte(Clock::time_point deadline) {
-    const auto b = m_line.ReadByte(deadline);
+std::optional<std::uint8_t> Session::ReadByte(Clock::time_point deadline,
+                                              bool endOnOpenOrClose) {
+    const auto b = m_line.ReadByte(deadline, endOnOpenOrClose);
     if (b && m_inUpload) {
         ++m_uploadBytes;
         if (m_options.hangUpAfterBytes >= 0 && m_uploadBytes >= m_options.hangUpAfterBytes) {
@@ -87,16 +102,32 @@ void Session::KeepAlive(Ms busy) {
 
 // --- waiting in upgrade mode ----------------------------------------------------------------
 
+// Whether a ready byte is due. On a device-like line only while the utility has the port
+// open, the first a moment after its open: no program can set up a line before its open has
+// returned, and the old settings' echo in that moment is no fault of the program's.
+bool Session::ReadyDue(Clock::time_point now) {
+    const auto since = m_line.CarriesSince();
+    if (!since) {
+        return false;
+    }
+    if (m_options.deviceLike) {
+        m_nextReady = std::max(m_nextReady, *since + kFirstReadyAfterOpen);
+    }
+    return now >= m_nextReady;
+}
+
 void Session::WaitForUtility() {
     const auto now = Clock::now();
-    if (m_options.sendReady && now >= m_nextReady) {
+    const bool sending = m_options.sendReady && ReadyDue(now);
+    if (sending) {
         if (m_line.Backlog() < m_options.readyBacklogLimit && SendByte(kReady)) {
             Update([](Summary& s) { ++s.readyBytesSent; });
         }
         m_nextReady = now + m_options.readyInterval;
     }
-    const auto wake = m_options.sendReady ? m_nextReady : now + Ms(50);
-    const auto b = ReadByte(wake);
+    const bool scheduled = m_options.sendReady && m_line.CarriesSince();
+    const auto wake = scheduled ? std::max(m_nextReady, now) : now + Ms(50);
+    const auto b = ReadByte(wake, /*endOnOpenOrClose=*/true);
     if (!b) {
         return;
     }
@@ -108,11 +139,13 @@ void Session::WaitForUtility() {
         Update([](Summary& s) { ++s.versionAcks; });
     } else {
         Problem("unexpected byte " + Hex(*b) + " while waiting");
+        Unexpected(1);
     }
 }
 
 // A frame while waiting: the query or the start packet.
 void Session::ReadReadyFrame() {
+    m_source.taken = 0;
     const ReadyFrame frame = scannersim::ReadReadyFrame(m_source);
     switch (frame.kind) {
         case ReadyFrame::Kind::kQuery:
@@ -120,6 +153,7 @@ void Session::ReadReadyFrame() {
             return;
         case ReadyFrame::Kind::kRefused:
             Problem(frame.problem);
+            Unexpected(1 + m_source.taken);  // its STX too
             return;
         case ReadyFrame::Kind::kStart:
             break;
@@ -167,6 +201,12 @@ void Session::AnswerQuery() {
 // --- the upload -----------------------------------------------------------------------------
 
 void Session::RunUpload(std::uint32_t length) {
+    // What an earlier upload delivered says nothing about this one.
+    Update([](Summary& s) {
+        s.imageBytes = 0;
+        s.imageComplete = false;
+        s.imageCorrect = false;
+    });
     m_inUpload = true;
     m_uploadBytes = 10;  // the start packet
     KeepAlive(m_options.startBusy);
@@ -211,6 +251,7 @@ bool Session::ReceiveImage(std::uint32_t length, std::vector<std::uint8_t>& imag
         if (!fault.empty()) {
             Problem("packet " + std::to_string(packet) + " refused: " + fault);
             Update([](Summary& s) { ++s.corruptPackets; });
+            Unexpected(static_cast<long>(frame.size()));
             Refuse();
             afterNak = true;
         } else if (afterNak && !refused.empty() && frame != refused) {

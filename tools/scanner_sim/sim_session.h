@@ -29,8 +29,11 @@ private:
     public:
         explicit LineSource(Session& session) : m_session(session) {}
         std::optional<std::uint8_t> Next(Ms wait) override {
-            return m_session.ReadByte(Clock::now() + wait);
+            const auto b = m_session.ReadByte(Clock::now() + wait);
+            taken += b ? 1 : 0;
+            return b;
         }
+        long taken = 0;  // bytes handed out so far
 
     private:
         Session& m_session;
@@ -49,10 +52,12 @@ private:
 
     bool Send(const std::vector<std::uint8_t>& bytes);
     bool SendByte(std::uint8_t b) { return Send({b}); }
-    std::optional<std::uint8_t> ReadByte(Clock::time_point deadline);
+    std::optional<std::uint8_t> ReadByte(Clock::time_point deadline, bool endOnOpenOrClose = false);
+    void Unexpected(long bytes);
     void HangUp(const std::string& why);
     void KeepAlive(Ms busy);
 
+    bool ReadyDue(Clock::time_point now);
     void WaitForUtility();
     void ReadReadyFrame();
     void AnswerQuery();

@@ -45,6 +45,7 @@ public:
     }
     // What a drain discards goes uncounted: only TEST drains, before its query.
     void DrainInput() override { m_port->DrainInput(); }
+    bool HasGoneAway() override { return m_port->HasGoneAway(); }
 
 private:
     std::unique_ptr<exchange::IPort> m_port;

@@ -15,6 +15,48 @@ const char* const kUploadAbandonedNotice =
 
 namespace {
 
+// Beside the message an exchange ends with, once its port's device went away.
+constexpr const char* kPortGoneNotice =
+    "The scanner's port went away: the device was removed or its cable pulled.";
+
+// Opens through another opener; notes whether a port it handed out reported that its device
+// went away.
+class GoneAwayWatch final : public exchange::IPortOpener {
+public:
+    explicit GoneAwayWatch(exchange::IPortOpener& inner) : m_inner(inner) {}
+    std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
+                                          int dataBits, int stopBits, bool dtr, bool rts) override {
+        auto port = m_inner.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts);
+        return port ? std::make_unique<WatchedPort>(std::move(port), m_gone) : nullptr;
+    }
+    bool Gone() const { return m_gone; }
+
+private:
+    class WatchedPort final : public exchange::IPort {
+    public:
+        WatchedPort(std::unique_ptr<exchange::IPort> port, bool& gone)
+            : m_port(std::move(port)), m_gone(gone) {}
+        int BytesWaiting() override { return m_port->BytesWaiting(); }
+        int Read(void* buffer, int count, int limitMs) override {
+            return m_port->Read(buffer, count, limitMs);
+        }
+        int Write(const void* buffer, int count, int limitMs) override {
+            return m_port->Write(buffer, count, limitMs);
+        }
+        void DrainInput() override { m_port->DrainInput(); }
+        bool HasGoneAway() override {
+            m_gone = m_port->HasGoneAway() || m_gone;
+            return m_gone;
+        }
+
+    private:
+        std::unique_ptr<exchange::IPort> m_port;
+        bool& m_gone;
+    };
+
+    exchange::IPortOpener& m_inner;
+    bool m_gone = false;
+};
 
 // Opens the device path in place of whatever COM name the exchange asks for.
 class DevicePathOpener final : public exchange::IPortOpener {
@@ -39,17 +81,21 @@ public:
         : m_pump(s.interrupts),
           m_device(s.opener, port.devicePath),
           m_pumping(port.kind == PortArgument::Kind::kDevicePath ? m_device : s.opener, m_pump),
-          m_counting(m_pumping),
+          m_watch(m_pumping),
+          m_counting(m_watch),
           m_clock(s.clock, m_pump, kInterruptSliceMs) {}
     exchange::IPortOpener& Opener() { return m_counting; }
     exchange::IClock& Clock() { return m_clock; }
     // Where the ports opened from now on count (TEST's are not counted).
     void CountInto(LinkCounts& counts) { m_counting.CountInto(&counts); }
+    // Whether a port's device went away during the exchanges.
+    bool PortWentAway() const { return m_watch.Gone(); }
 
 private:
     InterruptPump m_pump;
     DevicePathOpener m_device;
     PumpingOpener m_pumping;
+    GoneAwayWatch m_watch;
     CountingOpener m_counting;
     PumpingClock m_clock;
 };
@@ -142,6 +188,9 @@ PortReport RunExchangesOnPort(ConsoleSurroundings& s, const ResolvedPort& port, 
     } catch (const ConsoleInterrupted&) {
         report.interrupted = true;
         report.exitCode = cli::kExitInterrupted;
+    }
+    if (io.PortWentAway()) {
+        s.output.Alert(kPortGoneNotice);
     }
     TakeShown(view.Outcome(), report);
     NameDeviceOnFailure(s, port.argument, report.exitCode);
