@@ -105,6 +105,10 @@ void AddPortOptions(CLI::App& app, scannersim::Options& o) {
     app.add_option("--link-dir", o.linkDirectory, "put the link in DIR instead")
         ->type_name("DIR");
     app.add_flag("--replace", o.replaceLink, "replace an existing comN entry");
+    app.add_option("--device", o.devicePath,
+                   "serve this existing terminal device (made raw) instead of a pseudo-terminal "
+                   "of its own, e.g. a USB gadget's /dev/ttyGS0; it is not published")
+        ->type_name("PATH");
     app.add_flag("--line-speed", o.lineSpeed,
                  "let bytes take their time on the line (115200 baud: 86.8 us)");
     app.add_option("--baud", o.baudRate, "the line speed to emulate (default 115200)")
@@ -188,6 +192,16 @@ void AddRunOptions(CLI::App& app, Arguments& args) {
         "print each event");
 }
 
+// Publishing and hanging up work on a pseudo-terminal of the simulator's own only.
+void RefuseBesideDevice(CLI::App& app) {
+    for (const char* name : {"--com", "--link-dir", "--replace", "--hang-up-after-packets",
+                             "--hang-up-after-bytes"}) {
+        if (app.get_option(name)->count() > 0) {
+            throw CLI::ExcludesError("--device", name);
+        }
+    }
+}
+
 // The arguments, or the exit code when they were --help or wrong (and said so).
 std::optional<Arguments> Parse(int argc, char** argv, int& exitCode) {
     Arguments args;
@@ -200,6 +214,10 @@ std::optional<Arguments> Parse(int argc, char** argv, int& exitCode) {
     AddRunOptions(*app.add_option_group("Run"), args);
     try {
         app.parse(argc, argv);
+        if (!args.options.devicePath.empty()) {
+            RefuseBesideDevice(app);
+            args.options.comNumber = 0;  // the utility opens the far end, not this device
+        }
     } catch (const CLI::ParseError& error) {
         exitCode = app.exit(error) == 0 ? kExitUploadSeen : kExitUsage;
         return std::nullopt;
@@ -228,8 +246,12 @@ int main(int argc, char** argv) {
         std::cerr << "tr520-scanner-sim: " << error << "\n";
         return kExitNoUpload;
     }
-    std::cout << "Simulated scanner on " << sim.DevicePath() << ", published as COM"
-              << args.options.comNumber << " (" << sim.LinkPath().string() << ")" << std::endl;
+    std::cout << "Simulated scanner on " << sim.DevicePath();
+    if (!sim.LinkPath().empty()) {
+        std::cout << ", published as COM" << args.options.comNumber << " ("
+                  << sim.LinkPath().string() << ")";
+    }
+    std::cout << std::endl;
 
     const auto start = std::chrono::steady_clock::now();
     while (!g_interrupted && !sim.WaitFinished(scannersim::Ms(100))) {

@@ -17,8 +17,11 @@ ScannerSim::~ScannerSim() {
 }
 
 bool ScannerSim::Start(std::string* error) {
-    if (!m_line->Open(error) ||
-        (m_options.comNumber > 0 &&
+    const bool opened = m_options.devicePath.empty()
+                            ? m_line->Open(error)
+                            : m_line->OpenDevice(m_options.devicePath, error);
+    if (!opened ||
+        (m_options.devicePath.empty() && m_options.comNumber > 0 &&
          !m_line->Publish(m_options.comNumber, m_options.linkDirectory, m_options.replaceLink,
                           error))) {
         Stop();

@@ -28,6 +28,9 @@ public:
     // Creates the pseudo-terminal, raw from the start, and the stop pipe; false with a message
     // in *error.
     bool Open(std::string* error);
+    // Serves the existing terminal device path instead, made raw, with what waited on it
+    // discarded; false with a message in *error.
+    bool OpenDevice(const std::string& path, std::string* error);
     // Publishes the line as the link comN in dir (empty: the utility's port link directory);
     // an existing entry stays unless it is a stale link or replace is set.
     bool Publish(int comNumber, const std::filesystem::path& dir, bool replace,
@@ -74,7 +77,7 @@ private:
     const bool m_lineSpeed;
     const double m_usPerByte;  // microseconds one byte takes on the line
     int m_master = -1;
-    int m_slave = -1;  // held open so the line survives the utility closing its end
+    int m_slave = -1;  // held open so the line survives the utility closing its end (own pty)
     int m_stopPipe[2] = {-1, -1};
     std::string m_devicePath;
     std::filesystem::path m_linkPath;
