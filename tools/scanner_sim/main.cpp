@@ -23,16 +23,22 @@ constexpr int kExitNoUpload = 1;
 constexpr int kExitUsage = 2;
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_summaryAsked{false};
 
 void OnSignal(int) {
     g_interrupted = true;
 }
 
+void OnSummarySignal(int) {
+    g_summaryAsked = true;
+}
+
 const char kDescription[] =
     "tr520-scanner-sim: stands in for a TR-520/521 in its CPU SW Upgrade mode on a\n"
     "pseudo-terminal, published as a COM port for the update utility. Prints a summary at the\n"
-    "end; exits 0 when a complete and correct image was uploaded, 1 otherwise, 2 on a usage\n"
-    "error.";
+    "end, and the summary so far on SIGUSR1 (between the lines \"--- summary so far\" and\n"
+    "\"---\"); exits 0 when a complete and correct image was uploaded, 1 otherwise, 2 on a\n"
+    "usage error.";
 
 struct Arguments {
     scannersim::Options options;
@@ -239,6 +245,8 @@ int main(int argc, char** argv) {
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
     signal(SIGHUP, OnSignal);
+    // A harness that keeps one simulator up for several exchanges reads what each one did.
+    signal(SIGUSR1, OnSummarySignal);
 
     scannersim::ScannerSim sim(args.options);
     std::string error;
@@ -255,6 +263,10 @@ int main(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     while (!g_interrupted && !sim.WaitFinished(scannersim::Ms(100))) {
+        if (g_summaryAsked.exchange(false)) {
+            std::cout << "--- summary so far\n"
+                      << scannersim::FormatSummary(sim.GetSummary()) << "---" << std::endl;
+        }
         if (args.timeoutSeconds > 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::seconds(args.timeoutSeconds)) {
             std::cerr << "tr520-scanner-sim: timed out\n";
