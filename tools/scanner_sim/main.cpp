@@ -36,9 +36,9 @@ void OnSummarySignal(int) {
 const char kDescription[] =
     "tr520-scanner-sim: stands in for a TR-520/521 in its CPU SW Upgrade mode on a\n"
     "pseudo-terminal, published as a COM port for the update utility. Prints a summary at the\n"
-    "end, and the summary so far on SIGUSR1 (between the lines \"--- summary so far\" and\n"
-    "\"---\"); exits 0 when a complete and correct image was uploaded, 1 otherwise, 2 on a\n"
-    "usage error.";
+    "end; on SIGUSR1 the summary so far (between the lines \"--- summary so far\" and \"---\"),\n"
+    "then it counts afresh. Exits 0 when a complete and correct image was uploaded since, 1\n"
+    "otherwise, 2 on a usage error.";
 
 struct Arguments {
     scannersim::Options options;
@@ -265,7 +265,7 @@ int main(int argc, char** argv) {
     while (!g_interrupted && !sim.WaitFinished(scannersim::Ms(100))) {
         if (g_summaryAsked.exchange(false)) {
             std::cout << "--- summary so far\n"
-                      << scannersim::FormatSummary(sim.GetSummary()) << "---" << std::endl;
+                      << scannersim::FormatSummary(sim.TakeSummary()) << "---" << std::endl;
         }
         if (args.timeoutSeconds > 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::seconds(args.timeoutSeconds)) {

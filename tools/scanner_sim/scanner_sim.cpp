@@ -1,6 +1,7 @@
 #include "scanner_sim.h"
 
 #include <sstream>
+#include <utility>
 
 #include "sim_line.h"
 #include "sim_packets.h"
@@ -66,6 +67,11 @@ std::string ScannerSim::PortName() const {
 Summary ScannerSim::GetSummary() const {
     std::lock_guard lock(m_mutex);
     return m_summary;
+}
+
+Summary ScannerSim::TakeSummary() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_summary, Summary{});
 }
 
 std::string FormatSummary(const Summary& s) {

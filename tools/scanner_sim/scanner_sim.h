@@ -146,6 +146,8 @@ public:
     std::string PortName() const;
     // A copy of the summary so far.
     Summary GetSummary() const;
+    // The summary so far, and counting afresh from now on.
+    Summary TakeSummary();
 
 private:
     Options m_options;
