@@ -82,7 +82,7 @@ make_data_disk() {
     cp "${debs[@]}" "$work/data/debs/"
     strip -o "$work/data/tr520-scanner-sim" "$simulator"
     cp tests/vm/guest-checks.sh "$work/data/"
-    mke2fs -q -t ext4 -L tr-vm-data -d "$work/data" "$work/data.img" 64M
+    mke2fs -q -t ext4 -L tr-vm-data -d "$work/data" "$work/data.img" 64M >/dev/null
 }
 
 # Tells the guest $*, one line on the control port.

@@ -37,11 +37,11 @@ record() {
 }
 pass() { record pass "$@"; }
 fail() { record fail "$@"; }
-# pass NAME, or fail NAME WHY... when $2 (a condition's status) is not 0; figures go after WHY.
+# pass or fail NAME as $2 (a condition's status) is 0 or not, with what was seen, $3....
 verdict() {
     local name=$1 status=$2
     shift 2
-    if [ "$status" -eq 0 ]; then pass "$name"; else fail "$name" "$@"; fi
+    if [ "$status" -eq 0 ]; then pass "$name" "$@"; else fail "$name" "$@"; fi
 }
 
 # Asks the host $*; its one-line answer in $answer.
@@ -196,7 +196,7 @@ check_ports() {
     cli ports ports
     json_holds ports '.exit_code == 0 and any(.ports[]; .com == $com and .device == $device
         and .present)'
-    verdict "$driver.ports" $? "no present COM$com $device in: $(jq -c '[.ports[] |
+    verdict "$driver.ports" $? "COM$com $device among: $(jq -c '[.ports[] |
         [.port, .device, .present]]' "$work/ports.json" 2>/dev/null)"
     cli find ports --find
     json_holds find '.exit_code == 0 and any(.ports[]; .com == $com)'
@@ -225,8 +225,9 @@ check_update() {
     wait "$pid"
     status=$?
     local figures
-    figures=$(jq -r '.ports[0].update | "ms=\(.ms) sent=\(.bytes_sent)
-        received=\(.bytes_received)"' "$work/update.json" 2>/dev/null | paste -sd' ')
+    figures=$(jq -r '.ports[0].update
+        | "ms=\(.ms) sent=\(.bytes_sent) received=\(.bytes_received)"' "$work/update.json" \
+        2>/dev/null)
     if json_holds update '.exit_code == 0 and .ports[0].outcome == "accepted"'; then
         pass "$driver.update" "$figures"
     else
@@ -279,7 +280,8 @@ check_latency() {
     local before after during
     before=$(cat "$work/latency.before")
     after=$(cat "/sys/bus/usb-serial/devices/${device#/dev/}/latency_timer")
-    during=$(sort -n "$work/latency.during" | uniq -c | awk '{ printf "%s%sx%s", s, $2, $1; s = "," }')
+    during=$(sort -n "$work/latency.during" | uniq -c \
+        | awk '{ printf "%s%s (%s times)", s, $2, $1; s = ", " }')
     grep -qx 1 "$work/latency.during" && [ "$after" = "$before" ]
     verdict ftdi.latency $? "before $before, during $during, after $after"
 }
@@ -336,15 +338,18 @@ check_pull() {
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.05
     done
+    local asked
+    asked=$(now_ms)
     ask pull
-    pulled=$(now_ms)
+    pulled=$(now_ms)  # the host answers once QEMU has removed the device
     [ "$answer" = ok ] || say "the cable was not pulled: $answer"
     wait "$pid"
     status=$?
     ended=$(now_ms)
     local took=$((ended - pulled))
-    [ "$took" -le 1000 ]
-    verdict ftdi.pull-end $? "ended $took ms after the pull"
+    [ "$answer" = ok ] && [ "$took" -le 1000 ]
+    verdict ftdi.pull-end $? "ended $took ms after the pull (asked for $((pulled - asked)) ms" \
+        "before)"
     # Pulled while the program waits for an answer, or while it writes a packet.
     local message="Timed out waiting for response from scanner"
     [ "$status" -eq 5 ] && message="Unable to send data to the scanner. Please retry from step 4"

@@ -62,7 +62,7 @@ tr_vm_image_make() {
     local start=$SECONDS
     # debugfs exits 0 whatever its commands did: the unit is read back instead.
     if ! mke2fs -q -t ext4 -L tr-vm -d "$(tr_root_dir "$TR_VM_ROOT_NAME")" "$disk.new" \
-        "$TR_VM_DISK_SIZE" || ! tr_vm_image_edits | debugfs -w -f - "$disk.new" >/dev/null 2>&1 \
+        "$TR_VM_DISK_SIZE" >/dev/null || ! tr_vm_image_edits | debugfs -w -f - "$disk.new" >/dev/null 2>&1 \
         || ! debugfs -R "cat /etc/systemd/system/tr-vm-checks.service" "$disk.new" 2>/dev/null \
         | cmp -s - "$TR_VM_UNIT"
     then

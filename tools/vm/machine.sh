@@ -9,34 +9,25 @@ TR_VM_QMP_SECONDS=10     # for QEMU's monitor to answer a command
 
 TR_VM_ERROR=
 TR_VM_QEMU_PID=
-TR_VM_PROBE_PID=
 
 # Prints the accelerator for the guest's kernel $2: kvm where a short boot of it prints the
 # kernel's version within TR_VM_PROBE_SECONDS, else tcg (on some machines /dev/kvm exists but
-# every boot hangs before that). The probe's console goes to the folder $1.
+# every boot hangs before that, or QEMU stops at once). The probe's console goes to the folder
+# $1. The probe runs in the foreground, so that an interrupt reaches it too.
 tr_vm_accelerator() {
-    local work=$1 kernel=$2 _
-    if [ ! -w /dev/kvm ]; then
-        echo tcg
-        return 0
-    fi
-    qemu-system-x86_64 -accel kvm -cpu host -m 256 -display none -monitor none -nic none \
-        -no-reboot -serial "file:$work/probe.log" -kernel "$kernel" \
-        -append "console=ttyS0 panic=-1" >/dev/null 2>&1 &
-    TR_VM_PROBE_PID=$!
-    local accelerator=tcg
-    for _ in $(seq $((TR_VM_PROBE_SECONDS * 10))); do
+    local work=$1 kernel=$2
+    if [ -w /dev/kvm ]; then
+        # In a subshell: a QEMU that aborts must not leave the shell's "Aborted" notice here.
+        (timeout --kill-after=2 "$TR_VM_PROBE_SECONDS" qemu-system-x86_64 -accel kvm -m 256 \
+            -display none -monitor none -nic none -no-reboot -serial "file:$work/probe.log" \
+            -kernel "$kernel" -append "console=ttyS0 panic=-1" >/dev/null 2>&1) 2>/dev/null \
+            || true
         if grep -q 'Linux version' "$work/probe.log" 2>/dev/null; then
-            accelerator=kvm
-            break
+            echo kvm
+            return 0
         fi
-        kill -0 "$TR_VM_PROBE_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill "$TR_VM_PROBE_PID" 2>/dev/null || true
-    wait "$TR_VM_PROBE_PID" 2>/dev/null || true
-    TR_VM_PROBE_PID=
-    echo "$accelerator"
+    fi
+    echo tcg
 }
 
 # Starts the guest in the work folder $1 from the disk image $2 (never written: the guest
@@ -47,14 +38,12 @@ tr_vm_accelerator() {
 # monitor are FIFO pairs, $1/ctl.{in,out} and $1/qmp.{in,out}, held open as
 # TR_VM_CTL_IN/OUT and TR_VM_QMP_IN/OUT.
 tr_vm_start() {
-    local work=$1 disk=$2 kernel=$3 initrd=$4 accelerator=$5 ftdi=$6 uart=$7
-    local cpu=() name
-    [ "$accelerator" = kvm ] && cpu=(-cpu host)
+    local work=$1 disk=$2 kernel=$3 initrd=$4 accelerator=$5 ftdi=$6 uart=$7 name
     for name in ctl qmp; do
         mkfifo "$work/$name.in" "$work/$name.out"
     done
     qemu-img create -q -f qcow2 -b "$disk" -F raw "$work/overlay.qcow2"
-    qemu-system-x86_64 -accel "$accelerator" "${cpu[@]}" -m "$TR_VM_MEMORY" -smp 2 \
+    qemu-system-x86_64 -accel "$accelerator" -m "$TR_VM_MEMORY" -smp 2 \
         -display none -monitor none -nic none -no-reboot \
         -serial "file:$work/console.log" \
         -kernel "$kernel" -initrd "$initrd" \
@@ -112,17 +101,14 @@ tr_vm_wait_end() {
     return 1
 }
 
-# Ends whatever of the machine still runs, by PID: the probe, QEMU (TERM, then KILL after
-# 5 s); closes the FIFOs.
+# Ends QEMU if it still runs, by PID (TERM, then KILL after 5 s); closes the FIFOs.
 tr_vm_stop() {
-    local pid
-    for pid in "$TR_VM_PROBE_PID" "$TR_VM_QEMU_PID"; do
-        [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || continue
+    local pid=$TR_VM_QEMU_PID
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
         kill -TERM "$pid" 2>/dev/null || true
-        TR_VM_QEMU_PID=$pid tr_vm_wait_end 5 || kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    TR_VM_PROBE_PID=
+        tr_vm_wait_end 5 || kill -KILL "$pid" 2>/dev/null || true
+    fi
+    [ -z "$pid" ] || wait "$pid" 2>/dev/null || true
     TR_VM_QEMU_PID=
     local fd
     for fd in "${TR_VM_CTL_IN:-}" "${TR_VM_CTL_OUT:-}" "${TR_VM_QMP_IN:-}" "${TR_VM_QMP_OUT:-}"; do
