@@ -59,6 +59,15 @@ case $work in *,*) echo "tools/vm-test.sh: the folder $work has a comma in its p
 # and their pseudo-terminals, the host's ends of QEMU's FTDI cable and 16550.
 declare -A sim_pids=() sim_ptys=()
 
+# The stage runs as a worker in a process group of its own, which ends what it starts (QEMU,
+# the simulators, mmdebstrap) itself when it ends normally, and records here the PIDs of QEMU
+# and the simulators, one a line. However the script ends, it then ends the worker's group and,
+# by PID, whatever of those is left. (A trap in the worker would not do: bash can leave a
+# signal's trap waiting while it reads from a FIFO.)
+pid_file=$work/pids
+export TR_VM_PID_FILE=$pid_file
+worker=""
+
 stop_simulators() {
     local driver
     for driver in "${!sim_pids[@]}"; do
@@ -68,8 +77,16 @@ stop_simulators() {
     done
 }
 on_exit() {
-    tr_vm_stop
-    stop_simulators
+    local pid _
+    [ -z "$worker" ] || kill -TERM -- "-$worker" 2>/dev/null || true
+    while read -r pid; do
+        kill -TERM "$pid" 2>/dev/null || continue
+        for _ in $(seq 50); do
+            tr_root_alive "$pid" || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+    done < <(cat "$pid_file" 2>/dev/null)
     rm -rf "$work"
 }
 trap on_exit EXIT
@@ -98,6 +115,7 @@ start_simulator() {
     "$simulator" --line-speed --keep-running --verbose --link-dir "$work/links-$driver" \
         >"$log" 2>&1 &
     sim_pids[$driver]=$!
+    echo "$!" >>"$pid_file"
     for _ in $(seq 50); do
         sim_ptys[$driver]=$(sed -n 's|^Simulated scanner on \(/dev/pts/[0-9]*\),.*|\1|p' "$log")
         [ -z "${sim_ptys[$driver]}" ] || return 0
@@ -213,36 +231,49 @@ judge_results() {
     [ "$failed" -eq 0 ]
 }
 
-rm -rf "$logs"
-mkdir -p "$logs"
-echo "== The guest image"
-tr_vm_image_make "$dist" || { echo "!! $TR_ROOT_ERROR" >&2; exit 1; }
-make_data_disk
-kernel=$(tr_vm_kernel)
-accelerator=$(tr_vm_accelerator "$work" "$kernel")
-echo "== Booting the guest ($accelerator); its console: build-vm/console.log"
-boot_start=$SECONDS
-start_simulator ftdi
-start_simulator uart
-tr_vm_start "$work" "$(tr_vm_disk)" "$kernel" "$(tr_vm_initrd)" "$accelerator" \
-    "${sim_ptys[ftdi]}" "${sim_ptys[uart]}" || { echo "!! $TR_VM_ERROR" >&2; exit 1; }
+# The stage itself: the image, the guest's run, the results.
+run_stage() {
+    local status=0
+    rm -rf "$logs"
+    mkdir -p "$logs"
+    echo "== The guest image"
+    tr_vm_image_make "$dist" || { echo "!! $TR_ROOT_ERROR" >&2; return 1; }
+    make_data_disk
+    kernel=$(tr_vm_kernel)
+    accelerator=$(tr_vm_accelerator "$work" "$kernel")
+    echo "== Booting the guest ($accelerator); its console: build-vm/console.log"
+    boot_start=$SECONDS
+    start_simulator ftdi
+    start_simulator uart
+    tr_vm_start "$work" "$(tr_vm_disk)" "$kernel" "$(tr_vm_initrd)" "$accelerator" \
+        "${sim_ptys[ftdi]}" "${sim_ptys[uart]}" || { echo "!! $TR_VM_ERROR" >&2; return 1; }
+    serve_guest || status=1
+    tr_vm_wait_end 60 || { echo "!! The guest did not power off within 60 s" >&2; status=1; }
+    tr_vm_stop
+    stop_simulators
+    echo "== The guest ran for $((SECONDS - boot_start)) s"
+    cp "$work/console.log" "$work/qemu.log" "$logs/" 2>/dev/null || true
+    debugfs -R "cat /results" "$work/data.img" >"$logs/results" 2>/dev/null || true
+    debugfs -R "dump /sim-acm.log $logs/sim-acm.log" "$work/data.img" >/dev/null 2>&1 || true
+    checks_passed=0
+    judge_results || status=1
+    print_update_times
+    if [ -n "$note_file" ]; then
+        echo "$accelerator, $checks_passed checks passed, guest $((SECONDS - boot_start)) s" \
+            >"$note_file"
+    fi
+    if [ "$status" -ne 0 ]; then
+        echo "!! The virtual-machine stage FAILED; the guest's console: build-vm/console.log" >&2
+    fi
+    return "$status"
+}
+
+set -m  # the worker's own process group
+run_stage </dev/null &
+worker=$!
+set +m
 status=0
-serve_guest || status=1
-tr_vm_wait_end 60 || { echo "!! The guest did not power off within 60 s" >&2; status=1; }
-tr_vm_stop
-stop_simulators
-echo "== The guest ran for $((SECONDS - boot_start)) s"
-cp "$work/console.log" "$work/qemu.log" "$logs/" 2>/dev/null || true
-debugfs -R "cat /results" "$work/data.img" >"$logs/results" 2>/dev/null || true
-debugfs -R "dump /sim-acm.log $logs/sim-acm.log" "$work/data.img" >/dev/null 2>&1 || true
-checks_passed=0
-judge_results || status=1
-print_update_times
-if [ -n "$note_file" ]; then
-    echo "$accelerator, $checks_passed checks passed, guest $((SECONDS - boot_start)) s" \
-        >"$note_file"
-fi
-if [ "$status" -ne 0 ]; then
-    echo "!! The virtual-machine stage FAILED; the guest's console: build-vm/console.log" >&2
-fi
+# The worker stays named after wait: bash may run a signal's trap only after the commands that
+# follow the wait it interrupted.
+wait "$worker" || status=$?
 exit "$status"

@@ -58,6 +58,7 @@ tr_vm_start() {
         -chardev "pipe,id=qmp,path=$work/qmp" -mon chardev=qmp,mode=control \
         >"$work/qemu.log" 2>&1 &
     TR_VM_QEMU_PID=$!
+    [ -z "${TR_VM_PID_FILE:-}" ] || echo "$TR_VM_QEMU_PID" >>"$TR_VM_PID_FILE"
     # Read and write both: an open of a FIFO then never waits for the other end.
     exec {TR_VM_CTL_IN}<>"$work/ctl.in" {TR_VM_CTL_OUT}<>"$work/ctl.out"
     exec {TR_VM_QMP_IN}<>"$work/qmp.in" {TR_VM_QMP_OUT}<>"$work/qmp.out"
