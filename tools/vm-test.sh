@@ -35,7 +35,7 @@ fi
 dist=${1:-dist}
 simulator=build/tools/tr520-scanner-sim
 logs=$PWD/build-vm
-guest_seconds=900  # from boot to power-off; only a hung guest takes this long
+guest_seconds=600  # from boot to power-off: only a hung guest takes this long
 checks_list=tests/vm/checks.list
 
 tr_install_packages "${TR_VM_HOST_PACKAGES[@]}"
