@@ -356,7 +356,7 @@ check_pull() {
     [[ $status == [35] ]] && json_holds pull ".ports[0].messages | index([\"$message\"]) != null"
     verdict ftdi.pull-message $? "exit $status, $(jq -c '.ports[0].messages' "$work/pull.json" \
         2>/dev/null)"
-    grep -q -i -E 'went away|removed|disconnected|unplugged|gone' "$work/pull.err"
+    grep -q -F "went away" "$work/pull.err"
     verdict ftdi.pull-gone $? "stderr: $(grep -v ' % (' "$work/pull.err" | paste -sd' ')"
     local lock="" process
     for lock in /run/lock/LCK.."${device#/dev/}" /var/lock/LCK.."${device#/dev/}"; do
@@ -481,6 +481,13 @@ EOF
     systemctl start polkit.service
     modprobe dummy_hcd && modprobe g_serial && wait_for_device acm 30 >/dev/null \
         && start_acm_simulator
+    # The first open of QEMU's FTDI chip since boot can take in the ready bytes kept waiting on
+    # the host's side, which a real chip's open purges, while the driver still sets the line
+    # up: a bare open and close (stty) echoed 16 of them, and so did, once in two runs, the
+    # first ports --find of a program that switches the echo off right after its open. One
+    # open here takes them before the checks.
+    local ftdi
+    ftdi=$(wait_for_device ftdi 30) && stty -F "$ftdi" >/dev/null
 }
 
 say "== checks start $(cut -d' ' -f1 /proc/uptime) s after boot"
