@@ -33,6 +33,15 @@ TR_WINE32_ROOT_PACKAGES=(wine wine32 wine64 xvfb cmake binutils-mingw-w64-i686)
 # and answers it. Whatever the packages need comes from their dependencies.
 TR_PACKAGES_ROOT_ARCHITECTURES=amd64
 TR_PACKAGES_ROOT_PACKAGES=(xvfb xdotool)
+# The virtual-machine stage (tools/vm-test.sh): QEMU and qemu-img on the host, mmdebstrap for
+# the guest's root and e2fsprogs (mke2fs -d, debugfs) for its disks, none of which needs root.
+TR_VM_HOST_PACKAGES=(qemu-system-x86 qemu-utils mmdebstrap e2fsprogs)
+# The guest: a kernel that boots from its own initramfs, systemd with udev, logind and polkit
+# (the inhibitor an upload takes, granted to a user's session as on a desktop), useradd for
+# the users of the checks, jq to read tr520-cli's --json, and a virtual display with xdotool
+# for the dialog program. What our packages depend on is added from the packages themselves.
+TR_VM_ROOT_PACKAGES=(linux-image-amd64 initramfs-tools kmod systemd-sysv udev dbus libpam-systemd
+                     polkitd procps passwd jq xvfb xdotool)
 
 TR_SUDO=()
 if [ "$(id -u)" -ne 0 ]; then

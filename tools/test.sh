@@ -4,7 +4,8 @@
 # image, the Windows build as a 64-bit program under wine64, the 32-bit Windows build under
 # wine, the fuzz targets for a fixed time each, and the packages, checked, then installed, run
 # and removed: the Debian ones in a clean Debian root, the Windows installer under the 32-bit
-# wine. Ends with a summary, one line per stage.
+# wine, and last the Linux programs of those packages in a Debian virtual machine on the
+# kernel's own serial drivers. Ends with a summary, one line per stage.
 #
 # Where the 32-bit wine (wine32:i386) cannot be installed, the 32-bit stage runs its tests in a
 # private Debian root that has it (tools/debian-root.sh, made in the background from the start
@@ -15,8 +16,9 @@
 #
 #   tools/test.sh                 every stage
 #   tools/test.sh win64 win32     only the named stages: linux, asan, win64, win32, fuzz,
-#                                 packages (the Windows stages use the native tools of build/,
-#                                 which must be built; packages builds what it needs)
+#                                 packages, vm (the Windows stages use the native tools of
+#                                 build/, which must be built; packages builds what it needs;
+#                                 vm uses the .debs of dist/ and the simulator of build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -251,7 +253,7 @@ children_cpu() {
 }
 
 # The stages named on the command line; none named: all of them.
-all_stages=(linux asan win64 win32 fuzz packages)
+all_stages=(linux asan win64 win32 fuzz packages vm)
 selected_stages=("$@")
 for name in "${selected_stages[@]}"; do
     if [[ " ${all_stages[*]} " != *" $name "* ]]; then
@@ -312,6 +314,12 @@ run_fuzz_stage() {
     tools/fuzz.sh build-fuzz
 }
 
+# The .debs of dist/ installed in a Debian guest under QEMU and run on the kernel's own FTDI,
+# CDC-ACM and 16550 drivers (build-vm/ keeps the logs).
+run_vm_stage() {
+    tools/vm-test.sh --note "$stage_note" dist
+}
+
 print_summary() {
     echo
     echo "== Summary of tools/test.sh (install step $install_time s, all $SECONDS s)"
@@ -343,4 +351,5 @@ stage win64 "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
 stage win32 "Windows 32-bit under wine (build-win/)" run_win32_suite
 stage fuzz "Fuzz targets, clang libFuzzer+ASan+UBSan (build-fuzz/)" run_fuzz_stage
 stage packages "Packages (dist/)" run_package_checks
+stage vm "Real serial drivers, Debian guest in QEMU (build-vm/)" run_vm_stage
 print_summary

@@ -4,8 +4,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -18,6 +21,7 @@
 #include "link_frame.h"
 #include "log_capture.h"
 #include "port_lock.h"
+#include "raw_pty.h"
 #include "serial_port.h"
 
 namespace {
@@ -369,6 +373,44 @@ TEST_F(SimulatedScanner, CarriedImageIsExpectedByDefault) {
     const auto summary = m_sim->GetSummary();
     EXPECT_EQ(summary.packets, static_cast<int>((carried.size() + 119) / 120));
     EXPECT_TRUE(summary.completeCorrectUpload);
+}
+
+// Served through an existing terminal device left in its driver's settings (lines cooked, echo
+// on), as a USB gadget's /dev/ttyGS0 is: the simulator makes it raw, so the query reaches it
+// whole and none of the utility's bytes come back to the utility.
+TEST_F(SimulatedScanner, ServesAnExistingDeviceMadeRaw) {
+    int master = -1;
+    int device = -1;  // kept open: the pseudo-terminal stands while the test runs
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &device, name, nullptr, nullptr), 0);
+    m_options.devicePath = name;
+    m_options.versionDigits = "0F";
+    StartSim();
+    EXPECT_EQ(m_sim->DevicePath(), name);
+    EXPECT_TRUE(m_sim->LinkPath().empty()) << "an existing device is not published";
+    // The far end's bytes as they arrive at the master, ready bytes left out.
+    auto receive = [&](int ms, std::size_t count) {
+        std::vector<std::uint8_t> bytes;
+        const auto end = Clock::now() + std::chrono::milliseconds(ms);
+        while (bytes.size() < count && Clock::now() < end) {
+            pollfd in{master, POLLIN, 0};
+            std::uint8_t byte = 0;
+            if (poll(&in, 1, 10) > 0 && read(master, &byte, 1) == 1 && byte != scanlink::READY) {
+                bytes.push_back(byte);
+            }
+        }
+        return bytes;
+    };
+    receive(300, 1);  // a ready byte or two have come by now
+    ASSERT_EQ(write(master, scanlink::kQueryPacket.data(), scanlink::kQueryPacket.size()),
+              static_cast<ssize_t>(scanlink::kQueryPacket.size()));
+    const auto reply = receive(2000, 7);
+    const std::vector<std::uint8_t> expected{scanlink::STX, 0x52, 0x35, '0', 'F', scanlink::ETX};
+    ASSERT_EQ(reply.size(), 7u);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reply.begin()))
+        << "the reply first, with none of the query echoed before it";
+    EXPECT_THAT(receive(200, 1), IsEmpty()) << "nothing after the reply";
+    CloseRawPty(master, device);
 }
 
 }  // namespace

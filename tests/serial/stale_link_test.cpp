@@ -254,3 +254,47 @@ TEST_P(SimulatorEnding, RemovesItsLink) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SimulatorEnding, ::testing::Values(SIGHUP, SIGTERM, SIGINT));
+
+// A harness that keeps one simulator up across several exchanges asks it for what each saw:
+// the summary so far, and counting afresh. The signal's default action would end it instead.
+TEST(SimulatorSummary, SoFarOnSigusr1ThenAfresh) {
+    const fs::path dir = fs::temp_directory_path() / ("tr_sim_sum_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path output = dir / "out";
+    const pid_t sim = fork();
+    ASSERT_GE(sim, 0);
+    if (sim == 0) {
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        execl(TR_SCANNER_SIM_PROGRAM, TR_SCANNER_SIM_PROGRAM, "--com", "12", "--link-dir",
+              dir.c_str(), "--timeout", "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    auto text = [&] {
+        std::ifstream in(output);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    auto waitFor = [&](const std::string& part) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (text().find(part) == std::string::npos && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    waitFor("Simulated scanner on ");
+    // Nobody reads: it sends ready bytes until 16 wait, then no more.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const std::string block = "--- summary so far\nready bytes sent:    ";
+    kill(sim, SIGUSR1);
+    waitFor(block + "16\n");
+    kill(sim, SIGUSR1);
+    waitFor(block + "0\n");
+    EXPECT_THAT(text(), ::testing::HasSubstr(block + "16\n"));
+    EXPECT_THAT(text(), ::testing::HasSubstr(block + "0\n")) << "counted afresh";
+    EXPECT_EQ(waitpid(sim, nullptr, WNOHANG), 0) << "it runs on";
+    kill(sim, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(sim, &status, 0), sim);
+    EXPECT_TRUE(WIFEXITED(status));
+    fs::remove_all(dir);
+}

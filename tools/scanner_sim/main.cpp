@@ -23,16 +23,22 @@ constexpr int kExitNoUpload = 1;
 constexpr int kExitUsage = 2;
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_summaryAsked{false};
 
 void OnSignal(int) {
     g_interrupted = true;
 }
 
+void OnSummarySignal(int) {
+    g_summaryAsked = true;
+}
+
 const char kDescription[] =
     "tr520-scanner-sim: stands in for a TR-520/521 in its CPU SW Upgrade mode on a\n"
     "pseudo-terminal, published as a COM port for the update utility. Prints a summary at the\n"
-    "end; exits 0 when a complete and correct image was uploaded, 1 otherwise, 2 on a usage\n"
-    "error.";
+    "end; on SIGUSR1 the summary so far (between the lines \"--- summary so far\" and \"---\"),\n"
+    "then it counts afresh. Exits 0 when a complete and correct image was uploaded since, 1\n"
+    "otherwise, 2 on a usage error.";
 
 struct Arguments {
     scannersim::Options options;
@@ -105,6 +111,10 @@ void AddPortOptions(CLI::App& app, scannersim::Options& o) {
     app.add_option("--link-dir", o.linkDirectory, "put the link in DIR instead")
         ->type_name("DIR");
     app.add_flag("--replace", o.replaceLink, "replace an existing comN entry");
+    app.add_option("--device", o.devicePath,
+                   "serve this existing terminal device (made raw) instead of a pseudo-terminal "
+                   "of its own, e.g. a USB gadget's /dev/ttyGS0; it is not published")
+        ->type_name("PATH");
     app.add_flag("--line-speed", o.lineSpeed,
                  "let bytes take their time on the line (115200 baud: 86.8 us)");
     app.add_flag("--device-like", o.deviceLike,
@@ -192,6 +202,16 @@ void AddRunOptions(CLI::App& app, Arguments& args) {
         "print each event");
 }
 
+// Publishing and hanging up work on a pseudo-terminal of the simulator's own only.
+void RefuseBesideDevice(CLI::App& app) {
+    for (const char* name : {"--com", "--link-dir", "--replace", "--hang-up-after-packets",
+                             "--hang-up-after-bytes", "--device-like"}) {
+        if (app.get_option(name)->count() > 0) {
+            throw CLI::ExcludesError("--device", name);
+        }
+    }
+}
+
 // The arguments, or the exit code when they were --help or wrong (and said so).
 std::optional<Arguments> Parse(int argc, char** argv, int& exitCode) {
     Arguments args;
@@ -204,6 +224,10 @@ std::optional<Arguments> Parse(int argc, char** argv, int& exitCode) {
     AddRunOptions(*app.add_option_group("Run"), args);
     try {
         app.parse(argc, argv);
+        if (!args.options.devicePath.empty()) {
+            RefuseBesideDevice(app);
+            args.options.comNumber = 0;  // the utility opens the far end, not this device
+        }
     } catch (const CLI::ParseError& error) {
         exitCode = app.exit(error) == 0 ? kExitUploadSeen : kExitUsage;
         return std::nullopt;
@@ -225,6 +249,8 @@ int main(int argc, char** argv) {
     signal(SIGINT, OnSignal);
     signal(SIGTERM, OnSignal);
     signal(SIGHUP, OnSignal);
+    // A harness that keeps one simulator up for several exchanges reads what each one did.
+    signal(SIGUSR1, OnSummarySignal);
 
     scannersim::ScannerSim sim(args.options);
     std::string error;
@@ -232,11 +258,19 @@ int main(int argc, char** argv) {
         std::cerr << "tr520-scanner-sim: " << error << "\n";
         return kExitNoUpload;
     }
-    std::cout << "Simulated scanner on " << sim.DevicePath() << ", published as COM"
-              << args.options.comNumber << " (" << sim.LinkPath().string() << ")" << std::endl;
+    std::cout << "Simulated scanner on " << sim.DevicePath();
+    if (!sim.LinkPath().empty()) {
+        std::cout << ", published as COM" << args.options.comNumber << " ("
+                  << sim.LinkPath().string() << ")";
+    }
+    std::cout << std::endl;
 
     const auto start = std::chrono::steady_clock::now();
     while (!g_interrupted && !sim.WaitFinished(scannersim::Ms(100))) {
+        if (g_summaryAsked.exchange(false)) {
+            std::cout << "--- summary so far\n"
+                      << scannersim::FormatSummary(sim.TakeSummary()) << "---" << std::endl;
+        }
         if (args.timeoutSeconds > 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::seconds(args.timeoutSeconds)) {
             std::cerr << "tr520-scanner-sim: timed out\n";

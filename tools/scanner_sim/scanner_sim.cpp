@@ -1,6 +1,7 @@
 #include "scanner_sim.h"
 
 #include <sstream>
+#include <utility>
 
 #include "sim_line.h"
 #include "sim_packets.h"
@@ -18,8 +19,11 @@ ScannerSim::~ScannerSim() {
 }
 
 bool ScannerSim::Start(std::string* error) {
-    if (!m_line->Open(error) ||
-        (m_options.comNumber > 0 &&
+    const bool opened = m_options.devicePath.empty()
+                            ? m_line->Open(error)
+                            : m_line->OpenDevice(m_options.devicePath, error);
+    if (!opened ||
+        (m_options.devicePath.empty() && m_options.comNumber > 0 &&
          !m_line->Publish(m_options.comNumber, m_options.linkDirectory, m_options.replaceLink,
                           error))) {
         Stop();
@@ -64,6 +68,11 @@ std::string ScannerSim::PortName() const {
 Summary ScannerSim::GetSummary() const {
     std::lock_guard lock(m_mutex);
     return m_summary;
+}
+
+Summary ScannerSim::TakeSummary() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_summary, Summary{});
 }
 
 std::string FormatSummary(const Summary& s) {

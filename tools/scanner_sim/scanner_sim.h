@@ -53,6 +53,10 @@ struct Options {
     std::filesystem::path linkDirectory;
     // Replaces an existing comN entry that is not a stale link of ours.
     bool replaceLink = false;
+    // Serves this existing terminal device (a USB gadget's /dev/ttyGS0, another program's
+    // pseudo-terminal) instead of a pseudo-terminal of its own; empty: a pseudo-terminal. Such
+    // a line is not published, and the hang-up options cannot pull it.
+    std::string devicePath;
 
     // The image a correct upload must deliver; empty: the utility's carried image.
     std::vector<std::uint8_t> expectedImage;
@@ -132,8 +136,8 @@ public:
     ScannerSim(const ScannerSim&) = delete;
     ScannerSim& operator=(const ScannerSim&) = delete;
 
-    // Creates the pseudo-terminal, publishes the link and starts the thread; false with a
-    // message in *error when any of it fails.
+    // Creates the pseudo-terminal (or opens Options::devicePath), publishes the link and
+    // starts the thread; false with a message in *error when any of it fails.
     bool Start(std::string* error);
     // Ends the thread (if it still runs), closes the line and removes the link.
     void Stop();
@@ -142,7 +146,7 @@ public:
     // Whether the thread has ended.
     bool Finished() const { return m_finished; }
 
-    // The device the utility opens (/dev/pts/N).
+    // The device the utility opens (/dev/pts/N), or the existing device served.
     const std::string& DevicePath() const;
     // The published link, empty when none.
     const std::filesystem::path& LinkPath() const;
@@ -150,6 +154,8 @@ public:
     std::string PortName() const;
     // A copy of the summary so far.
     Summary GetSummary() const;
+    // The summary so far, and counting afresh from now on.
+    Summary TakeSummary();
 
 private:
     Options m_options;

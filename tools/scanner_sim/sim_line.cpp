@@ -75,6 +75,41 @@ bool SimLine::Open(std::string* error) {
     return true;
 }
 
+bool SimLine::OpenDevice(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& what) {
+        if (error != nullptr) {
+            *error = what;
+        }
+        Close();
+        return false;
+    };
+    // Not as the controlling terminal: a hang-up of the device must not end the simulator.
+    m_master = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_master < 0) {
+        return fail("cannot open " + path + ": " + std::strerror(errno));
+    }
+    termios raw{};
+    if (tcgetattr(m_master, &raw) != 0) {
+        return fail(path + " is not a terminal device: " + std::strerror(errno));
+    }
+    // A device starts in its driver's settings, echo on: nothing the utility sends may come
+    // back to it, and no modem line may stop the line.
+    cfmakeraw(&raw);
+    raw.c_cflag |= CLOCAL | CREAD;
+    cfsetspeed(&raw, B115200);
+    if (tcsetattr(m_master, TCSANOW, &raw) != 0) {
+        return fail("cannot make " + path + " raw: " + std::strerror(errno));
+    }
+    // Bytes that waited there belong to no conversation of this simulator.
+    tcflush(m_master, TCIOFLUSH);
+    if (pipe2(m_stopPipe, O_CLOEXEC) != 0) {
+        return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
+    }
+    m_devicePath = path;
+    m_existingDevice = true;
+    return true;
+}
+
 bool SimLine::Publish(int comNumber, const std::filesystem::path& linkDirectory, bool replace,
                       std::string* error) {
     namespace fs = std::filesystem;
@@ -302,6 +337,10 @@ std::optional<Clock::time_point> SimLine::CarriesSince() {
 
 int SimLine::Backlog() const {
     int waiting = 0;
+    if (m_existingDevice) {
+        // An existing device: what it has not passed on to the far end yet.
+        return ioctl(m_master, TIOCOUTQ, &waiting) == 0 ? waiting : 0;
+    }
     return m_slave >= 0 && ioctl(m_slave, FIONREAD, &waiting) == 0 ? waiting : 0;
 }
 

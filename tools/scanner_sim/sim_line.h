@@ -31,6 +31,9 @@ public:
     // Creates the pseudo-terminal (raw from the start unless device-like) and the stop pipe;
     // false with a message in *error.
     bool Open(std::string* error);
+    // Serves the existing terminal device path instead, made raw, with what waited on it
+    // discarded; false with a message in *error.
+    bool OpenDevice(const std::string& path, std::string* error);
     // Publishes the line as the link comN in dir (empty: the utility's port link directory);
     // an existing entry stays unless it is a stale link or replace is set.
     bool Publish(int comNumber, const std::filesystem::path& dir, bool replace,
@@ -95,6 +98,7 @@ private:
     int m_slave = -1;  // held open so the line survives the utility closing its end; device-like: -1
     int m_watch = -1;  // device-like: inotify on the utility's end, for its opens and closes
     std::optional<Clock::time_point> m_carriesSince;
+    bool m_existingDevice = false;  // --device: a terminal device of the system, not our pty
     int m_stopPipe[2] = {-1, -1};
     std::string m_devicePath;
     std::filesystem::path m_linkPath;
