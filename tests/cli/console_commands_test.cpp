@@ -55,8 +55,8 @@ protected:
         scanner.Begin();
         if (command == Command::kUploadAlone) {
             fakes::RecordingView view(bench.log, &bench.clock);
-            exchange::ExchangeIo io{view, bench.opener, bench.clock};
-            uploadAlone = exchange::RunFirmwareUpload(io, *firmware, kCom - 1);
+            DialogIo io{view, bench.opener, bench.clock};
+            uploadAlone = RunDialogUpdate(io, *firmware, kCom - 1).outcome;
             return cli::ExitCodeAfterUpdate(*uploadAlone);
         }
         return command == Command::kTest

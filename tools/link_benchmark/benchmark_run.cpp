@@ -95,11 +95,11 @@ void ConsoleView::ShowControl(int id) {
     completed = id == IDC_COMPLETE;
 }
 
-void Measure(const char* name, exchange::IUpdaterView& view, const CpuClocks& clocks,
-             const std::function<void(exchange::ExchangeIo&)>& run) {
+void Measure(const char* name, IDialogControls& view, const CpuClocks& clocks,
+             const std::function<void(DialogIo&)>& run) {
     CountingOpener opener;
     SystemClock clock;
-    exchange::ExchangeIo io{view, opener, clock};
+    DialogIo io{view, opener, clock};
     std::printf("%s\n", name);
     std::fflush(stdout);
     const double cpu0 = clocks.process();
@@ -122,11 +122,11 @@ bool RunTestAndUpdate(int comNumber, const CpuClocks& clocks) {
     int portIndex = 0;
     int scannerVersion = 0;
     PrintImageLine();
-    Measure("TEST", view, clocks, [&](exchange::ExchangeIo& io) {
-        exchange::RunVersionCheck(io, g_carriedFirmware, portIndex, scannerVersion);
+    Measure("TEST", view, clocks, [&](DialogIo& io) {
+        RunDialogTest(io, g_carriedFirmware, portIndex, scannerVersion);
     });
-    Measure("UPDATE", view, clocks, [&](exchange::ExchangeIo& io) {
-        exchange::RunFirmwareUpload(io, g_carriedFirmware, portIndex);
+    Measure("UPDATE", view, clocks, [&](DialogIo& io) {
+        RunDialogUpdate(io, g_carriedFirmware, portIndex);
     });
     return view.completed;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "dialog_exchanges.h"
 #include "exchange_io.h"
 
 namespace benchmark {
@@ -27,7 +28,7 @@ struct Traffic {
 };
 
 // The dialog for a run without one: prints every message, answers Yes, ignores the rest.
-class ConsoleView : public exchange::IUpdaterView {
+class ConsoleView : public IDialogControls {
 public:
     explicit ConsoleView(int comNumber) : m_comNumber(comNumber) {}
     int GetPortSelection() override { return m_comNumber - 1; }
@@ -55,8 +56,8 @@ struct CpuClocks {
 
 // Runs one exchange through real CSerial ports that count their bytes, and prints its traffic,
 // line-time floor, wall time and CPU time.
-void Measure(const char* name, exchange::IUpdaterView& view, const CpuClocks& clocks,
-             const std::function<void(exchange::ExchangeIo&)>& run);
+void Measure(const char* name, IDialogControls& view, const CpuClocks& clocks,
+             const std::function<void(DialogIo&)>& run);
 
 // Prints the carried image's size and packet count, the first line of a run.
 void PrintImageLine();

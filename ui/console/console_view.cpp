@@ -67,53 +67,41 @@ bool IsYesAnswer(const std::string& answer) {
 }
 
 ConsoleView::ConsoleView(ConsoleOutput& output, ConsoleQuestions& questions,
-                         exchange::IClock& clock, int portIndex, const int* scannerVersion,
-                         bool askQuestions)
+                         exchange::IClock& clock, exchange::PortToOpen port, bool askQuestions)
     : m_output(output),
       m_questions(questions),
       m_clock(clock),
-      m_portIndex(portIndex),
-      m_scannerVersion(scannerVersion),
-      m_askQuestions(askQuestions),
-      m_enabled{{IDC_COMPORT, true}, {IDC_TEST, true}, {IDC_UPDATE, false}} {}
+      m_port(std::move(port)),
+      m_askQuestions(askQuestions) {}
 
-int ConsoleView::ShowMessageBox(const std::string& text, unsigned style) {
+void ConsoleView::ShowMessage(const std::string& text, exchange::MessageKind) {
     m_outcome.messages.push_back(text);
-    if ((style & MB_YESNO) != MB_YESNO) {
-        m_output.Line(text);
-        return IDOK;
-    }
+    m_output.Line(text);
+}
+
+bool ConsoleView::AskYesNo(const std::string& text) {
+    m_outcome.messages.push_back(text);
     m_outcome.questionShown = true;
     if (!m_askQuestions) {
         m_output.Line(text);  // `test` starts nothing: the text, and no upload is offered
-        return IDNO;
+        return false;
     }
-    return m_questions.Ask(text);
+    return m_questions.Ask(text) == IDYES;
 }
 
-void ConsoleView::SetControlText(int id, const std::string&) {
-    // The status label changes once the scanner has replied; the console names the version
-    // that the dialog keeps to itself.
-    if (id == IDC_VERSION && m_scannerVersion != nullptr) {
-        m_output.Line("Scanner version: " + ScannerVersionText(*m_scannerVersion));
-    }
+// The console names the version that the dialog keeps to itself.
+void ConsoleView::ScannerReplied(int scannerVersion) {
+    m_output.Line("Scanner version: " + ScannerVersionText(scannerVersion));
 }
 
-void ConsoleView::ShowControl(int id) {
-    if (id == IDC_COMPLETE) {
-        m_outcome.messages.push_back(TR_TEXT_COMPLETION);
-        m_output.Line(TR_TEXT_COMPLETION);
-    }
+void ConsoleView::UploadAccepted() {
+    m_outcome.messages.push_back(TR_TEXT_COMPLETION);
+    m_output.Line(TR_TEXT_COMPLETION);
 }
 
 std::unique_ptr<exchange::IProgressWindow> ConsoleView::CreateProgressWindow() {
     // With --quiet it draws nothing, but still counts the accepted bytes.
     return std::make_unique<ConsoleProgress>(m_output, m_clock, &m_outcome.acceptedBytes);
-}
-
-bool ConsoleView::IsEnabled(int id) const {
-    const auto found = m_enabled.find(id);
-    return found != m_enabled.end() && found->second;
 }
 
 std::string ScannerVersionText(int scannerVersion) {

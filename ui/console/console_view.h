@@ -2,7 +2,6 @@
 // questions are asked on the terminal, the progress window goes to standard error.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,27 +42,21 @@ struct ShownOutcome {
     int acceptedBytes = 0;         // image bytes the scanner accepted, as the bar followed them
 };
 
-// IUpdaterView for the console commands. It keeps the control states as the dialog would and
-// records what the exchanges showed.
-class ConsoleView final : public exchange::IUpdaterView {
+// The exchanges' front end for the console commands: it records what the exchanges showed.
+class ConsoleView final : public exchange::IFrontEnd {
 public:
-    // portIndex is the COM list selection TEST takes. scannerVersion, when given, is the
-    // exchange's m_nScannerVersion, printed when TEST sets the status label. askQuestions:
-    // false for `test`, which shows the version question's text and answers it No unasked.
+    // port: where the exchanges go. askQuestions: false for `test`, which shows the version
+    // question's text and answers it No unasked.
     ConsoleView(ConsoleOutput& output, ConsoleQuestions& questions, exchange::IClock& clock,
-                int portIndex, const int* scannerVersion, bool askQuestions);
+                exchange::PortToOpen port, bool askQuestions);
 
-    int GetPortSelection() override { return m_portIndex; }
-    int ShowMessageBox(const std::string& text, unsigned style) override;
-    void EnableControl(int id, bool enable) override { m_enabled[id] = enable; }
-    void SetControlText(int id, const std::string& text) override;
-    void ShowControl(int id) override;
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
+    exchange::PortToOpen Port() override { return m_port; }
+    void ShowMessage(const std::string& text, exchange::MessageKind kind) override;
+    bool AskYesNo(const std::string& text) override;
+    void ScannerReplied(int scannerVersion) override;
     std::unique_ptr<exchange::IProgressWindow> CreateProgressWindow() override;
+    void UploadAccepted() override;
 
-    // Whether a control is enabled now, the dialog's initial states before any change.
-    bool IsEnabled(int id) const;
     // What the exchanges showed since the start.
     const ShownOutcome& Outcome() const { return m_outcome; }
 
@@ -71,10 +64,8 @@ private:
     ConsoleOutput& m_output;
     ConsoleQuestions& m_questions;
     exchange::IClock& m_clock;
-    int m_portIndex;
-    const int* m_scannerVersion;
+    exchange::PortToOpen m_port;
     bool m_askQuestions;
-    std::map<int, bool> m_enabled;
     ShownOutcome m_outcome;
 };
 

@@ -30,7 +30,7 @@ FoundPorts FindScannerPorts(const std::vector<comports::ComPortInfo>& ports,
             continue;  // opening raises DTR and RTS: nothing but present ports is touched
         }
         const std::string com = "COM" + std::to_string(info.comNumber);
-        auto port = detail::OpenScannerPort(opener, detail::PortName(info.comNumber - 1));
+        auto port = detail::OpenScannerPort(opener, exchange::ComPort(info.comNumber).name);
         if (!port) {
             found.notOpened.push_back(info);
             output.Note(com + ": cannot be opened, left alone");

@@ -100,8 +100,9 @@ private:
     PumpingClock m_clock;
 };
 
-int IndexFor(const PortArgument& port) {
-    return port.comNumber > 0 ? port.comNumber - 1 : 0;
+// The COM number the messages name; a device path that none leads to shows as COM1.
+exchange::PortToOpen PortFor(const PortArgument& port) {
+    return exchange::ComPort(port.comNumber > 0 ? port.comNumber : 1);
 }
 
 // Milliseconds since start on the command's clock.
@@ -128,18 +129,17 @@ void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int c
     }
 }
 
-// TEST through view; its exit code, nPortIndex left as the dialog would leave it.
-int RunTest(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int& nPortIndex,
-            int& nScannerVersion, PortReport& report, bool upload) {
+// TEST through view; its exit code.
+int RunTest(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, PortReport& report,
+            bool upload) {
     exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
     const std::uint32_t start = s.clock.GetTickCount();
-    report.test = exchange::RunVersionCheck(exchangeIo, s.firmware, nPortIndex, nScannerVersion);
+    report.test = exchange::RunVersionCheck(exchangeIo, s.firmware);
     report.testMs = Since(s.clock, start);
     return cli::ExitCodeAfterTest(report.test->outcome, /*questionAsked=*/upload);
 }
 
-int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPortIndex,
-              PortReport& report) {
+int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, PortReport& report) {
     s.interrupts.Check();  // a press before the upload began ends at once
     io.CountInto(report.updateLink);
     const std::uint32_t start = s.clock.GetTickCount();
@@ -151,7 +151,7 @@ int RunUpload(ConsoleSurroundings& s, CheckedIo& io, ConsoleView& view, int nPor
         s.interrupts.Check();
         const ConsoleInterrupts::UploadScope upload(s.interrupts);
         exchange::ExchangeIo exchangeIo{view, io.Opener(), io.Clock()};
-        report.update = exchange::RunFirmwareUpload(exchangeIo, s.firmware, nPortIndex);
+        report.update = exchange::RunFirmwareUpload(exchangeIo, s.firmware).outcome;
     }
     report.updateMs = Since(s.clock, start);
     if (s.interrupts.Ended()) {
@@ -176,14 +176,12 @@ PortReport RunExchangesOnPort(ConsoleSurroundings& s, const ResolvedPort& port, 
     report.label = port.label;
     report.device = port.device;
     CheckedIo io(s, port.argument);
-    int nPortIndex = -1;
-    int nScannerVersion = -1;
-    ConsoleView view(s.output, s.questions, s.clock, IndexFor(port.argument), &nScannerVersion,
+    ConsoleView view(s.output, s.questions, s.clock, PortFor(port.argument),
                      /*askQuestions=*/upload);
     try {
-        report.exitCode = RunTest(s, io, view, nPortIndex, nScannerVersion, report, upload);
+        report.exitCode = RunTest(s, io, view, report, upload);
         if (upload && report.test->outcome == exchange::VersionCheckOutcome::kUploadOffered) {
-            report.exitCode = RunUpload(s, io, view, nPortIndex, report);
+            report.exitCode = RunUpload(s, io, view, report);
         }
     } catch (const ConsoleInterrupted&) {
         report.interrupted = true;
