@@ -1,5 +1,5 @@
 // The command line of tr520-cli: what each form asks for, and what is a usage error.
-#include "cli_options.h"
+#include "options.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "cli_options.h"
-#include "command_report.h"
+#include "commands.h"
 #include "firmware_payload.h"
+#include "options.h"
 
 // The document of a command that ran: its record, its exit code, for info the firmware.
 std::string CommandJson(const CliRequest& request, const CommandReport& report, int exitCode,
