@@ -51,6 +51,16 @@ bool Ask(IFrontEnd& front, ExchangeRecord& record, const std::string& text) {
     return front.AskYesNo(text);
 }
 
+std::unique_ptr<IPort> OpenChosenPort(ExchangeIo& io, ExchangeRecord& record,
+                                      const char* openFailedText) {
+    const PortToOpen chosen = io.front.Port();
+    std::unique_ptr<IPort> port = OpenScannerPort(io.opener, chosen.name);
+    if (!port) {
+        Show(io.front, record, Format(openFailedText, chosen.comNumber), MessageKind::kFailure);
+    }
+    return port;
+}
+
 std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);

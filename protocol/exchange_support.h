@@ -26,6 +26,11 @@ inline constexpr std::uint32_t kReadyWindowMs = 2000;
 // Opens the named port with the fixed settings; null when the opener throws or yields nothing.
 std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& name);
 
+// Opens the port the front end names; null, once openFailedText (with a %d for the COM number)
+// has been shown, when it cannot be opened.
+std::unique_ptr<IPort> OpenChosenPort(ExchangeIo& io, ExchangeRecord& record,
+                                      const char* openFailedText);
+
 // The port as an exchange uses it: the bytes that cross it, and its device going away, are
 // noted in the exchange's record.
 class CountedPort final : public IPort {

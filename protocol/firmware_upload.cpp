@@ -236,13 +236,9 @@ UploadResult RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware) 
     if (!guard.Claimed()) {
         return result;  // busy: this press changes nothing
     }
-    const PortToOpen chosen = io.front.Port();
-    std::unique_ptr<IPort> opened = detail::OpenScannerPort(io.opener, chosen.name);
+    std::unique_ptr<IPort> opened = detail::OpenChosenPort(io, result, kOpenFailedText);
     if (!opened) {
-        // No clean-up: the front end may let UPDATE be pressed again.
-        detail::Show(io.front, result, detail::Format(kOpenFailedText, chosen.comNumber),
-                     MessageKind::kFailure);
-        result.outcome = UploadOutcome::kPortNotOpened;
+        result.outcome = UploadOutcome::kPortNotOpened;  // no clean-up: UPDATE may come again
         return result;
     }
     detail::CountedPort port(*opened, result);

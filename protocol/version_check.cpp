@@ -128,11 +128,8 @@ VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmwa
     if (!guard.Claimed()) {
         return result;  // busy: this press changes nothing
     }
-    const PortToOpen chosen = io.front.Port();
-    std::unique_ptr<IPort> opened = detail::OpenScannerPort(io.opener, chosen.name);
+    std::unique_ptr<IPort> opened = detail::OpenChosenPort(io, result, kOpenFailedText);
     if (!opened) {
-        detail::Show(io.front, result, Format(kOpenFailedText, chosen.comNumber),
-                     MessageKind::kFailure);
         result.outcome = VersionCheckOutcome::kPortNotOpened;
         return result;
     }
