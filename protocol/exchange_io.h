@@ -95,8 +95,8 @@ public:
 
 // What crossed one exchange's port and what it showed, however it ended.
 struct ExchangeRecord {
-    long bytesSent = 0;      // as the writes accepted them
-    long bytesReceived = 0;  // as the reads took them (not what a drain discards)
+    long bytesSent = 0;       // as the writes accepted them
+    long bytesReceived = 0;   // as the reads took them (not what a drain discards)
     int packetsSent = 0;      // TEST: queries; UPDATE: data packets; resends included
     int packetsReceived = 0;  // TEST: the version reply taken; UPDATE: none (answers are bytes)
     int resends = 0;          // TEST: queries sent again; UPDATE: data packets sent again after NAK

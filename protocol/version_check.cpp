@@ -149,7 +149,8 @@ VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmwa
         return result;
     }
     result.scannerVersion = *version == 0 ? 1 : *version;
-    const bool offered = ShowOutcome(io.front, result, firmware.VersionByte(), *result.scannerVersion);
+    const bool offered =
+        ShowOutcome(io.front, result, firmware.VersionByte(), *result.scannerVersion);
     result.outcome =
         offered ? VersionCheckOutcome::kUploadOffered : VersionCheckOutcome::kUploadNotOffered;
     return result;

@@ -39,7 +39,7 @@ public:
         m_dialog.SetControlText(IDC_VERSION, (scannerVersion == kNoApplicationCode
                                                   ? "SCANNER VERSION: -none-\nUPDATER VERSION: "
                                                   : "\nUPDATER VERSION: ") +
-                                                  VersionText(m_carried));
+                                                 VersionText(m_carried));
     }
     std::unique_ptr<exchange::IProgressWindow> CreateProgressWindow() override {
         return m_dialog.CreateProgressWindow();

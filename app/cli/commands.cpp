@@ -41,8 +41,8 @@ bool HearsReadyByte(exchange::IPort& port, exchange::IClock& clock) {
 // closed first. A port that cannot be opened is left alone, with a note and the reason.
 FoundPorts Find(ConsoleSurroundings& s) {
     const auto ports = s.describePorts();
-    const auto present = std::count_if(ports.begin(), ports.end(),
-                                       [](const comports::ComPortInfo& info) { return info.present; });
+    const auto present = std::count_if(
+        ports.begin(), ports.end(), [](const comports::ComPortInfo& info) { return info.present; });
     s.console.Note("Listening for the scanner's ready byte on " + std::to_string(present) +
                    " present port(s), up to 2 s each...");
     InterruptPump pump(s.console.Interrupts());
@@ -156,9 +156,10 @@ public:
 // run's ports, clock and firmware.
 struct PortRun {
     PortRun(ConsoleSurroundings& run, const ResolvedPort& port, int row)
-        : console(run.console, port.label, row),
-          s{console,      run.opener,         run.clock,         noHold,
-            run.firmware, run.firmwareSha256, run.describePorts, run.whyNotOpened} {}
+        : console(run.console, port.label, row), s{console,           run.opener,
+                                                   run.clock,         noHold,
+                                                   run.firmware,      run.firmwareSha256,
+                                                   run.describePorts, run.whyNotOpened} {}
 
     Console console;
     NoKeepAwake noHold;
@@ -337,8 +338,7 @@ int RunUpdateCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& po
         if (!s.console.Ask(dialog_template::kStartupWarning)) {
             return cli::kExitAnsweredNo;
         }
-        s.console.Interrupts().SetUploadNotice(
-            [&s] { s.console.Alert(kUploadUnderWayNotice); });
+        s.console.Interrupts().SetUploadNotice([&s] { s.console.Alert(kUploadUnderWayNotice); });
         return RunOnPorts(s, ports, /*upload=*/true, report);
     } catch (const ConsoleInterrupted&) {
         return cli::kExitInterrupted;

@@ -101,10 +101,10 @@ public:
             Redraw(elapsed);
         } else if (Percent() / 10 > m_lastDecade) {
             m_lastDecade = Percent() / 10;
-            m_console.Alert(Format(
-                "%s: %d %% (%d of %d bytes, %d of %d packets, %s elapsed, about %s left)",
-                m_caption.c_str(), Percent(), m_done, m_total, Packets(m_done), Packets(m_total),
-                FormatDuration(elapsed).c_str(), Left(elapsed).c_str()));
+            m_console.Alert(
+                Format("%s: %d %% (%d of %d bytes, %d of %d packets, %s elapsed, about %s left)",
+                       m_caption.c_str(), Percent(), m_done, m_total, Packets(m_done),
+                       Packets(m_total), FormatDuration(elapsed).c_str(), Left(elapsed).c_str()));
         }
     }
     void SetCaption(const std::string& caption) override {
@@ -115,8 +115,7 @@ public:
 
 private:
     int Percent() const {
-        return m_total > 0 ? static_cast<int>(std::clamp(m_done, 0, m_total) * 100LL / m_total)
-                           : 0;
+        return m_total > 0 ? static_cast<int>(std::clamp(m_done, 0, m_total) * 100LL / m_total) : 0;
     }
     // Data packets that carry bytes image bytes, at most the whole image's.
     int Packets(int bytes) const {

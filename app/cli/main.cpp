@@ -29,9 +29,9 @@ ConsoleModes ModesFor(const CliRequest& request) {
     modes.json = request.json;
     modes.assumeYes = request.assumeYes;
     // Several ports may each have a row of progress redrawn in place.
-    const bool severalPorts = request.ports.size() > 1 ||
-                              (request.ports.size() == 1 &&
-                               request.ports[0].kind == PortArgument::Kind::kFound);
+    const bool severalPorts =
+        request.ports.size() > 1 ||
+        (request.ports.size() == 1 && request.ports[0].kind == PortArgument::Kind::kFound);
     modes.cursorMoves =
         modes.errIsTerminal && !request.quiet && severalPorts && BeginCursorMovement();
     return modes;
@@ -54,10 +54,14 @@ int Run(const CliRequest& request) {
         SystemClock clock;
         const auto keepAwake =
             CreateSystemKeepAwake([&console](const std::string& text) { console.Note(text); });
-        ConsoleSurroundings s{console,           opener,
-                              clock,             *keepAwake,
-                              g_carriedFirmware, g_carriedFirmwareSha256,
-                              comports::DescribeComPorts, portaccess::WhyNotOpened};
+        ConsoleSurroundings s{console,
+                              opener,
+                              clock,
+                              *keepAwake,
+                              g_carriedFirmware,
+                              g_carriedFirmwareSha256,
+                              comports::DescribeComPorts,
+                              portaccess::WhyNotOpened};
         CommandReport report;
         code = RunRequest(request, s, report);
         if (modes.cursorMoves) {

@@ -9,8 +9,8 @@
 #include "console_fakes.h"
 #include "dialog_templates.h"
 #include "exchange_guard.h"
-#include "outcomes.h"
 #include "link_frame.h"
+#include "outcomes.h"
 
 using namespace consolefakes;
 using fakes::Bytes;
@@ -349,8 +349,13 @@ TEST_F(ConsoleCommand, AnExceptionOnAPortsThreadIsToldOnItsLine) {
         }
     } refusing;
     const ConsoleSurroundings& b = *bench.surroundings;
-    ConsoleSurroundings s{b.console,  refusing,         b.clock,         b.keepAwake,
-                          b.firmware, b.firmwareSha256, b.describePorts,
+    ConsoleSurroundings s{b.console,
+                          refusing,
+                          b.clock,
+                          b.keepAwake,
+                          b.firmware,
+                          b.firmwareSha256,
+                          b.describePorts,
                           [](const std::string&) -> std::string {
                               throw std::runtime_error("a fault of ours in \x1b[2J");
                           }};

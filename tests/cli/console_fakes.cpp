@@ -63,14 +63,12 @@ void ConsoleBench::SetAnswers(bool inputIsTerminal, bool assumeYes) {
     modes.inIsTerminal = inputIsTerminal;
     modes.assumeYes = assumeYes;
     console = std::make_unique<Console>(out, err, modes, interrupts, input);
-    surroundings = std::make_unique<ConsoleSurroundings>(
-        ConsoleSurroundings{*console, opener, clock, keepAwake, firmware,
-                            kBenchSha256,
-                            [this] { return ports; },
-                            [this](const std::string& port) {
-                                whyAskedOf.push_back(port);
-                                return whyNotOpened;
-                            }});
+    surroundings = std::make_unique<ConsoleSurroundings>(ConsoleSurroundings{
+        *console, opener, clock, keepAwake, firmware, kBenchSha256, [this] { return ports; },
+        [this](const std::string& port) {
+            whyAskedOf.push_back(port);
+            return whyNotOpened;
+        }});
 }
 
 }  // namespace consolefakes

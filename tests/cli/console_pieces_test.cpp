@@ -50,16 +50,18 @@ TEST(ProgressLines, BarAndPlainLine) {
         clock.now = 5400;
         progress->SetPos(29880);  // 249 packets of 120
         EXPECT_EQ(t.err.str(),
-                  terminal ? "Upgrading CPU\n\r[####------]  49 % 29880/59862 bytes 249/499 packets "
-                             "0:05 elapsed 0:05 left"
-                           : "Upgrading CPU\nUpgrading CPU: 49 % (29880 of 59862 bytes, 249 of 499 "
-                             "packets, 0:05 elapsed, about 0:05 left)\n");
+                  terminal
+                      ? "Upgrading CPU\n\r[####------]  49 % 29880/59862 bytes 249/499 packets "
+                        "0:05 elapsed 0:05 left"
+                      : "Upgrading CPU\nUpgrading CPU: 49 % (29880 of 59862 bytes, 249 of 499 "
+                        "packets, 0:05 elapsed, about 0:05 left)\n");
         if (terminal) {
             clock.now = 671000;
             progress->SetPos(59862);
             const std::string last = t.err.str().substr(t.err.str().rfind('\r') + 1);
-            EXPECT_EQ(last,
-                      "[##########] 100 % 59862/59862 bytes 499/499 packets 11:11 elapsed 0:00 left");
+            EXPECT_EQ(
+                last,
+                "[##########] 100 % 59862/59862 bytes 499/499 packets 11:11 elapsed 0:00 left");
             EXPECT_LT(last.size(), 80u) << "fits an 80-column terminal";
         }
     }
@@ -163,8 +165,9 @@ TEST(ConsoleOutput, SeveralPortsPrefixEveryLineAndKeepTheirRowsBelow) {
     plainProgress->SetRange32(0, 1200);
     plainProgress->SetCaption("Upgrading CPU");
     plainProgress->SetPos(120);
-    EXPECT_EQ(plainRun.err.str(), "COM3: Upgrading CPU\nCOM3: Upgrading CPU: 10 % (120 of 1200 "
-                                  "bytes, 1 of 10 packets, 0:00 elapsed, about 0:00 left)\n");
+    EXPECT_EQ(plainRun.err.str(),
+              "COM3: Upgrading CPU\nCOM3: Upgrading CPU: 10 % (120 of 1200 "
+              "bytes, 1 of 10 packets, 0:00 elapsed, about 0:00 left)\n");
 }
 
 TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
@@ -319,7 +322,12 @@ TEST(FindScannerPorts, ListensOnPresentPortsOnlyAndSendsNothing) {
     opener.Add("\\\\.\\COM9");  // present, but not listed so
     const std::vector<comports::ComPortInfo> ports{Info(3, true), Info(5, true), Info(6, true),
                                                    Info(8, true), Info(9, false)};
-    ConsoleSurroundings s{*bench.console, opener, bench.clock, bench.keepAwake, *firmware, "",
+    ConsoleSurroundings s{*bench.console,
+                          opener,
+                          bench.clock,
+                          bench.keepAwake,
+                          *firmware,
+                          "",
                           [&ports] { return ports; },
                           [](const std::string& port) { return "why not " + port; }};
     CommandReport report;

@@ -1,8 +1,6 @@
 // The Windows program's console-control routine, called as the system calls it on a thread of
 // its own: Ctrl+C presses; closing the window, logging off and shutting down end the run and
 // hold the system back until the run has closed its ports.
-#include "platform_w32.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "interrupts.h"
+#include "platform_w32.h"
 
 namespace {
 

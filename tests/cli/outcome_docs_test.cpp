@@ -55,7 +55,8 @@ std::vector<std::string> Problems(const Entries& entries) {
         const std::string code = std::to_string(row.exitCode);
         if (entry == entries.end()) {
             problems.push_back(std::string("not named: ") + row.name);
-        } else if (!std::regex_search(entry->second, std::regex("(^|[^0-9])" + code + "([^0-9]|$)"))) {
+        } else if (!std::regex_search(entry->second,
+                                      std::regex("(^|[^0-9])" + code + "([^0-9]|$)"))) {
             problems.push_back(std::string(row.name) + " without its exit code " + code);
         }
     }
@@ -90,8 +91,9 @@ TEST(OutcomeTable, TheDocumentsNameEachOutcomeWithItsCodeAndNoOther) {
     }
     // The check itself sees a renamed outcome and a wrong code.
     std::string wrong = markdown;
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{"`no_reply`", "`no_replies`"},
-                                   {"`rejected` | UPDATE | 4", "`rejected` | UPDATE | 3"}}) {
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"`no_reply`", "`no_replies`"},
+          {"`rejected` | UPDATE | 4", "`rejected` | UPDATE | 3"}}) {
         ASSERT_NE(wrong.find(from), std::string::npos) << from;
         wrong.replace(wrong.find(from), from.size(), to);
     }

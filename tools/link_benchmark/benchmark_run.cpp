@@ -80,8 +80,8 @@ bool RunTestAndUpdate(int comNumber, const CpuClocks& clocks) {
     exchange::ExchangeIo io{front, opener, clock};
     PrintImageLine();
     Measure("TEST", clocks, [&] { return exchange::RunVersionCheck(io, g_carriedFirmware); });
-    const auto update =
-        Measure("UPDATE", clocks, [&] { return exchange::RunFirmwareUpload(io, g_carriedFirmware); });
+    const auto update = Measure("UPDATE", clocks,
+                                [&] { return exchange::RunFirmwareUpload(io, g_carriedFirmware); });
     return update.outcome == exchange::UploadOutcome::kAccepted;
 }
 

@@ -1,4 +1,5 @@
-// CUpdaterDlg: the main dialog, its four steps and the controls the TEST and UPDATE exchanges drive.
+// CUpdaterDlg: the main dialog, its four steps and the controls the TEST and UPDATE exchanges
+// drive.
 #pragma once
 
 #include <QDialog>

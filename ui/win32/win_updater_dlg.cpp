@@ -235,9 +235,8 @@ void CUpdaterDlg::OnTest() {
 
 void CUpdaterDlg::OnUpdate() {
     // The machine stays up from the start of UPDATE to its clean-up, however it ends.
-    RunExchange(
-        [this](DialogIo& io) { RunDialogUpdate(io, g_carriedFirmware, m_nPortIndex); },
-        m_keepAwake.get());
+    RunExchange([this](DialogIo& io) { RunDialogUpdate(io, g_carriedFirmware, m_nPortIndex); },
+                m_keepAwake.get());
 }
 
 void CUpdaterDlg::OnHiddenMessage() {
