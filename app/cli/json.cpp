@@ -106,12 +106,15 @@ std::string CommandJson(const CliRequest& request, const CommandReport& report, 
     return Dump(document);
 }
 
-std::string UsageErrorJson(const std::string& error) {
-    return Dump({{"command", nullptr}, {"exit_code", cli::kExitUsage}, {"error", error}});
-}
-
-std::string ShownTextJson(const char* member, const std::string& text) {
-    return Dump({{"command", nullptr}, {"exit_code", cli::kExitDone}, {member, text}});
+std::string UnrunJson(const ParsedCommandLine& parsed) {
+    if (parsed.exitCode != cli::kExitDone) {
+        return Dump(
+            {{"command", nullptr}, {"exit_code", parsed.exitCode}, {"error", parsed.error}});
+    }
+    const bool help = !parsed.help.empty();
+    return Dump({{"command", nullptr},
+                 {"exit_code", cli::kExitDone},
+                 {help ? "help" : "version", help ? parsed.help : parsed.version}});
 }
 
 std::string InternalErrorJson(const std::string& error) {

@@ -11,9 +11,8 @@
 std::string CommandJson(const CliRequest& request, const CommandReport& report, int exitCode,
                         const FirmwarePayload& firmware, const std::string& firmwareSha256);
 
-// The document of a command line that was refused.
-std::string UsageErrorJson(const std::string& error);
-// The document of --help or --version: their text as member "help" or "version".
-std::string ShownTextJson(const char* member, const std::string& text);
+// The document of a command line that ran no command: refused (its error), or --help or
+// --version (their text as member "help" or "version").
+std::string UnrunJson(const ParsedCommandLine& parsed);
 // The document of a run that ended by an unexpected exception, with its text.
 std::string InternalErrorJson(const std::string& error);

@@ -84,10 +84,7 @@ int main(int argc, char* argv[]) {
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, std::cout, std::cerr);
     if (!parsed.request) {
         if (parsed.json) {
-            std::cout << (parsed.exitCode != 0  ? UsageErrorJson(parsed.error)
-                          : parsed.help.empty() ? ShownTextJson("version", parsed.version)
-                                                : ShownTextJson("help", parsed.help))
-                      << std::flush;
+            std::cout << UnrunJson(parsed) << std::flush;
         }
         return parsed.exitCode;
     }
