@@ -1,10 +1,11 @@
-// What the TEST and UPDATE exchanges talk to: the port, its opener, the clock and the dialog.
-// The dialog implements the view; tests give scripted and recording stand-ins.
+// What the TEST and UPDATE exchanges talk to: the port, its opener, the clock and the front
+// end; and what every exchange hands back besides its outcome.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace exchange {
 
@@ -45,43 +46,67 @@ public:
     virtual void Sleep(std::uint32_t ms) = 0;
 };
 
-// The modeless progress window; deleting it destroys the window.
+// The progress of an upload as the front end shows it; deleting it ends the progress.
 class IProgressWindow {
 public:
     virtual ~IProgressWindow() = default;
-    // PBM_SETRANGE32: the bar runs from low to high.
+    // The bar runs from low to high (image bytes).
     virtual void SetRange32(int low, int high) = 0;
-    // PBM_SETPOS: moves the bar to position.
+    // Moves the bar to position.
     virtual void SetPos(int position) = 0;
-    // Sets the window's caption.
+    // What the upload is doing now, as the window's caption.
     virtual void SetCaption(const std::string& caption) = 0;
 };
 
-// The main dialog as the exchanges see it. Controls are addressed by their identifiers.
-class IUpdaterView {
+// The port an exchange opens: the name its opener takes and the COM number its messages name.
+struct PortToOpen {
+    std::string name;   // "\\.\COM4", or a device path
+    int comNumber = 0;  // 4
+};
+
+// The port "\\.\COMn" for the COM number n.
+PortToOpen ComPort(int comNumber);
+
+// How a message reads: a failure, or the plain outcome of a step.
+enum class MessageKind { kFailure, kOutcome };
+
+// The front end as the exchanges see it: a dialog, a console, a test. Each call returns once
+// the user has seen what it shows; whatever a call throws ends the exchange, its port closed.
+class IFrontEnd {
 public:
-    virtual ~IUpdaterView() = default;
-    // The COM port list's current selection (CB_GETCURSEL), zero-based.
-    virtual int GetPortSelection() = 0;
-    // A modal message box with the application title as caption; returns IDOK, IDYES or IDNO.
-    virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
-    // Enables or disables a control (1000, 1002, 1003).
-    virtual void EnableControl(int id, bool enable) = 0;
-    // Sets a control's text (1005, the status label).
-    virtual void SetControlText(int id, const std::string& text) = 0;
-    // Shows a hidden control (1004, the completion text).
-    virtual void ShowControl(int id) = 0;
-    // Shows the wait cursor until EndWaitCursor.
-    virtual void BeginWaitCursor() = 0;
-    // Restores the cursor shown before BeginWaitCursor.
-    virtual void EndWaitCursor() = 0;
-    // Creates the progress window, on screen and centred over the dialog.
+    virtual ~IFrontEnd() = default;
+    // The port to open, asked once per exchange before anything else happens.
+    virtual PortToOpen Port() = 0;
+    // A message the user acknowledges.
+    virtual void ShowMessage(const std::string& text, MessageKind kind) = 0;
+    // A yes/no question; true for Yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
+    // TEST: the scanner replied with this version (255: no application code), before the
+    // outcome is shown.
+    virtual void ScannerReplied(int scannerVersion) = 0;
+    // UPDATE: the transfer begins; null when the front end shows no progress.
     virtual std::unique_ptr<IProgressWindow> CreateProgressWindow() = 0;
+    // UPDATE: the scanner accepted the image (EOT), once the progress window is gone.
+    virtual void UploadAccepted() = 0;
+    // UPDATE, on every way out once the port was open: the upload is over; the progress window
+    // (when still there) and the port go right after.
+    virtual void UploadEnding() {}
+};
+
+// What crossed one exchange's port and what it showed, however it ended.
+struct ExchangeRecord {
+    long bytesSent = 0;       // as the writes accepted them
+    long bytesReceived = 0;   // as the reads took them (not what a drain discards)
+    int packetsSent = 0;      // TEST: queries; UPDATE: data packets; resends included
+    int packetsReceived = 0;  // TEST: the version reply taken; UPDATE: none (answers are bytes)
+    int resends = 0;          // TEST: queries sent again; UPDATE: data packets sent again after NAK
+    std::vector<std::string> messages;  // the texts shown and asked, in order
+    bool portWentAway = false;          // the port reported that its device went away
 };
 
 // Everything one exchange needs from outside.
 struct ExchangeIo {
-    IUpdaterView& view;
+    IFrontEnd& front;
     IPortOpener& opener;
     IClock& clock;
 };

@@ -4,11 +4,15 @@
 #include <cstdio>
 #include <vector>
 
-namespace exchange::detail {
+namespace exchange {
 
-std::string PortName(int portIndex) {
-    return Format("\\\\.\\COM%d", portIndex + 1);
+PortToOpen ComPort(int comNumber) {
+    return {detail::Format("\\\\.\\COM%d", comNumber), comNumber};
 }
+
+}  // namespace exchange
+
+namespace exchange::detail {
 
 std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& name) {
     try {
@@ -17,6 +21,44 @@ std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& n
         // CSerial throws the integer 1; whatever comes, the port cannot be opened.
         return nullptr;
     }
+}
+
+int CountedPort::Read(void* buffer, int count, int limitMs) {
+    const int read = m_port.Read(buffer, count, limitMs);
+    m_record.bytesReceived += read > 0 ? read : 0;
+    return read;
+}
+
+int CountedPort::Write(const void* buffer, int count, int limitMs) {
+    const int written = m_port.Write(buffer, count, limitMs);
+    m_record.bytesSent += written > 0 ? written : 0;
+    return written;
+}
+
+bool CountedPort::HasGoneAway() {
+    const bool gone = m_port.HasGoneAway();
+    m_record.portWentAway = m_record.portWentAway || gone;
+    return gone;
+}
+
+void Show(IFrontEnd& front, ExchangeRecord& record, const std::string& text, MessageKind kind) {
+    record.messages.push_back(text);
+    front.ShowMessage(text, kind);
+}
+
+bool Ask(IFrontEnd& front, ExchangeRecord& record, const std::string& text) {
+    record.messages.push_back(text);
+    return front.AskYesNo(text);
+}
+
+std::unique_ptr<IPort> OpenChosenPort(ExchangeIo& io, ExchangeRecord& record,
+                                      const char* openFailedText) {
+    const PortToOpen chosen = io.front.Port();
+    std::unique_ptr<IPort> port = OpenScannerPort(io.opener, chosen.name);
+    if (!port) {
+        Show(io.front, record, Format(openFailedText, chosen.comNumber), MessageKind::kFailure);
+    }
+    return port;
 }
 
 std::string Format(const char* format, ...) {

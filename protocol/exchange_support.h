@@ -1,5 +1,5 @@
-// Pieces that the TEST and UPDATE exchanges share: the port name, the guarded open, the time
-// windows and the polled one-byte read.
+// Pieces that the TEST and UPDATE exchanges share: the guarded open, the counted port, the
+// messages kept in the record, the time windows and the polled one-byte read.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +23,34 @@ inline constexpr int kPacketWriteLimitMs = 5000;     // every packet write
 inline constexpr std::uint32_t kPortSettleMs = 100;  // pause after the port is opened
 inline constexpr std::uint32_t kReadyWindowMs = 2000;
 
-// "\\.\COM%d" for the zero-based index: the COM number is the index plus 1.
-std::string PortName(int portIndex);
-
 // Opens the named port with the fixed settings; null when the opener throws or yields nothing.
 std::unique_ptr<IPort> OpenScannerPort(IPortOpener& opener, const std::string& name);
+
+// Opens the port the front end names; null, once openFailedText (with a %d for the COM number)
+// has been shown, when it cannot be opened.
+std::unique_ptr<IPort> OpenChosenPort(ExchangeIo& io, ExchangeRecord& record,
+                                      const char* openFailedText);
+
+// The port as an exchange uses it: the bytes that cross it, and its device going away, are
+// noted in the exchange's record.
+class CountedPort final : public IPort {
+public:
+    CountedPort(IPort& port, ExchangeRecord& record) : m_port(port), m_record(record) {}
+    int BytesWaiting() override { return m_port.BytesWaiting(); }
+    int Read(void* buffer, int count, int limitMs) override;
+    int Write(const void* buffer, int count, int limitMs) override;
+    void DrainInput() override { m_port.DrainInput(); }
+    bool HasGoneAway() override;
+
+private:
+    IPort& m_port;
+    ExchangeRecord& m_record;
+};
+
+// Shows text, and keeps it among the record's messages.
+void Show(IFrontEnd& front, ExchangeRecord& record, const std::string& text, MessageKind kind);
+// Asks text, and keeps it among the record's messages; true for Yes.
+bool Ask(IFrontEnd& front, ExchangeRecord& record, const std::string& text);
 
 // printf-style formatting into a string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -6,15 +6,12 @@
 #include "exchange_guard.h"
 #include "exchange_support.h"
 #include "link_frame.h"
-#include "resource.h"
 
 namespace exchange {
 
 namespace {
 
 using detail::TimeWindow;
-
-constexpr unsigned kFailureStyle = MB_OK | MB_ICONEXCLAMATION;  // 48, every message here
 
 constexpr std::size_t kStartPacketPiece = 120;  // bytes per write of the start packet
 constexpr std::uint32_t kStartPacketPauseMs = 200;
@@ -41,24 +38,12 @@ struct UploadFailed {
     UploadOutcome outcome;
 };
 
-// The wait cursor, ended on every way out of the handler.
-class WaitCursor {
-public:
-    explicit WaitCursor(IUpdaterView& view) : m_view(view) { m_view.BeginWaitCursor(); }
-    ~WaitCursor() { m_view.EndWaitCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    IUpdaterView& m_view;
-};
-
 // One press of UPDATE once the port is open: steps from the ready wait to the verdict.
 class Upload {
 public:
     Upload(ExchangeIo& io, IPort& port, const FirmwarePayload& firmware,
-           std::unique_ptr<IProgressWindow>& progress)
-        : m_io(io), m_port(port), m_firmware(firmware), m_progress(progress) {}
+           std::unique_ptr<IProgressWindow>& progress, UploadResult& result)
+        : m_io(io), m_port(port), m_firmware(firmware), m_progress(progress), m_result(result) {}
 
     // Runs the exchange; throws UploadFailed after a failure's message.
     void Run() {
@@ -71,7 +56,7 @@ public:
 
 private:
     [[noreturn]] void Fail(const char* text, UploadOutcome outcome) {
-        m_io.view.ShowMessageBox(text, kFailureStyle);
+        detail::Show(m_io.front, m_result, text, MessageKind::kFailure);
         throw UploadFailed{outcome};
     }
 
@@ -137,7 +122,7 @@ private:
     }
 
     void SendImage() {
-        m_progress = m_io.view.CreateProgressWindow();
+        m_progress = m_io.front.CreateProgressWindow();
         if (m_progress) {  // without a window the upload runs all the same
             m_progress->SetRange32(0, static_cast<int>(m_firmware.imageLength));
             m_progress->SetCaption("Upgrading CPU");
@@ -152,6 +137,7 @@ private:
             scanlink::BuildDataPacket(packet, image + offset, count);
             offset += count;
             SendDataPacket(packet);
+            m_result.imageBytesAccepted = static_cast<int>(offset);
             if (m_progress) {
                 m_progress->SetPos(static_cast<int>(offset));
             }
@@ -161,6 +147,8 @@ private:
     // Sends one packet until ACK; NAK sends the same bytes again, three sends in all.
     void SendDataPacket(const scanlink::LinkFrame& packet) {
         for (int sendsLeft = kSendsPerPacket;;) {
+            m_result.resends += sendsLeft < kSendsPerPacket ? 1 : 0;
+            ++m_result.packetsSent;
             WriteAll(packet.data(), packet.size, kDataPacketPiece, 0);
             m_io.clock.Sleep(0);
             const std::uint8_t answer = AwaitAnswer();
@@ -222,7 +210,7 @@ private:
         m_progress.reset();
         switch (verdict) {
             case scanlink::EOT:
-                m_io.view.ShowControl(IDC_COMPLETE);
+                m_io.front.UploadAccepted();
                 return;
             case scanlink::CAN:
                 Fail(kRejectedText, UploadOutcome::kRejected);
@@ -237,42 +225,36 @@ private:
     IPort& m_port;
     const FirmwarePayload& m_firmware;
     std::unique_ptr<IProgressWindow>& m_progress;
+    UploadResult& m_result;
 };
-
-// Hands the controls back so that the next step is always a new TEST.
-void ResetControls(IUpdaterView& view) {
-    view.EnableControl(IDC_TEST, true);
-    view.EnableControl(IDC_UPDATE, false);
-    view.EnableControl(IDC_COMPORT, true);
-}
 
 }  // namespace
 
-UploadOutcome RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex) {
+UploadResult RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware) {
+    UploadResult result;
     const ExchangeGuard guard;
     if (!guard.Claimed()) {
-        return UploadOutcome::kBusy;  // this press changes nothing
+        return result;  // busy: this press changes nothing
     }
-    const WaitCursor waitCursor(io.view);
-    std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
-    if (!port) {
-        // The controls stay as they were: UPDATE can be pressed again.
-        io.view.ShowMessageBox(detail::Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
-        return UploadOutcome::kPortNotOpened;
+    std::unique_ptr<IPort> opened = detail::OpenChosenPort(io, result, kOpenFailedText);
+    if (!opened) {
+        result.outcome = UploadOutcome::kPortNotOpened;  // no clean-up: UPDATE may come again
+        return result;
     }
+    detail::CountedPort port(*opened, result);
     std::unique_ptr<IProgressWindow> progress;
-    UploadOutcome outcome = UploadOutcome::kAccepted;
+    result.outcome = UploadOutcome::kAccepted;
     try {
-        Upload(io, *port, firmware, progress).Run();
+        Upload(io, port, firmware, progress, result).Run();
     } catch (const UploadFailed& failed) {
-        outcome = failed.outcome;  // its message has been shown already
+        result.outcome = failed.outcome;  // its message has been shown already
     } catch (...) {
-        outcome = UploadOutcome::kAbandoned;  // anything else ends here silently
+        result.outcome = UploadOutcome::kAbandoned;  // anything else ends here silently
     }
-    ResetControls(io.view);
+    io.front.UploadEnding();
     progress.reset();  // after a transfer failure the window stayed up during its message
-    port.reset();
-    return outcome;
+    opened.reset();
+    return result;
 }
 
 }  // namespace exchange

@@ -6,7 +6,7 @@
 
 namespace exchange {
 
-// How an upload ended, one value per way its handler can return.
+// How an upload ended, one value per way it can return.
 enum class UploadOutcome {
     kBusy,            // another exchange was running: nothing happened
     kPortNotOpened,   // "Unable to open the port COM%d. ..."
@@ -18,13 +18,18 @@ enum class UploadOutcome {
     kRejected,        // "Scanner rejected the upgrade!": CAN
     kVerdictTimeout,  // "Scanner response timeout!"
     kUnknownVerdict,  // "Scanner unknown response!"
-    kAccepted,        // EOT: the completion text was shown
+    kAccepted,        // EOT: the scanner took the image
     kAbandoned,       // something else was thrown (the front end's own end, say): no message
 };
 
-// Runs the whole upload inside the UPDATE click, on the port that the last TEST stored
-// (nPortIndex is the dialog's m_nPortIndex). While another exchange runs it returns at once and
-// changes nothing.
-UploadOutcome RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware, int nPortIndex);
+// What an upload ended with.
+struct UploadResult : ExchangeRecord {
+    UploadOutcome outcome = UploadOutcome::kBusy;
+    int imageBytesAccepted = 0;  // acknowledged by the scanner's ACKs
+};
+
+// Runs the whole upload on the port the front end names (the one the last TEST used). While
+// another exchange runs it returns at once, having asked and done nothing.
+UploadResult RunFirmwareUpload(ExchangeIo& io, const FirmwarePayload& firmware);
 
 }  // namespace exchange

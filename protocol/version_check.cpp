@@ -3,7 +3,6 @@
 #include "exchange_guard.h"
 #include "exchange_support.h"
 #include "link_frame.h"
-#include "resource.h"
 
 namespace exchange {
 
@@ -11,10 +10,6 @@ namespace {
 
 using detail::Format;
 using detail::TimeWindow;
-
-constexpr unsigned kFailureStyle = MB_OK | MB_ICONEXCLAMATION;   // 48
-constexpr unsigned kOutcomeStyle = MB_OK | MB_ICONINFORMATION;   // 64
-constexpr unsigned kQuestionStyle = MB_YESNO | MB_ICONQUESTION;  // 36
 
 constexpr std::uint32_t kQueryPauseMs = 500;   // after the first query
 constexpr std::uint32_t kResendAfterMs = 500;  // resend when the last send is more than this ago
@@ -43,9 +38,12 @@ bool AwaitReadyByte(IPort& port, IClock& clock) {
     return true;
 }
 
-void WriteQuery(IPort& port) {
+// Each query written counts as a packet sent; every one after the first as a resend.
+void WriteQuery(IPort& port, ExchangeRecord& record) {
     port.Write(scanlink::kQueryPacket.data(), static_cast<int>(scanlink::kQueryPacket.size()),
                detail::kPacketWriteLimitMs);
+    record.resends += record.packetsSent > 0 ? 1 : 0;
+    ++record.packetsSent;
 }
 
 // The value of one hexadecimal digit in either letter case; -1 for any other character.
@@ -75,9 +73,9 @@ int ReadVersionDigits(char d1, char d2) {
 }
 
 // Queries until a valid reply arrives within the reply window; answers it with ACK.
-// Returns whether a reply was seen; its version goes to nScannerVersion.
-bool QueryVersion(IPort& port, IClock& clock, int& nScannerVersion) {
-    WriteQuery(port);
+// Returns the reply's version; none when no reply was seen.
+std::optional<int> QueryVersion(IPort& port, IClock& clock, ExchangeRecord& record) {
+    WriteQuery(port, record);
     std::uint32_t lastSend = clock.GetTickCount();
     clock.Sleep(kQueryPauseMs);  // an early reply waits in the input queue meanwhile
 
@@ -86,32 +84,31 @@ bool QueryVersion(IPort& port, IClock& clock, int& nScannerVersion) {
     const TimeWindow window(clock, kReplyWindowMs);
     while (!detail::WaitIsOver(window, port)) {
         if (clock.GetTickCount() - lastSend > kResendAfterMs) {
-            WriteQuery(port);
+            WriteQuery(port, record);
             lastSend = clock.GetTickCount();
         }
         std::uint8_t received = scanlink::NOTHING;
         if (detail::ReadWaitingByte(port, received) && reply.Push(received)) {
-            nScannerVersion = ReadVersionDigits(reply.D1(), reply.D2());
+            ++record.packetsReceived;
             port.Write(&scanlink::ACK, 1, kAckWriteLimitMs);  // a reply stands even unacknowledged
-            return true;
+            return ReadVersionDigits(reply.D1(), reply.D2());
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 // Shows the outcome for the reported version and returns whether the upload is offered.
-bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
+bool ShowOutcome(IFrontEnd& front, VersionCheckResult& result, std::uint8_t carried,
+                 int scannerVersion) {
     const std::string version = VersionText(carried);
     const bool noCode = scannerVersion == kNoApplicationCode;
-    view.SetControlText(
-        IDC_VERSION,
-        (noCode ? "SCANNER VERSION: -none-\nUPDATER VERSION: " : "\nUPDATER VERSION: ") + version);
+    front.ScannerReplied(scannerVersion);
     std::string text = (noCode ? "The scanner currently contains no CPU application code!\n\n"
                                  "This update utility contains version "
                                : "This update utility contains version ") +
                        version + ".";
     if (noCode || scannerVersion < carried) {
-        view.ShowMessageBox(text, kOutcomeStyle);
+        detail::Show(front, result, text, MessageKind::kOutcome);
         return true;
     }
     // The one place the version is written without the notation's trailing 0.
@@ -119,50 +116,44 @@ bool ShowOutcome(IUpdaterView& view, std::uint8_t carried, int scannerVersion) {
         "\n\nThis updater contains a version that is %s what your scanner\nalready "
         "contains.\n\nDo you really want to upload version %d.%d ?",
         scannerVersion > carried ? "older than" : "the same as", (carried >> 4) & 7, carried & 15);
-    return view.ShowMessageBox(text, kQuestionStyle) == IDYES;
-}
-
-// Offering the upload enables UPDATE alone, so the port cannot change before it.
-void OfferUpload(IUpdaterView& view, bool offered) {
-    view.EnableControl(IDC_TEST, !offered);
-    view.EnableControl(IDC_UPDATE, offered);
-    view.EnableControl(IDC_COMPORT, !offered);
+    result.questionAsked = true;
+    return detail::Ask(front, result, text);
 }
 
 }  // namespace
 
-VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware, int& nPortIndex,
-                                   int& nScannerVersion) {
+VersionCheckResult RunVersionCheck(ExchangeIo& io, const FirmwarePayload& firmware) {
+    VersionCheckResult result;
     const ExchangeGuard guard;
     if (!guard.Claimed()) {
-        return {VersionCheckOutcome::kBusy, {}};  // this press changes nothing
+        return result;  // busy: this press changes nothing
     }
-    nPortIndex = io.view.GetPortSelection();
-    std::unique_ptr<IPort> port = detail::OpenScannerPort(io.opener, detail::PortName(nPortIndex));
-    if (!port) {
-        io.view.ShowMessageBox(Format(kOpenFailedText, nPortIndex + 1), kFailureStyle);
-        return {VersionCheckOutcome::kPortNotOpened, {}};
+    std::unique_ptr<IPort> opened = detail::OpenChosenPort(io, result, kOpenFailedText);
+    if (!opened) {
+        result.outcome = VersionCheckOutcome::kPortNotOpened;
+        return result;
     }
-    if (!AwaitReadyByte(*port, io.clock)) {
-        io.view.ShowMessageBox(kNoReadyText, kFailureStyle);  // shown while the port is still open
-        return {VersionCheckOutcome::kNoReadyByte, {}};
+    detail::CountedPort port(*opened, result);
+    if (!AwaitReadyByte(port, io.clock)) {
+        // Shown while the port is still open.
+        detail::Show(io.front, result, kNoReadyText, MessageKind::kFailure);
+        result.outcome = VersionCheckOutcome::kNoReadyByte;
+        return result;
     }
-    nScannerVersion = 0;
-    port->DrainInput();  // further ready bytes and early noise never reach the reply window
-    const bool replySeen = QueryVersion(*port, io.clock, nScannerVersion);
-    port.reset();
-    if (!replySeen) {
-        io.view.ShowMessageBox(kNoReplyText, kFailureStyle);
-        return {VersionCheckOutcome::kNoReply, {}};
+    port.DrainInput();  // further ready bytes and early noise never reach the reply window
+    const std::optional<int> version = QueryVersion(port, io.clock, result);
+    opened.reset();
+    if (!version) {
+        detail::Show(io.front, result, kNoReplyText, MessageKind::kFailure);
+        result.outcome = VersionCheckOutcome::kNoReply;
+        return result;
     }
-    if (nScannerVersion == 0) {
-        nScannerVersion = 1;
-    }
-    const int scannerVersion = nScannerVersion;
-    const bool offered = ShowOutcome(io.view, firmware.VersionByte(), scannerVersion);
-    OfferUpload(io.view, offered);
-    return {offered ? VersionCheckOutcome::kUploadOffered : VersionCheckOutcome::kUploadNotOffered,
-            scannerVersion};
+    result.scannerVersion = *version == 0 ? 1 : *version;
+    const bool offered =
+        ShowOutcome(io.front, result, firmware.VersionByte(), *result.scannerVersion);
+    result.outcome =
+        offered ? VersionCheckOutcome::kUploadOffered : VersionCheckOutcome::kUploadNotOffered;
+    return result;
 }
 
 }  // namespace exchange

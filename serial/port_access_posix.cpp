@@ -160,15 +160,15 @@ std::string WhyNotOpened(const std::string& portName) {
     // The device a link (a COM link, /dev/serial/by-id) leads to: the node whose group counts.
     std::error_code error;
     const auto device = std::filesystem::canonical(*named, error);
-    const auto path = error ? named : std::optional<std::string>(device.string());
-    const std::string shown = PrintableText(*path);
-    if (const std::string advice = PermissionAdvice(*path); !advice.empty()) {
+    const std::string path = error ? *named : device.string();
+    const std::string shown = PrintableText(path);
+    if (const std::string advice = PermissionAdvice(path); !advice.empty()) {
         return "You may not open " + shown + " " + advice;
     }
-    if (const auto holder = portlock::FindOtherHolder(*path); holder && holder->pid > 0) {
+    if (const auto holder = portlock::FindOtherHolder(path); holder && holder->pid > 0) {
         return shown + " is held by " + portlock::ProcessName(holder->pid) + ".";
     }
-    if (const auto lock = portlock::FindRefusingLock(*path)) {
+    if (const auto lock = portlock::FindRefusingLock(path)) {
         return LockedText(shown, *lock);
     }
     return {};

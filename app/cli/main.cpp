@@ -2,27 +2,95 @@
 #include <exception>
 #include <iostream>
 
-#include "cli_json.h"
-#include "cli_options.h"
-#include "cli_run.h"
-#include "console_platform.h"
-#include "exit_codes.h"
+#include "commands.h"
+#include "diag_log.h"
+#include "dialog_texts.h"
+#include "json.h"
+#include "outcomes.h"
+#include "platform.h"
+#include "port_access.h"
+#include "serial_link.h"
+
+namespace {
+
+// How long a look at an empty input queue waits for input. Several ports at once each wait for
+// the scanner's answers: against the simulator at line speed, waking every millisecond to look
+// again cost one port's upload 3 % of a core, waking when input arrives or after 10 ms under
+// 1 %, and a byte that arrives is seen at once either way.
+constexpr int kIdleWaitMs = 10;
+
+// How the console writes and asks for this request on these streams.
+ConsoleModes ModesFor(const CliRequest& request) {
+    ConsoleModes modes;
+    modes.outIsTerminal = IsTerminal(StandardStream::kOutput);
+    modes.errIsTerminal = IsTerminal(StandardStream::kError);
+    modes.inIsTerminal = IsTerminal(StandardStream::kInput);
+    modes.quiet = request.quiet;
+    modes.json = request.json;
+    modes.assumeYes = request.assumeYes;
+    // Several ports may each have a row of progress redrawn in place.
+    const bool severalPorts =
+        request.ports.size() > 1 ||
+        (request.ports.size() == 1 && request.ports[0].kind == PortArgument::Kind::kFound);
+    modes.cursorMoves =
+        modes.errIsTerminal && !request.quiet && severalPorts && BeginCursorMovement();
+    return modes;
+}
+
+// Runs the request with the real ports, clock, terminal and keep-awake hold; the exit code.
+int Run(const CliRequest& request) {
+    // The serial log is the dialog's: named after its title's first word.
+    const std::string title =
+        TR_TEXT_MAIN_CAPTION " " + VersionText(g_carriedFirmware.VersionByte());
+    SetMainWindowTitleSource([title] { return title; });
+    ConsoleInterrupts interrupts;
+    int code = cli::kExitInternal;
+    {
+        const InterruptHandlers handlers(interrupts);  // gone before what they press
+        const ConsoleModes modes = ModesFor(request);
+        const auto input = CreateStandardInput(interrupts);
+        Console console(std::cout, std::cerr, modes, interrupts, *input);
+        SerialPortOpener opener(kIdleWaitMs);
+        SystemClock clock;
+        const auto keepAwake =
+            CreateSystemKeepAwake([&console](const std::string& text) { console.Note(text); });
+        ConsoleSurroundings s{console,
+                              opener,
+                              clock,
+                              *keepAwake,
+                              g_carriedFirmware,
+                              g_carriedFirmwareSha256,
+                              comports::DescribeComPorts,
+                              portaccess::WhyNotOpened};
+        CommandReport report;
+        code = RunRequest(request, s, report);
+        if (modes.cursorMoves) {
+            EndCursorMovement();
+        }
+        if (request.json) {
+            std::cout << CommandJson(request, report, code, g_carriedFirmware,
+                                     g_carriedFirmwareSha256)
+                      << std::flush;
+        }
+    }
+    const bool byCtrlC = interrupts.Pressed() && !interrupts.Terminated();
+    return code == cli::kExitInterrupted && byCtrlC ? EndAsInterrupted(code) : code;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     PrepareStandardStreams();  // first: no port may take the number of a closed stream
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv, std::cout, std::cerr);
     if (!parsed.request) {
         if (parsed.json) {
-            std::cout << (parsed.exitCode != 0  ? UsageErrorJson(parsed.error)
-                          : parsed.help.empty() ? ShownTextJson("version", parsed.version)
-                                                : ShownTextJson("help", parsed.help))
-                      << std::flush;
+            std::cout << UnrunJson(parsed) << std::flush;
         }
         return parsed.exitCode;
     }
     std::string error;
     try {
-        return RunCliRequest(*parsed.request);
+        return Run(*parsed.request);
     } catch (...) {
         error = cli::InternalErrorText(std::current_exception());
     }

@@ -1,10 +1,10 @@
 // The command line of tr520-cli: what each form asks for, and what is a usage error.
-#include "cli_options.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <vector>
+
+#include "options.h"
 
 namespace {
 

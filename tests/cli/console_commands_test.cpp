@@ -9,8 +9,8 @@
 #include "console_fakes.h"
 #include "dialog_templates.h"
 #include "exchange_guard.h"
-#include "exit_codes.h"
 #include "link_frame.h"
+#include "outcomes.h"
 
 using namespace consolefakes;
 using fakes::Bytes;
@@ -55,8 +55,8 @@ protected:
         scanner.Begin();
         if (command == Command::kUploadAlone) {
             fakes::RecordingView view(bench.log, &bench.clock);
-            exchange::ExchangeIo io{view, bench.opener, bench.clock};
-            uploadAlone = exchange::RunFirmwareUpload(io, *firmware, kCom - 1);
+            DialogIo io{view, bench.opener, bench.clock};
+            uploadAlone = RunDialogUpdate(io, *firmware, kCom - 1).outcome;
             return cli::ExitCodeAfterUpdate(*uploadAlone);
         }
         return command == Command::kTest
@@ -97,7 +97,7 @@ TEST_P(ExitCodeRow, EndsWithItsCodeAndTheUtilitysMessageVerbatim) {
         const PortReport& port = report.ports[0];
         EXPECT_EQ(port.exitCode, row.exitCode);
         EXPECT_EQ(port.test ? std::optional(port.test->outcome) : std::nullopt, row.test);
-        EXPECT_EQ(port.update, row.update);
+        EXPECT_EQ(port.update ? std::optional(port.update->outcome) : std::nullopt, row.update);
         if (!row.message.empty()) {
             ASSERT_FALSE(port.messages.empty());
             const std::string& last = port.messages.back();
@@ -349,8 +349,12 @@ TEST_F(ConsoleCommand, AnExceptionOnAPortsThreadIsToldOnItsLine) {
         }
     } refusing;
     const ConsoleSurroundings& b = *bench.surroundings;
-    ConsoleSurroundings s{b.output,    b.questions,  b.interrupts,     refusing,
-                          b.clock,     b.keepAwake,  b.firmware,       b.firmwareSha256,
+    ConsoleSurroundings s{b.console,
+                          refusing,
+                          b.clock,
+                          b.keepAwake,
+                          b.firmware,
+                          b.firmwareSha256,
                           b.describePorts,
                           [](const std::string&) -> std::string {
                               throw std::runtime_error("a fault of ours in \x1b[2J");
@@ -482,8 +486,8 @@ private:
 TEST_F(ConsoleCommand, CtrlCWhileTheHoldIsTakenEndsBeforeTheUpload) {
     PressedWhileHeld hold(bench.interrupts);
     const ConsoleSurroundings& b = *bench.surroundings;
-    ConsoleSurroundings s{b.output, b.questions, b.interrupts,     b.opener,        b.clock,
-                          hold,     b.firmware,  b.firmwareSha256, b.describePorts, b.whyNotOpened};
+    ConsoleSurroundings s{b.console,  b.opener,         b.clock,         hold,
+                          b.firmware, b.firmwareSha256, b.describePorts, b.whyNotOpened};
     scanner.Begin();
     EXPECT_EQ(RunUpdateCommand(s, {Com(kCom)}, report), 130) << bench.Err();
     EXPECT_TRUE(scanner.upload.startPacket.empty()) << "no upload began";

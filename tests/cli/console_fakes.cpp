@@ -53,21 +53,22 @@ LineRead ScriptedInput::ReadLine(std::string& line) {
 }
 
 ConsoleBench::ConsoleBench(const FirmwarePayload& payload, bool errIsTerminal, bool quiet)
-    : output(out, err, errIsTerminal, quiet), firmware(payload) {
+    : firmware(payload) {
+    modes.errIsTerminal = errIsTerminal;
+    modes.quiet = quiet;
     SetAnswers(false, true);
 }
 
 void ConsoleBench::SetAnswers(bool inputIsTerminal, bool assumeYes) {
-    questions =
-        std::make_unique<ConsoleQuestions>(output, interrupts, input, inputIsTerminal, assumeYes);
-    surroundings = std::make_unique<ConsoleSurroundings>(
-        ConsoleSurroundings{output, *questions, interrupts, opener, clock, keepAwake, firmware,
-                            kBenchSha256,
-                            [this] { return ports; },
-                            [this](const std::string& port) {
-                                whyAskedOf.push_back(port);
-                                return whyNotOpened;
-                            }});
+    modes.inIsTerminal = inputIsTerminal;
+    modes.assumeYes = assumeYes;
+    console = std::make_unique<Console>(out, err, modes, interrupts, input);
+    surroundings = std::make_unique<ConsoleSurroundings>(ConsoleSurroundings{
+        *console, opener, clock, keepAwake, firmware, kBenchSha256, [this] { return ports; },
+        [this](const std::string& port) {
+            whyAskedOf.push_back(port);
+            return whyNotOpened;
+        }});
 }
 
 }  // namespace consolefakes

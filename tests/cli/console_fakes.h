@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console_commands.h"
+#include "commands.h"
 #include "exchange_fakes.h"
 
 namespace consolefakes {
@@ -74,7 +74,7 @@ inline constexpr const char* kBenchSha256 =
 struct ConsoleBench {
     explicit ConsoleBench(const FirmwarePayload& firmware, bool errIsTerminal = false,
                           bool quiet = false);
-    // Rebuilds the questions' policy: a terminal on standard input, --yes.
+    // Rebuilds the console with how questions are answered: a terminal on standard input, --yes.
     void SetAnswers(bool inputIsTerminal, bool assumeYes);
     std::string Out() const { return out.str(); }
     std::string Err() const { return err.str(); }
@@ -85,10 +85,10 @@ struct ConsoleBench {
     fakes::ScriptedOpener opener{port, log};
     std::ostringstream out;
     std::ostringstream err;
-    ConsoleOutput output;
+    ConsoleModes modes;
     ConsoleInterrupts interrupts;
     ScriptedInput input{interrupts};
-    std::unique_ptr<ConsoleQuestions> questions;
+    std::unique_ptr<Console> console;
     RecordingKeepAwake keepAwake{log};
     std::vector<comports::ComPortInfo> ports;
     std::string whyNotOpened;             // what the look at a port that was not opened says

@@ -8,57 +8,85 @@
 #include <sstream>
 
 #include "console_fakes.h"
-#include "console_platform.h"
-#include "console_progress.h"
-#include "exit_codes.h"
-#include "port_finder.h"
+#include "outcomes.h"
+#include "platform.h"
 
 using namespace consolefakes;
 using fakes::Bytes;
 
+namespace {
+
+// A console on string streams, with no terminal on standard input.
+struct TestConsole {
+    explicit TestConsole(bool errIsTerminal, bool cursorMoves = false) {
+        modes.errIsTerminal = errIsTerminal;
+        modes.cursorMoves = cursorMoves;
+        console = std::make_unique<Console>(out, err, modes, interrupts, input);
+    }
+    ConsoleModes modes;
+    std::ostringstream out;
+    std::ostringstream err;
+    ConsoleInterrupts interrupts;
+    ScriptedInput input{interrupts};
+    std::unique_ptr<Console> console;
+};
+
+// A clock that stands where it is put, beyond the virtual clock's ten minutes.
+struct SetClock : exchange::IClock {
+    std::uint32_t GetTickCount() override { return now; }
+    void Sleep(std::uint32_t ms) override { now += ms; }
+    std::uint32_t now = 0;
+};
+
+}  // namespace
+
 TEST(ProgressLines, BarAndPlainLine) {
-    ProgressFigures figures;
-    figures.total = 59862;
-    figures.position = 29880;  // 249 packets of 120
-    figures.elapsedMs = 5400;
-    EXPECT_EQ(FormatBarLine(figures),
-              "[####------]  49 % 29880/59862 bytes 249/499 packets 0:05 elapsed 0:05 left");
-    EXPECT_EQ(FormatPlainLine("Upgrading CPU", figures),
-              "Upgrading CPU: 49 % (29880 of 59862 bytes, 249 of 499 packets, 0:05 elapsed, "
-              "about 0:05 left)");
-    figures.position = 0;
-    figures.elapsedMs = 0;
-    EXPECT_EQ(FormatBarLine(figures),
-              "[----------]   0 % 0/59862 bytes 0/499 packets 0:00 elapsed -:-- left");
-    figures.position = 59862;
-    figures.elapsedMs = 671000;
-    EXPECT_EQ(FormatBarLine(figures),
-              "[##########] 100 % 59862/59862 bytes 499/499 packets 11:11 elapsed 0:00 left");
-    EXPECT_LT(FormatBarLine(figures).size(), 80u) << "fits an 80-column terminal";
+    for (const bool terminal : {true, false}) {
+        TestConsole t(terminal);
+        SetClock clock;
+        auto progress = t.console->CreateProgress(clock);
+        progress->SetRange32(0, 59862);
+        progress->SetCaption("Upgrading CPU");
+        clock.now = 5400;
+        progress->SetPos(29880);  // 249 packets of 120
+        EXPECT_EQ(t.err.str(),
+                  terminal
+                      ? "Upgrading CPU\n\r[####------]  49 % 29880/59862 bytes 249/499 packets "
+                        "0:05 elapsed 0:05 left"
+                      : "Upgrading CPU\nUpgrading CPU: 49 % (29880 of 59862 bytes, 249 of 499 "
+                        "packets, 0:05 elapsed, about 0:05 left)\n");
+        if (terminal) {
+            clock.now = 671000;
+            progress->SetPos(59862);
+            const std::string last = t.err.str().substr(t.err.str().rfind('\r') + 1);
+            EXPECT_EQ(
+                last,
+                "[##########] 100 % 59862/59862 bytes 499/499 packets 11:11 elapsed 0:00 left");
+            EXPECT_LT(last.size(), 80u) << "fits an 80-column terminal";
+        }
+    }
 }
 
 namespace {
 
 // Runs the positions through a progress window as the upload does.
 std::string DriveProgress(bool errIsTerminal, int total, int step) {
-    std::ostringstream out;
-    std::ostringstream err;
-    ConsoleOutput output(out, err, errIsTerminal, false);
+    TestConsole t(errIsTerminal);
     fakes::VirtualClock clock;
     {
-        ConsoleProgress progress(output, clock);
-        progress.SetRange32(0, total);
-        progress.SetCaption("Upgrading CPU");
+        auto progress = t.console->CreateProgress(clock);
+        progress->SetRange32(0, total);
+        progress->SetCaption("Upgrading CPU");
         for (int position = step; position < total + step; position += step) {
             clock.Advance(22);
-            progress.SetPos(std::min(position, total));
+            progress->SetPos(std::min(position, total));
         }
-        progress.SetPos(0);
-        progress.SetCaption("Waiting for CPU approval");
+        progress->SetPos(0);
+        progress->SetCaption("Waiting for CPU approval");
     }
-    output.Line("after");
-    EXPECT_EQ(out.str(), "after\n");
-    return err.str();
+    t.console->Line("after");
+    EXPECT_EQ(t.out.str(), "after\n");
+    return t.err.str();
 }
 
 }  // namespace
@@ -104,38 +132,42 @@ TEST(ConsoleProgress, OnATerminalOneLineRedrawnAtMostTenTimesASecond) {
 // Several ports on a terminal: every line carries its port, and the rows of progress stand
 // below whatever else is written, redrawn in place.
 TEST(ConsoleOutput, SeveralPortsPrefixEveryLineAndKeepTheirRowsBelow) {
-    std::ostringstream out;
-    std::ostringstream err;
-    OutputModes modes;
-    modes.cursorMoves = true;
-    ConsoleOutput run(out, err, /*errIsTerminal=*/true, /*quiet=*/false, modes);
-    run.OpenBoard(2);
-    ConsoleOutput first(run, "COM1", 0);
-    ConsoleOutput second(run, "COM2", 1);
-    first.Redraw("[#---------]  10 %");
-    EXPECT_EQ(err.str(), "COM1: [#---------]  10 %\x1b[K\nCOM2: -\x1b[K");
-    err.str("");
+    TestConsole run(/*errIsTerminal=*/true, /*cursorMoves=*/true);
+    fakes::VirtualClock clock;
+    run.console->OpenBoard(2);
+    Console first(*run.console, "COM1", 0);
+    Console second(*run.console, "COM2", 1);
+    auto firstProgress = first.CreateProgress(clock);
+    auto secondProgress = second.CreateProgress(clock);
+    firstProgress->SetRange32(0, 1200);
+    secondProgress->SetRange32(0, 1200);
+    firstProgress->SetPos(120);
+    const std::string row1 = "COM1: [#---------]  10 % 1/10 packets 0:00 left\x1b[K";
+    EXPECT_EQ(run.err.str(), row1 + "\nCOM2: -\x1b[K");
+    run.err.str("");
     second.Alert("Upgrading CPU");  // the rows go up to make room, then stand below it
-    EXPECT_EQ(err.str(),
-              "\x1b[1A\r\x1b[JCOM2: Upgrading CPU\nCOM1: [#---------]  10 %\x1b[K\nCOM2: -\x1b[K");
-    err.str("");
-    second.Redraw("[##--------]  20 %");
-    EXPECT_EQ(err.str(), "\x1b[1A\rCOM1: [#---------]  10 %\x1b[K\nCOM2: [##--------]  20 %\x1b[K");
+    EXPECT_EQ(run.err.str(), "\x1b[1A\r\x1b[JCOM2: Upgrading CPU\n" + row1 + "\nCOM2: -\x1b[K");
+    run.err.str("");
+    secondProgress->SetPos(240);
+    EXPECT_EQ(run.err.str(),
+              "\x1b[1A\r" + row1 + "\nCOM2: [##--------]  20 % 2/10 packets 0:00 left\x1b[K");
     second.Line("two\nlines");
-    EXPECT_EQ(out.str(), "COM2: two\nCOM2: lines\n");
-    err.str("");
-    run.CloseBoard();
-    EXPECT_EQ(err.str(), "\n");
+    EXPECT_EQ(run.out.str(), "COM2: two\nCOM2: lines\n");
+    run.err.str("");
+    run.console->CloseBoard();
+    EXPECT_EQ(run.err.str(), "\n");
 
     // Without cursor movement the ports' progress is left to plain lines.
-    std::ostringstream plainErr;
-    ConsoleOutput plainRun(out, plainErr, /*errIsTerminal=*/true, /*quiet=*/false);
-    plainRun.OpenBoard(1);
-    ConsoleOutput plain(plainRun, "COM3", 0);
-    EXPECT_FALSE(plain.RedrawsLines());
-    plain.Redraw("[#---------]  10 %");
-    plain.Alert("Upgrading CPU: 10 %");
-    EXPECT_EQ(plainErr.str(), "COM3: Upgrading CPU: 10 %\n");
+    TestConsole plainRun(/*errIsTerminal=*/true);
+    plainRun.console->OpenBoard(1);
+    Console plain(*plainRun.console, "COM3", 0);
+    auto plainProgress = plain.CreateProgress(clock);
+    plainProgress->SetRange32(0, 1200);
+    plainProgress->SetCaption("Upgrading CPU");
+    plainProgress->SetPos(120);
+    EXPECT_EQ(plainRun.err.str(),
+              "COM3: Upgrading CPU\nCOM3: Upgrading CPU: 10 % (120 of 1200 "
+              "bytes, 1 of 10 packets, 0:00 elapsed, about 0:00 left)\n");
 }
 
 TEST(PortArgument, ComNumbersAutoAndWhatIsRefused) {
@@ -279,24 +311,29 @@ comports::ComPortInfo Info(int com, bool present) {
 }  // namespace
 
 TEST(FindScannerPorts, ListensOnPresentPortsOnlyAndSendsNothing) {
-    fakes::VirtualClock clock;
-    PortsByName opener(clock);
+    auto firmware = SmallFirmware();
+    ConsoleBench bench(*firmware);
+    PortsByName opener(bench.clock);
     opener.Add("\\\\.\\COM3");                  // silent
     auto& scanner = opener.Add("\\\\.\\COM5");  // the scanner, 'C' late
     scanner.Arrive(2000 + 1900, {'x', 'C'});    // 1.9 s into its window
     auto& other = opener.Add("\\\\.\\COM8");    // noise, no ready byte
     other.Arrive(6000, {'c', 0x06, 'A'});
     opener.Add("\\\\.\\COM9");  // present, but not listed so
-    std::ostringstream out;
-    std::ostringstream err;
-    ConsoleOutput output(out, err, false, false);
-    const auto found = FindScannerPorts(
-        {Info(3, true), Info(5, true), Info(6, true), Info(8, true), Info(9, false)}, opener, clock,
-        output, [](const std::string& port) { return "why not " + port; });
-    ASSERT_EQ(found.answering.size(), 1u);
-    EXPECT_EQ(found.answering[0].comNumber, 5);
-    ASSERT_EQ(found.notOpened.size(), 1u);
-    EXPECT_EQ(found.notOpened[0].comNumber, 6);
+    const std::vector<comports::ComPortInfo> ports{Info(3, true), Info(5, true), Info(6, true),
+                                                   Info(8, true), Info(9, false)};
+    ConsoleSurroundings s{*bench.console,
+                          opener,
+                          bench.clock,
+                          bench.keepAwake,
+                          *firmware,
+                          "",
+                          [&ports] { return ports; },
+                          [](const std::string& port) { return "why not " + port; }};
+    CommandReport report;
+    EXPECT_EQ(RunFindCommand(s, report), 0);
+    ASSERT_EQ(report.listed.size(), 1u);
+    EXPECT_EQ(report.listed[0].comNumber, 5);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"\\\\.\\COM3", "\\\\.\\COM5", "\\\\.\\COM6",
                                                        "\\\\.\\COM8"}));
     for (const auto& request : opener.settings) {
@@ -308,12 +345,12 @@ TEST(FindScannerPorts, ListensOnPresentPortsOnlyAndSendsNothing) {
     }
     EXPECT_TRUE(opener.log.WithPrefix("port write").empty());
     EXPECT_EQ(opener.log.WithPrefix("port close").size(), 3u);
-    EXPECT_NE(err.str().find("COM6: cannot be opened, left alone\nwhy not COM6\n"),
+    EXPECT_NE(bench.Err().find("COM6: cannot be opened, left alone\nwhy not COM6\n"),
               std::string::npos)
-        << err.str();
+        << bench.Err();
     // 2 s on COM3, 1.9 s on COM5, nothing on COM6, 2 s on COM8.
-    EXPECT_GE(clock.Now(), 5900u);
-    EXPECT_LT(clock.Now(), 6100u);
+    EXPECT_GE(bench.clock.Now(), 5900u);
+    EXPECT_LT(bench.clock.Now(), 6100u);
 }
 
 TEST(ConsoleCommands, InfoNamesTheCarriedImage) {

@@ -1,8 +1,6 @@
 // The Windows program's console-control routine, called as the system calls it on a thread of
 // its own: Ctrl+C presses; closing the window, logging off and shutting down end the run and
 // hold the system back until the run has closed its ports.
-#include "console_signals_w32.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "console_interrupts.h"
+#include "interrupts.h"
+#include "platform_w32.h"
 
 namespace {
 

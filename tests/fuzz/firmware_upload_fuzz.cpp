@@ -524,9 +524,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     view.SetEnabled(kComList, false);
     view.progressCreationYieldsNull = setup.progress == ProgressMode::kNone;
     view.progressCreationThrows = setup.progress == ProgressMode::kThrows;
-    exchange::ExchangeIo io{view, opener, clock};
+    DialogIo io{view, opener, clock};
     // Whatever it returns, the checks read the outcome from what it did.
-    static_cast<void>(exchange::RunFirmwareUpload(io, firmware, setup.portIndex));
+    static_cast<void>(RunDialogUpdate(io, firmware, setup.portIndex));
     CheckRun(setup, firmware, log, view, opener);
     return 0;
 }

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "com_port_sources.h"
-#include "console_platform.h"
 #include "fuzz_support.h"
-#include "port_argument.h"
+#include "options.h"
+#include "platform.h"
 
 namespace {
 

@@ -375,11 +375,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     view.yesNoAnswer = setup.answerYes ? kIdYes : kIdNo;
     FirmwarePayload& firmware = fuzz::FirmwareCopy();
     firmware.version = setup.carried;
-    exchange::ExchangeIo io{view, opener, clock};
+    DialogIo io{view, opener, clock};
     int portIndex = kUntouched;
     int scannerVersion = kUntouched;
     // Whatever it returns, the checks read the outcome from what it did.
-    static_cast<void>(exchange::RunVersionCheck(io, firmware, portIndex, scannerVersion));
+    static_cast<void>(RunDialogTest(io, firmware, portIndex, scannerVersion));
     Run(setup, log, view, opener, clock).Check(portIndex, scannerVersion);
     return 0;
 }

@@ -87,12 +87,12 @@ protected:
     }
 
     void Test(const FirmwarePayload& firmware) {
-        exchange::RunVersionCheck(io, firmware, portIndex, scannerVersion);
+        RunDialogTest(io, firmware, portIndex, scannerVersion);
     }
     // Runs UPDATE; returns its wall time.
     WallClock::duration Update(const FirmwarePayload& firmware) {
         const auto start = WallClock::now();
-        exchange::RunFirmwareUpload(io, firmware, portIndex);
+        RunDialogUpdate(io, firmware, portIndex);
         return WallClock::now() - start;
     }
     scannersim::Summary Summary() {
@@ -122,7 +122,7 @@ protected:
     SerialPortOpener serial;
     LoggingPortOpener opener{serial, log};
     SystemClock clock;
-    exchange::ExchangeIo io{view, opener, clock};
+    DialogIo io{view, opener, clock};
     int portIndex = -1;
     int scannerVersion = -1;
 

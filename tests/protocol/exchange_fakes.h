@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_exchanges.h"
 #include "exchange_io.h"
 
 namespace fakes {
@@ -182,7 +183,7 @@ struct MessageRecord {
 };
 
 // The dialog: records every call in the log, keeps the control states, answers questions.
-class RecordingView : public exchange::IUpdaterView {
+class RecordingView : public IDialogControls {
 public:
     // clock, when given, stamps the message records with virtual time.
     explicit RecordingView(EventLog& log, const VirtualClock* clock = nullptr);

@@ -27,8 +27,8 @@ protected:
         int nestedIndex = -5;
         int nestedVersion = -6;
         view.portSelection = 9;  // a nested TEST would store this
-        exchange::RunVersionCheck(io, TestFirmware(), nestedIndex, nestedVersion);
-        exchange::RunFirmwareUpload(io, TestFirmware(), 9);
+        RunDialogTest(io, TestFirmware(), nestedIndex, nestedVersion);
+        RunDialogUpdate(io, TestFirmware(), 9);
         view.portSelection = 3;
         EXPECT_EQ(log.entries.size(), eventsBefore);
         EXPECT_EQ(opener.requests.size(), opensBefore);
@@ -37,7 +37,7 @@ protected:
         ++nestedPresses;
     }
 
-    void RunTest() { exchange::RunVersionCheck(io, TestFirmware(), portIndex, scannerVersion); }
+    void RunTest() { RunDialogTest(io, TestFirmware(), portIndex, scannerVersion); }
 
     int nestedPresses = 0;
     int portIndex = -1;
@@ -97,7 +97,7 @@ TEST_F(NestedExchangeTest, PressesDuringUpdateAreRefusedAndEveryPacketGoesOnce) 
     view.SetEnabled(IDC_UPDATE, true);
     view.SetEnabled(IDC_COMPORT, false);
     scanner.Begin();
-    exchange::RunFirmwareUpload(io, firmware, 3);
+    RunDialogUpdate(io, firmware, 3);
 
     EXPECT_EQ(nestedPresses, 1);
     EXPECT_EQ(opener.requests.size(), 1u);
@@ -117,7 +117,7 @@ TEST_F(NestedExchangeTest, EveryWayOutLetsTheNextExchangeStart) {
     opener.mode = ScriptedOpener::Mode::kThrowInt;
     RunTest();  // the port cannot be opened
     EXPECT_FALSE(exchange::ExchangeGuard::IsRunning());
-    exchange::RunFirmwareUpload(io, TestFirmware(), 0);
+    RunDialogUpdate(io, TestFirmware(), 0);
     EXPECT_FALSE(exchange::ExchangeGuard::IsRunning());
     EXPECT_EQ(opener.requests.size(), 2u);
 
@@ -125,7 +125,7 @@ TEST_F(NestedExchangeTest, EveryWayOutLetsTheNextExchangeStart) {
     view.whileMessageShown = [](const MessageRecord&) { throw std::runtime_error("view gone"); };
     EXPECT_THROW(RunTest(), std::runtime_error);
     EXPECT_FALSE(exchange::ExchangeGuard::IsRunning());
-    EXPECT_THROW(exchange::RunFirmwareUpload(io, TestFirmware(), 0), std::runtime_error);
+    EXPECT_THROW(RunDialogUpdate(io, TestFirmware(), 0), std::runtime_error);
     EXPECT_FALSE(exchange::ExchangeGuard::IsRunning());
     EXPECT_EQ(opener.requests.size(), 4u);
 }

@@ -63,7 +63,7 @@ protected:
 
     void Run() {
         scanner.Begin();
-        exchange::RunFirmwareUpload(io, firmware, 3);
+        result = RunDialogUpdate(io, firmware, 3);
     }
 
     // The data packet writes (everything after the start packet).
@@ -117,10 +117,25 @@ protected:
         ExpectCleanUp({"progress delete", "message 48: " + message}, false);
     }
 
-    // The accepted upload: no message, the completion text shown.
+    // The accepted upload: no message, the completion text shown; the result counts every
+    // byte the writes took and every send of every packet.
     void ExpectSuccess() {
         ExpectCleanUp({"progress delete", "show 1004"}, false);
         EXPECT_EQ(scanner.image, Bytes(firmware.image, firmware.image + firmware.imageLength));
+        EXPECT_EQ(result.outcome, exchange::UploadOutcome::kAccepted);
+        EXPECT_TRUE(result.messages.empty());
+        EXPECT_EQ(result.imageBytesAccepted, static_cast<int>(firmware.imageLength));
+        long written = 0;
+        for (const auto& write : port.Writes()) {
+            written += write.result;
+        }
+        EXPECT_EQ(result.bytesSent, written);
+        int sends = 0;
+        for (const int n : scanner.sendsPerPacket) {
+            sends += n;
+        }
+        EXPECT_EQ(result.packetsSent, sends);
+        EXPECT_EQ(result.resends, sends - static_cast<int>(scanner.sendsPerPacket.size()));
     }
 
     // The time the answer window of the n-th data write (0-based) was started at, about.
@@ -128,6 +143,7 @@ protected:
 
     const FirmwarePayload& firmware;
     ScriptedScanner scanner;
+    exchange::UploadResult result;
 };
 
 }  // namespace
@@ -364,6 +380,11 @@ TEST_F(UploadTest, ThirdNakEndsTheUploadWithoutAFourthSend) {
     EXPECT_EQ(scanner.sendsPerPacket[5], 3);
     EXPECT_EQ(DataWrites().size(), 5u + 3u);
     EXPECT_EQ(view.progressPositions, (std::vector<int>{120, 240, 360, 480, 600}));
+    EXPECT_EQ(result.outcome, exchange::UploadOutcome::kNotApproved);
+    EXPECT_EQ(result.messages, std::vector<std::string>{kNotApproving});
+    EXPECT_EQ(result.imageBytesAccepted, 600);
+    EXPECT_EQ(result.packetsSent, 8);
+    EXPECT_EQ(result.resends, 2);
 }
 
 TEST_F(UploadTest, NakThenSilence) {

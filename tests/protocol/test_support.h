@@ -49,7 +49,7 @@ protected:
     ScriptedPort port{clock, log};
     ScriptedOpener opener{port, log};
     RecordingView view{log, &clock};
-    exchange::ExchangeIo io{view, opener, clock};
+    DialogIo io{view, opener, clock};
 };
 
 }  // namespace fakes

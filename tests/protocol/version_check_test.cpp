@@ -25,7 +25,7 @@ class VersionCheckTest : public ExchangeTest {
 protected:
     explicit VersionCheckTest(std::uint32_t startTick = 1000) : ExchangeTest(startTick) {}
 
-    void Run() { exchange::RunVersionCheck(io, TestFirmware(), portIndex, scannerVersion); }
+    void Run() { result = RunDialogTest(io, TestFirmware(), portIndex, scannerVersion); }
 
     // The virtual time of the first query; the reply window closes 2500 ms after it.
     std::uint64_t FirstQueryAt() const {
@@ -40,6 +40,7 @@ protected:
 
     int portIndex = -1;
     int scannerVersion = -7;  // a value no path of the check would leave
+    exchange::VersionCheckResult result;
 };
 
 }  // namespace
@@ -127,6 +128,7 @@ TEST_F(VersionCheckTest, BytesBeforeTheQueryAreDrained) {
     EXPECT_EQ(scannerVersion, 0x10);
     EXPECT_EQ(view.texts[IDC_VERSION], "\nUPDATER VERSION: 1.10");
     EXPECT_EQ(port.irregularReads, 0);
+    EXPECT_EQ(result.bytesReceived, 1 + 7) << "the 'C' and the reply; not what was drained";
 }
 
 TEST_F(VersionCheckTest, ReplyDuringThePauseIsFoundAfterIt) {
@@ -160,6 +162,11 @@ TEST_F(VersionCheckTest, QueryIsResentEveryFiveHundredMillisecondsUntilTheWindow
     EXPECT_LE(port.ClosedAt(), FirstQueryAt() + 2505);
     EXPECT_EQ(DialogChanges(), 0u);
     EXPECT_EQ(scannerVersion, 0);  // set once the ready byte was seen
+    EXPECT_EQ(result.outcome, exchange::VersionCheckOutcome::kNoReply);
+    EXPECT_EQ(result.packetsSent, 5);
+    EXPECT_EQ(result.resends, 4);
+    EXPECT_EQ(result.packetsReceived, 0);
+    EXPECT_EQ(result.messages, std::vector<std::string>{kNoReply});
 }
 
 TEST_F(VersionCheckTest, NoResendAfterTheReply) {
@@ -203,6 +210,7 @@ TEST_F(VersionCheckTest, ADeviceThatGoesAwayEndsTheReplyWaitAtOnce) {
     EXPECT_EQ(view.messages[0].text, kNoReply);
     EXPECT_LE(view.messages[0].at, port.GoneAt() + 500 + 5);  // the pause after the query
     EXPECT_EQ(DialogChanges(), 0u);
+    EXPECT_TRUE(result.portWentAway);
 }
 
 TEST_F(VersionCheckTest, FailedWritesAndReadsAreNotReported) {
@@ -289,6 +297,14 @@ TEST_P(VersionOutcome, LabelMessageAndControls) {
     EXPECT_EQ(view.IsEnabled(IDC_TEST), !c.offered);
     EXPECT_EQ(view.IsEnabled(IDC_UPDATE), c.offered);
     EXPECT_EQ(view.IsEnabled(IDC_COMPORT), !c.offered);
+    // The result says the same without the dialog.
+    EXPECT_EQ(result.outcome, c.offered ? exchange::VersionCheckOutcome::kUploadOffered
+                                        : exchange::VersionCheckOutcome::kUploadNotOffered);
+    EXPECT_EQ(result.scannerVersion, c.version);
+    EXPECT_EQ(result.questionAsked, c.style == 36u);
+    EXPECT_EQ(result.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(result.packetsReceived, 1);
+    EXPECT_FALSE(result.portWentAway);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -152,37 +152,28 @@ TEST_F(IdlePort, ExchangePortWaitsBeforeReportingNothingAndReportsInputAtOnce) {
     EXPECT_EQ(port->BytesWaiting(), 2);
 }
 
-// A view that answers every message box with OK and records the texts.
-class SilentView : public exchange::IUpdaterView {
+// A front end that acknowledges every message.
+class SilentFrontEnd : public exchange::IFrontEnd {
 public:
-    int GetPortSelection() override { return kComNumber - 1; }
-    int ShowMessageBox(const std::string& text, unsigned) override {
-        messages.push_back(text);
-        return IDOK;
-    }
-    void EnableControl(int, bool) override {}
-    void SetControlText(int, const std::string&) override {}
-    void ShowControl(int) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
+    exchange::PortToOpen Port() override { return exchange::ComPort(kComNumber); }
+    void ShowMessage(const std::string&, exchange::MessageKind) override {}
+    bool AskYesNo(const std::string&) override { return false; }
+    void ScannerReplied(int) override {}
     std::unique_ptr<exchange::IProgressWindow> CreateProgressWindow() override { return nullptr; }
-
-    std::vector<std::string> messages;
+    void UploadAccepted() override {}
 };
 
 TEST_F(IdlePort, TestAgainstASilentScannerLeavesTheProcessorIdle) {
-    SilentView view;
+    SilentFrontEnd front;
     SerialPortOpener opener;
     SystemClock clock;
-    exchange::ExchangeIo io{view, opener, clock};
-    int portIndex = -1;
-    int scannerVersion = -1;
+    exchange::ExchangeIo io{front, opener, clock};
     const auto start = Clock::now();
     const double cpuStart = ThreadCpuMs();
-    exchange::RunVersionCheck(io, g_carriedFirmware, portIndex, scannerVersion);
+    const exchange::VersionCheckResult result = exchange::RunVersionCheck(io, g_carriedFirmware);
     const double cpu = ThreadCpuMs() - cpuStart;
     const long wall = MsSince(start);
-    EXPECT_EQ(view.messages,
+    EXPECT_EQ(result.messages,
               std::vector<std::string>{"No data from the scanner. Please retry from step 1"});
     EXPECT_GE(wall, 2000) << "the 100 ms pause and the whole 2000 ms ready window";
     // Polling without waiting would keep this thread running for all of the window.

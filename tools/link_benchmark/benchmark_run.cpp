@@ -2,10 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 
 #include "firmware_payload.h"
 #include "firmware_upload.h"
-#include "resource.h"
+#include "port_session.h"
 #include "serial_link.h"
 #include "version_check.h"
 
@@ -13,61 +14,20 @@ namespace benchmark {
 
 namespace {
 
-
-// Counts the bytes of the port it wraps.
-class CountingPort : public exchange::IPort {
-public:
-    CountingPort(std::unique_ptr<exchange::IPort> port, Traffic& traffic)
-        : m_port(std::move(port)), m_traffic(traffic) {}
-    int BytesWaiting() override { return m_port->BytesWaiting(); }
-    int Read(void* buffer, int count, int limitMs) override {
-        const int read = m_port->Read(buffer, count, limitMs);
-        m_traffic.received += read;
-        return read;
-    }
-    int Write(const void* buffer, int count, int limitMs) override {
-        const int written = m_port->Write(buffer, count, limitMs);
-        m_traffic.sent += written;
-        return written;
-    }
-    void DrainInput() override {
-        m_traffic.received += m_port->BytesWaiting();  // what is queued now; late bytes uncounted
-        m_port->DrainInput();
-    }
-    bool HasGoneAway() override { return m_port->HasGoneAway(); }
-
-private:
-    std::unique_ptr<exchange::IPort> m_port;
-    Traffic& m_traffic;
-};
-
-class CountingOpener : public exchange::IPortOpener {
-public:
-    std::unique_ptr<exchange::IPort> Open(const std::string& name, int baudRate, char parity,
-                                          int dataBits, int stopBits, bool dtr, bool rts) override {
-        return std::make_unique<CountingPort>(
-            m_serial.Open(name, baudRate, parity, dataBits, stopBits, dtr, rts), traffic);
-    }
-
-    Traffic traffic;
-
-private:
-    SerialPortOpener m_serial;
-};
-
 double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
 // Prints one exchange's traffic, line-time floor, wall time and CPU time.
-void Report(const Traffic& traffic, double wall, double processCpu, double threadCpu,
-            const std::string& processLabel) {
-    const double floorSent = LineSeconds(traffic.sent);
-    const double floorReceived = LineSeconds(traffic.received);
+void Report(const exchange::ExchangeRecord& traffic, double wall, double processCpu,
+            double threadCpu, const std::string& processLabel) {
+    const double floorSent = LineSeconds(traffic.bytesSent);
+    const double floorReceived = LineSeconds(traffic.bytesReceived);
     // Every packet waits for its answer, so the two directions do not overlap.
     const double floor = floorSent + floorReceived;
-    std::printf("  bytes utility -> scanner : %ld (%.3f s on the line)\n", traffic.sent, floorSent);
-    std::printf("  bytes scanner -> utility : %ld (%.3f s on the line)\n", traffic.received,
+    std::printf("  bytes utility -> scanner : %ld (%.3f s on the line)\n", traffic.bytesSent,
+                floorSent);
+    std::printf("  bytes scanner -> utility : %ld (%.3f s on the line)\n", traffic.bytesReceived,
                 floorReceived);
     std::printf("  line-time floor          : %.3f s (10 bits a byte at %d baud)\n", floor,
                 kBaudRate);
@@ -83,34 +43,23 @@ void Report(const Traffic& traffic, double wall, double processCpu, double threa
     }
 }
 
-}  // namespace
-
-int ConsoleView::ShowMessageBox(const std::string& text, unsigned style) {
-    std::printf("  message (style %u): %s\n", style, text.c_str());
-    ++messages;
-    return (style & MB_YESNO) ? IDYES : IDOK;
-}
-
-void ConsoleView::ShowControl(int id) {
-    completed = id == IDC_COMPLETE;
-}
-
-void Measure(const char* name, exchange::IUpdaterView& view, const CpuClocks& clocks,
-             const std::function<void(exchange::ExchangeIo&)>& run) {
-    CountingOpener opener;
-    SystemClock clock;
-    exchange::ExchangeIo io{view, opener, clock};
+// Runs one exchange and prints what its result counted, its wall time and CPU time.
+template <typename Exchange>
+auto Measure(const char* name, const CpuClocks& clocks, Exchange run) {
     std::printf("%s\n", name);
     std::fflush(stdout);
     const double cpu0 = clocks.process();
     const double thread0 = clocks.thread();
     const auto start = std::chrono::steady_clock::now();
-    run(io);
+    const auto result = run();
     const double wall = Seconds(std::chrono::steady_clock::now() - start);
-    Report(opener.traffic, wall, clocks.process() - cpu0, clocks.thread() - thread0,
-           clocks.processLabel);
+    std::cout << std::flush;  // the console's lines before the figures
+    Report(result, wall, clocks.process() - cpu0, clocks.thread() - thread0, clocks.processLabel);
     std::fflush(stdout);
+    return result;
 }
+
+}  // namespace
 
 void PrintImageLine() {
     std::printf("Carried image: %u bytes, %u data packets\n", g_carriedFirmware.imageLength,
@@ -118,17 +67,22 @@ void PrintImageLine() {
 }
 
 bool RunTestAndUpdate(int comNumber, const CpuClocks& clocks) {
-    ConsoleView view(comNumber);
-    int portIndex = 0;
-    int scannerVersion = 0;
+    // tr520-cli's console, quiet and answering Yes: the utility's messages on standard output.
+    ConsoleInterrupts interrupts;  // no handlers: Ctrl+C ends the benchmark as any program
+    const auto input = CreateStandardInput(interrupts);
+    ConsoleModes modes;
+    modes.quiet = true;
+    modes.assumeYes = true;
+    Console console(std::cout, std::cerr, modes, interrupts, *input);
+    SerialPortOpener opener;
+    SystemClock clock;
+    ConsoleFrontEnd front(console, clock, exchange::ComPort(comNumber), /*askQuestions=*/true);
+    exchange::ExchangeIo io{front, opener, clock};
     PrintImageLine();
-    Measure("TEST", view, clocks, [&](exchange::ExchangeIo& io) {
-        exchange::RunVersionCheck(io, g_carriedFirmware, portIndex, scannerVersion);
-    });
-    Measure("UPDATE", view, clocks, [&](exchange::ExchangeIo& io) {
-        exchange::RunFirmwareUpload(io, g_carriedFirmware, portIndex);
-    });
-    return view.completed;
+    Measure("TEST", clocks, [&] { return exchange::RunVersionCheck(io, g_carriedFirmware); });
+    const auto update = Measure("UPDATE", clocks,
+                                [&] { return exchange::RunFirmwareUpload(io, g_carriedFirmware); });
+    return update.outcome == exchange::UploadOutcome::kAccepted;
 }
 
 }  // namespace benchmark

@@ -18,14 +18,12 @@
 #include "exchange_guard.h"
 #include "exchange_session.h"
 #include "firmware_payload.h"
-#include "firmware_upload.h"
 #include "hidden_message.h"
 #include "message_box.h"
 #include "progress_dlg.h"
 #include "serial_link.h"
 #include "stored_texts.h"
 #include "template_builder.h"
-#include "version_check.h"
 
 namespace {
 
@@ -162,22 +160,22 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange) {
     ExchangeSession session(this, *m_opener, *m_clock);
     // The hidden message must not open in the middle of an exchange.
     const QSignalBlocker noAccelerator(m_hAccel);
-    exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
+    DialogIo io{*this, session.Opener(), session.Clock()};
     exchange(io, session.Pump());
 }
 
 void CUpdaterDlg::OnTest() {
-    RunExchange([this](exchange::ExchangeIo& io, IEventPump&) {
-        exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
+    RunExchange([this](DialogIo& io, IEventPump&) {
+        RunDialogTest(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
     });
 }
 
 void CUpdaterDlg::OnUpdate() {
-    RunExchange([this](exchange::ExchangeIo& io, IEventPump& pump) {
+    RunExchange([this](DialogIo& io, IEventPump& pump) {
         // No sleep or shutdown from the start of the upload to its clean-up; the dialog stays
         // painted while the system is asked.
         const KeepAwakeScope awake(*m_keepAwake, &pump);
-        exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
+        RunDialogUpdate(io, g_carriedFirmware, m_nPortIndex);
     });
 }
 

@@ -1,10 +1,12 @@
-// CUpdaterDlg: the main dialog, its four steps and the view the TEST and UPDATE exchanges use.
+// CUpdaterDlg: the main dialog, its four steps and the controls the TEST and UPDATE exchanges
+// drive.
 #pragma once
 
 #include <QDialog>
 #include <QIcon>
 #include <memory>
 
+#include "dialog_exchanges.h"
 #include "exchange_io.h"
 #include "keep_awake.h"
 
@@ -25,7 +27,7 @@ public:
 };
 
 // Template 102. OnTest and OnUpdate run their whole exchange inside the click.
-class CUpdaterDlg : public QDialog, public exchange::IUpdaterView {
+class CUpdaterDlg : public QDialog, public IDialogControls {
     Q_OBJECT
 
 public:
@@ -64,7 +66,7 @@ public:
     // at any other time, or without leave, nothing changes (false).
     bool OnSessionEndRequest(ISessionEndRequest& request);
 
-    // IUpdaterView
+    // IDialogControls
     int GetPortSelection() override;
     int ShowMessageBox(const std::string& text, unsigned style) override;
     void EnableControl(int id, bool enable) override;

@@ -7,11 +7,9 @@
 #include "exchange_guard.h"
 #include "exchange_pump.h"
 #include "firmware_payload.h"
-#include "firmware_upload.h"
 #include "hidden_message.h"
 #include "resource.h"
 #include "stored_texts.h"
-#include "version_check.h"
 #include "win_about_dlg.h"
 #include "win_message_box.h"
 #include "win_progress_dlg.h"
@@ -202,7 +200,7 @@ void CUpdaterDlg::RunExchange(Exchange&& exchange, IKeepAwake* keepAwake) {
     {
         ExchangeSession session(m_hWnd, *m_opener, *m_clock, keepAwake);
         m_pSession = &session;
-        exchange::ExchangeIo io{*this, session.Opener(), session.Clock()};
+        DialogIo io{*this, session.Opener(), session.Clock()};
         try {
             exchange(io);
         } catch (...) {
@@ -229,19 +227,16 @@ void CUpdaterDlg::EndFailedExchange() {
 
 void CUpdaterDlg::OnTest() {
     RunExchange(
-        [this](exchange::ExchangeIo& io) {
-            exchange::RunVersionCheck(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
+        [this](DialogIo& io) {
+            RunDialogTest(io, g_carriedFirmware, m_nPortIndex, m_nScannerVersion);
         },
         nullptr);
 }
 
 void CUpdaterDlg::OnUpdate() {
     // The machine stays up from the start of UPDATE to its clean-up, however it ends.
-    RunExchange(
-        [this](exchange::ExchangeIo& io) {
-            exchange::RunFirmwareUpload(io, g_carriedFirmware, m_nPortIndex);
-        },
-        m_keepAwake.get());
+    RunExchange([this](DialogIo& io) { RunDialogUpdate(io, g_carriedFirmware, m_nPortIndex); },
+                m_keepAwake.get());
 }
 
 void CUpdaterDlg::OnHiddenMessage() {

@@ -1,5 +1,5 @@
-// CUpdaterDlg on Windows: template 102, its four steps and the view the TEST and UPDATE
-// exchanges use.
+// CUpdaterDlg on Windows: template 102, its four steps and the controls the TEST and UPDATE
+// exchanges drive.
 #pragma once
 
 #include <windows.h>
@@ -7,13 +7,14 @@
 #include <memory>
 
 #include "dialog_base.h"
+#include "dialog_exchanges.h"
 #include "exchange_io.h"
 #include "keep_awake.h"
 #include "win_com_port_list.h"
 
 class ExchangeSession;
 
-class CUpdaterDlg : public CDialog, public exchange::IUpdaterView {
+class CUpdaterDlg : public CDialog, public IDialogControls {
 public:
     // Loads icon 128 and accelerator table 130; the ports and clock come through
     // SetExchangeServices before TEST or UPDATE run.
@@ -33,7 +34,7 @@ public:
     // Command 32771: the message box of the four stored texts.
     void OnHiddenMessage();
 
-    // IUpdaterView
+    // IDialogControls
     int GetPortSelection() override;
     int ShowMessageBox(const std::string& text, unsigned style) override;
     void EnableControl(int id, bool enable) override;

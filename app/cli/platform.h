@@ -1,15 +1,15 @@
-// What the console program needs of the platform besides the port and the clock: whether the
-// standard streams are terminals, a line typed on the terminal, and device paths as ports.
-// One backend file per platform.
+// What the console program needs of the platform besides the port and the clock: Ctrl+C's
+// handlers (interrupts.h), whether the standard streams are terminals, a line typed on the
+// terminal, and device paths as ports. One file per platform.
 #pragma once
 
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "port_argument.h"
+#include "interrupts.h"
 
-class ConsoleInterrupts;
+struct PortArgument;
 
 // The three standard streams.
 enum class StandardStream { kInput, kOutput, kError };

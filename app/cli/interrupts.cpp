@@ -1,4 +1,4 @@
-#include "console_interrupts.h"
+#include "interrupts.h"
 
 void ConsoleInterrupts::Check() {
     if (m_shared->terminate.load(std::memory_order_relaxed)) {
@@ -11,10 +11,8 @@ void ConsoleInterrupts::Check() {
     if (!m_uploadUnderWay || presses >= 2) {
         End();
     }
-    if (!m_shared->noticeShown.exchange(true)) {
-        if (m_shared->notice) {
-            m_shared->notice();
-        }
+    if (!m_shared->noticeShown.exchange(true) && m_shared->notice) {
+        m_shared->notice();
     }
 }
 
@@ -27,13 +25,4 @@ bool ConsoleInterrupts::Pending() const {
 void ConsoleInterrupts::End() {
     m_ended = true;
     throw ConsoleInterrupted{};
-}
-
-ConsoleInterrupts::UploadScope::UploadScope(ConsoleInterrupts& interrupts)
-    : m_interrupts(interrupts) {
-    m_interrupts.m_uploadUnderWay = true;
-}
-
-ConsoleInterrupts::UploadScope::~UploadScope() {
-    m_interrupts.m_uploadUnderWay = false;
 }

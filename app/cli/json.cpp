@@ -1,10 +1,9 @@
-#include "cli_json.h"
+#include "json.h"
 
 #include <nlohmann/json.hpp>
 
-#include "console_view.h"
-#include "exit_codes.h"
 #include "link_frame.h"
+#include "outcomes.h"
 
 namespace {
 
@@ -32,8 +31,8 @@ json TestPart(const PortReport& port) {
     if (!port.test) {
         return nullptr;
     }
-    return {{"outcome", OutcomeName(port.test->outcome)},
-            {"question_shown", port.questionShown},
+    return {{"outcome", cli::OutcomeName(port.test->outcome)},
+            {"question_shown", port.test->questionAsked},
             {"ms", port.testMs}};
 }
 
@@ -41,12 +40,13 @@ json UpdatePart(const PortReport& port) {
     if (!port.update) {
         return nullptr;
     }
-    return {{"outcome", OutcomeName(*port.update)},
-            {"bytes_sent", port.updateLink.bytesSent},
-            {"bytes_received", port.updateLink.bytesReceived},
-            {"packets_sent", port.updateLink.packetsSent},
-            {"resends", port.updateLink.resends},
-            {"image_bytes_accepted", port.imageBytesAccepted},
+    const exchange::UploadResult& update = *port.update;
+    return {{"outcome", cli::OutcomeName(update.outcome)},
+            {"bytes_sent", update.bytesSent},
+            {"bytes_received", update.bytesReceived},
+            {"packets_sent", update.packetsSent},
+            {"resends", update.resends},
+            {"image_bytes_accepted", update.imageBytesAccepted},
             {"ms", port.updateMs}};
 }
 
@@ -68,6 +68,16 @@ json Port(const PortReport& port) {
             {"update", UpdatePart(port)}};
 }
 
+// Each item as an entry of an array.
+template <typename Item>
+json ArrayOf(const std::vector<Item>& items, json (*entry)(const Item&)) {
+    json array = json::array();
+    for (const Item& item : items) {
+        array.push_back(entry(item));
+    }
+    return array;
+}
+
 std::string Dump(const json& document) {
     // Texts that are not UTF-8 (a device name, say) are replaced, never a reason to fail.
     return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -85,33 +95,26 @@ std::string CommandJson(const CliRequest& request, const CommandReport& report, 
             document["firmware"] = Firmware(firmware, firmwareSha256);
             break;
         case CliRequest::Command::kPorts:
-        case CliRequest::Command::kFind: {
-            json ports = json::array();
-            for (const auto& info : report.listed) {
-                ports.push_back(ListedPort(info));
-            }
-            document["ports"] = ports;
+        case CliRequest::Command::kFind:
+            document["ports"] = ArrayOf(report.listed, ListedPort);
             break;
-        }
         case CliRequest::Command::kTest:
-        case CliRequest::Command::kUpdate: {
-            json ports = json::array();
-            for (const auto& port : report.ports) {
-                ports.push_back(Port(port));
-            }
-            document["ports"] = ports;
+        case CliRequest::Command::kUpdate:
+            document["ports"] = ArrayOf(report.ports, Port);
             break;
-        }
     }
     return Dump(document);
 }
 
-std::string UsageErrorJson(const std::string& error) {
-    return Dump({{"command", nullptr}, {"exit_code", cli::kExitUsage}, {"error", error}});
-}
-
-std::string ShownTextJson(const char* member, const std::string& text) {
-    return Dump({{"command", nullptr}, {"exit_code", cli::kExitDone}, {member, text}});
+std::string UnrunJson(const ParsedCommandLine& parsed) {
+    if (parsed.exitCode != cli::kExitDone) {
+        return Dump(
+            {{"command", nullptr}, {"exit_code", parsed.exitCode}, {"error", parsed.error}});
+    }
+    const bool help = !parsed.help.empty();
+    return Dump({{"command", nullptr},
+                 {"exit_code", cli::kExitDone},
+                 {help ? "help" : "version", help ? parsed.help : parsed.version}});
 }
 
 std::string InternalErrorJson(const std::string& error) {

@@ -1,13 +1,16 @@
-#include "cli_options.h"
+#include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstring>
 #include <sstream>
 
 #include "com_port_devices.h"
+#include "com_port_sources.h"
 #include "dialog_texts.h"
-#include "exit_codes.h"
 #include "firmware_payload.h"
+#include "outcomes.h"
+#include "platform.h"
 #include "printable_text.h"
 
 namespace {
@@ -55,14 +58,8 @@ std::string Footer() {
            "  scanner_version_byte, messages, test {outcome, question_shown, ms},\n"
            "  update {outcome, bytes_sent, bytes_received, packets_sent, resends,\n"
            "  image_bytes_accepted, ms}}], one per port; test or update is null where it did\n"
-           "  not run, the version null where the scanner did not reply.\n"
-           "  outcome: of test upload_offered, upload_not_offered, no_ready_byte, no_reply,\n"
-           "  port_not_opened, busy; of update accepted, rejected, not_approved,\n"
-           "  unknown_verdict, no_answer, no_go_ahead, no_ready_byte, verdict_timeout,\n"
-           "  write_failed, port_not_opened, abandoned, busy; a port's is interrupted when\n"
-           "  Ctrl+C ended it, else its update's, else its test's.\n"
-           "\n" +
-           cli::ExitCodeHelp();
+           "  not run, the version null where the scanner did not reply.\n" +
+           cli::OutcomeHelp() + "\n" + cli::ExitCodeHelp();
 }
 
 struct Options {
@@ -115,7 +112,78 @@ CliRequest::Command CommandOf(const CLI::App& app, const Options& o) {
     return name == "update" ? CliRequest::Command::kUpdate : CliRequest::Command::kInfo;
 }
 
+bool HasComPrefix(const std::string& text) {
+    return text.size() > 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
+           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(text[2])) == 'M';
+}
+
 }  // namespace
+
+std::optional<PortArgument> ParsePortArgument(const std::string& text, std::string& error) {
+    if (text == "auto") {
+        return PortArgument{PortArgument::Kind::kAuto, 0, {}};
+    }
+    if (text == "found") {
+        return PortArgument{PortArgument::Kind::kFound, 0, {}};
+    }
+    // A bare number is read as the COM name it stands for, by the rule the port list uses.
+    if (const auto number = comports::ParseComName(HasComPrefix(text) ? text : "COM" + text)) {
+        return PortArgument{PortArgument::Kind::kComNumber, *number, {}};
+    }
+    if (auto device = DevicePathArgument(text)) {
+        return device;
+    }
+    error = "--port " + PrintableText(text) + ": not " + PortArgumentHelp();
+    return std::nullopt;
+}
+
+bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& error) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const PortArgument& port = ports[i];
+        const bool searched =
+            port.kind == PortArgument::Kind::kAuto || port.kind == PortArgument::Kind::kFound;
+        if (searched && ports.size() > 1) {
+            error = "--port auto and --port found stand alone: they choose the ports themselves";
+            return false;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            const bool sameCom = port.comNumber > 0 && port.comNumber == ports[j].comNumber;
+            const bool samePath = port.kind == PortArgument::Kind::kDevicePath &&
+                                  ports[j].kind == PortArgument::Kind::kDevicePath &&
+                                  SamePortDevice(port.devicePath, ports[j].devicePath);
+            if (sameCom || samePath) {
+                error = "--port " + PortLabel(port) + " is named twice (as " + PortLabel(ports[j]) +
+                        ")";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string PortLabel(const PortArgument& port) {
+    switch (port.kind) {
+        case PortArgument::Kind::kComNumber:
+            return "COM" + std::to_string(port.comNumber);
+        case PortArgument::Kind::kDevicePath:
+            return PrintableText(port.devicePath);
+        case PortArgument::Kind::kAuto:
+            return "auto";
+        case PortArgument::Kind::kFound:
+            return "found";
+    }
+    return "?";
+}
+
+std::string PortArgumentHelp() {
+    std::string help =
+        "COMn or n (1 to " + std::to_string(comports::kComPortCount) + "), auto, found";
+    if (DevicePathsAccepted()) {
+        help += ", or a device path such as /dev/ttyUSB0";
+    }
+    return help;
+}
 
 std::string CliVersionText() {
     return std::string("tr520-cli " TR_VERSION_DOTTED "\n" TR_VERSION_DESCRIPTION

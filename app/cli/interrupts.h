@@ -49,8 +49,10 @@ public:
     // While it lives, an upload is under way here: Ctrl+C must be pressed twice to end it.
     class UploadScope {
     public:
-        explicit UploadScope(ConsoleInterrupts& interrupts);
-        ~UploadScope();
+        explicit UploadScope(ConsoleInterrupts& interrupts) : m_interrupts(interrupts) {
+            m_interrupts.m_uploadUnderWay = true;
+        }
+        ~UploadScope() { m_interrupts.m_uploadUnderWay = false; }
         UploadScope(const UploadScope&) = delete;
         UploadScope& operator=(const UploadScope&) = delete;
 

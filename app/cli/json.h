@@ -3,17 +3,16 @@
 
 #include <string>
 
-#include "cli_options.h"
-#include "command_report.h"
+#include "commands.h"
 #include "firmware_payload.h"
+#include "options.h"
 
 // The document of a command that ran: its record, its exit code, for info the firmware.
 std::string CommandJson(const CliRequest& request, const CommandReport& report, int exitCode,
                         const FirmwarePayload& firmware, const std::string& firmwareSha256);
 
-// The document of a command line that was refused.
-std::string UsageErrorJson(const std::string& error);
-// The document of --help or --version: their text as member "help" or "version".
-std::string ShownTextJson(const char* member, const std::string& text);
+// The document of a command line that ran no command: refused (its error), or --help or
+// --version (their text as member "help" or "version").
+std::string UnrunJson(const ParsedCommandLine& parsed);
 // The document of a run that ended by an unexpected exception, with its text.
 std::string InternalErrorJson(const std::string& error);
