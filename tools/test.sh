@@ -26,12 +26,18 @@ source tools/debian-root.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+# Every build of this command turns warnings into errors (TR_WERROR): the project's own CI. Other
+# builds (tools/run.sh, tools/package.sh, tools/build-windows.sh, a packager's) only show them.
+strict=-DTR_WERROR=ON
+
+# Builds into $1 with the configure options $2... and runs its tests; a build that lists no
+# test fails.
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" "$@"
+    cmake -S . -B "$dir" "$strict" "$@"
     cmake --build "$dir" -j"$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" -LE benchmark
 }
 
 # The sanitizer build also carries another image than the placeholder, so that the whole suite
@@ -54,7 +60,7 @@ run_sanitizer_image_suite() {
 build_windows() {
     local dir=$1 toolchain=$2 type=$3 triple=$4
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE="$type" \
-        -DTR_BUILD_TESTS=ON -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools"
+        -DTR_BUILD_TESTS=ON -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools" "$strict"
     cmake --build "$dir" -j"$jobs"
     local exe count=0
     while IFS= read -r exe; do
@@ -309,7 +315,7 @@ stage() {
 
 # The fuzz targets, built with clang and libFuzzer in build-fuzz/, each run for a fixed time.
 run_fuzz_stage() {
-    tools/fuzz.sh build-fuzz
+    tools/fuzz.sh build-fuzz "$strict"
 }
 
 print_summary() {
