@@ -115,7 +115,7 @@ CliRequest::Command CommandOf(const CLI::App& app, const Options& o) {
 }  // namespace
 
 std::string CliVersionText() {
-    return std::string("tr520-cli " TR_VERSION_DOTTED "\n" TR_VERSION_DESCRIPTION
+    return std::string("tr520-cli " TR_VERSION_PACKAGE "\n" TR_VERSION_DESCRIPTION
                        "\ncarrying CPU firmware ") +
            VersionText(g_carriedFirmware.VersionByte()) +
            "\n" TR_TEXT_COPYRIGHT " " TR_VERSION_COMPANY;
