@@ -260,7 +260,7 @@ tr_root_same_process() {
 tr_root_wait() {
     local folder pid="" start=""
     folder=$(tr_root_folder "$1")
-    read -r pid start <"$folder/make.pid" 2>/dev/null || true
+    read -r pid start 2>/dev/null <"$folder/make.pid" || true
     while [ ! -f "$folder/make.status" ] && tr_root_same_process "$pid" "$start"; do
         sleep 1
     done
@@ -279,7 +279,7 @@ tr_root_wait() {
 tr_root_stop_background() {
     local folder pid="" start=""
     folder=$(tr_root_folder "$1")
-    read -r pid start <"$folder/make.pid" 2>/dev/null || true
+    read -r pid start 2>/dev/null <"$folder/make.pid" || true
     [ -n "$pid" ] || return 0
     rm -f "$folder/make.pid"
     [ ! -f "$folder/make.status" ] && tr_root_same_process "$pid" "$start" || return 0
