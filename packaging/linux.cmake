@@ -3,10 +3,46 @@
 set(_out ${CMAKE_CURRENT_BINARY_DIR})
 set(_docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc)
 set(_mandir ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The date $1 (YYYY-MM-DD) as a Debian changelog's trailer gives it, e.g.
+# "Wed, 09 Dec 2026 12:00:00 +0000", into the variable $2.
+function(tr_changelog_date iso out_var)
+    if(NOT iso MATCHES "^([0-9][0-9][0-9][0-9])-([01][0-9])-([0-3][0-9])$")
+        message(FATAL_ERROR "TR_RELEASE_DATE '${iso}' is not YYYY-MM-DD")
+    endif()
+    set(year ${CMAKE_MATCH_1})
+    set(day_text ${CMAKE_MATCH_3})
+    string(REGEX REPLACE "^0" "" month "${CMAKE_MATCH_2}")  # math() reads no leading zero
+    string(REGEX REPLACE "^0" "" day "${day_text}")
+    # The day of the week by Sakamoto's method: 0 is Sunday.
+    set(offsets 0 3 2 5 0 3 5 1 4 6 2 4)
+    math(EXPR index "${month} - 1")
+    list(GET offsets ${index} offset)
+    if(month LESS 3)
+        math(EXPR year "${year} - 1")
+    endif()
+    math(EXPR weekday
+         "(${year} + ${year} / 4 - ${year} / 100 + ${year} / 400 + ${offset} + ${day}) % 7")
+    set(weekdays Sun Mon Tue Wed Thu Fri Sat)
+    list(GET weekdays ${weekday} weekday_name)
+    set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(GET months ${index} month_name)
+    string(SUBSTRING "${iso}" 0 4 year_text)
+    set(${out_var} "${weekday_name}, ${day_text} ${month_name} ${year_text} 12:00:00 +0000"
+        PARENT_SCOPE)
+endfunction()
+tr_changelog_date(${TR_RELEASE_DATE} TR_CHANGELOG_DATE)
+
 configure_file(debian/changelog.in ${_out}/changelog @ONLY)
 configure_file(debian/copyright.in ${_out}/copyright @ONLY)
 set(_metainfo ${_out}/${TR_APPSTREAM_ID}.metainfo.xml)
 configure_file(linux/tr520-updater.metainfo.xml.in ${_metainfo} @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/res/tr520-updater.desktop.in ${_out}/tr520-updater.desktop
+               @ONLY)
+# The manual pages' headings name the version and the release's date.
+foreach(_page tr520-cli.1 tr520-updater.1)
+    configure_file(${PROJECT_SOURCE_DIR}/docs/man/${_page} ${_out}/man/${_page} @ONLY)
+endforeach()
 
 # Manual pages and the changelog are installed compressed with gzip -9n, as Debian wants them:
 # at the highest level, with no file name or time in the header.
@@ -19,8 +55,8 @@ function(tr_compress source name)
     set(_compressed ${_compressed} ${_out}/gz/${name}.gz PARENT_SCOPE)
 endfunction()
 tr_compress(${_out}/changelog changelog)
-tr_compress(${PROJECT_SOURCE_DIR}/docs/man/tr520-cli.1 tr520-cli.1)
-tr_compress(${PROJECT_SOURCE_DIR}/docs/man/tr520-updater.1 tr520-updater.1)
+tr_compress(${_out}/man/tr520-cli.1 tr520-cli.1)
+tr_compress(${_out}/man/tr520-updater.1 tr520-updater.1)
 add_custom_target(tr_package_files ALL DEPENDS ${_compressed})
 
 # Each package's own documentation folder: the copyright file and the changelog.
@@ -50,7 +86,7 @@ if(TARGET tr520-updater)
     tr_install_program(tr520-updater updater)
     install(FILES ${_out}/gz/tr520-updater.1.gz DESTINATION ${_mandir} COMPONENT updater)
     tr_install_docs(updater tr520-updater)
-    install(FILES ${PROJECT_SOURCE_DIR}/res/tr520-updater.desktop
+    install(FILES ${_out}/tr520-updater.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT updater)
     install(FILES ${_metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT updater)
     foreach(_size 16 32 48 64 128 256)

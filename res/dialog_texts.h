@@ -2,6 +2,8 @@
 // #defines, so that the resource compiler and the code read the same strings.
 #pragma once
 
+#include "tr_version.h"  // TR_VERSION_TEXT, TR_VERSION_DOTTED, made from the project's version
+
 // Main dialog, template 102.
 #define TR_TEXT_MAIN_CAPTION "TR-520/521 CPU Update Utility"
 #define TR_TEXT_STEP1 "Connect the TR-520/521 to the PC, using the Quillcraft USB-Scanner Programming Cable. Then, while holding down the PGM key, turn the scanner ON. The scanner will enter its \"CPU SW Upgrade\" mode."
@@ -20,7 +22,5 @@
 #define TR_TEXT_ABOUT_MENU "&About the TRX-521 CPU Update Utility..."
 
 // The version resource.
-#define TR_VERSION_TEXT "0, 1, 1, 0"
-#define TR_VERSION_DOTTED "0.1.1.0"
 #define TR_VERSION_DESCRIPTION "TR-520/521 CPU Update Utility v1.10 for Boot Ver1.00"
 #define TR_VERSION_COMPANY "The TR-520/521 CPU Update Utility developers"

@@ -2,18 +2,22 @@
 # cannot install it; our own packages, installed and run): made with mmdebstrap from the Debian
 # mirror the host's apt already uses, and entered in a private mount and PID namespace, so that
 # the host never sees one of their mounts and nothing started inside outlives the command.
-# Sourced by the scripts in tools/, which set -euo pipefail; needs root (mount, chroot).
+# Sourced by the scripts in tools/, which set -euo pipefail. What needs root (unshare, mount,
+# chroot, removing a tree that root made) runs through sudo when the caller is not root; the
+# command entered runs as the caller, unless --root says otherwise.
 #
 #   tr_root_make NAME ARCHS PACKAGE...      make build-roots/NAME/root, or reuse it while it
 #                                           was made from the same list, mirror and suite
 #   tr_root_make_background NAME ARCHS PACKAGE...  the same behind the caller's back, logged;
 #   tr_root_wait NAME                       then wait for it (tr_root_stop_background NAME
 #                                           ends it early)
-#   tr_root_enter NAME [--bind DIR]... [--scratch] -- COMMAND...   run COMMAND inside, from
-#                                           the current folder, with /proc, /dev, /dev/pts,
-#                                           /dev/shm and the repository at their own paths, and
-#                                           a /tmp of its own; with --scratch, every change the
-#                                           command makes to the root vanishes with it
+#   tr_root_enter NAME [--bind DIR]... [--scratch] [--root] -- COMMAND...   run COMMAND
+#                                           inside, from the current folder, with /proc, /dev,
+#                                           /dev/pts, /dev/shm and the repository at their own
+#                                           paths, a /tmp of its own and HOME in it, as the
+#                                           caller (--root: as root); with --scratch, every
+#                                           change the command makes to the root vanishes
+#                                           with it
 #   tr_root_remove NAME                     remove it, refusing while anything is mounted
 #                                           beneath it or running in it
 #
@@ -34,6 +38,11 @@ TR_ROOT_DPKG_OPTIONS=(--dpkgopt='path-exclude=/usr/share/doc/*'
                       --dpkgopt='path-exclude=/usr/share/info/*'
                       --dpkgopt='path-exclude=/usr/share/locale/*')
 TR_ROOT_ERROR=
+# Runs what needs root: sudo, unless the caller is root.
+TR_ROOT_SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+    TR_ROOT_SUDO=(sudo)
+fi
 
 tr_root_folder() { echo "$TR_ROOT_BASE/$1"; }
 # The root's tree, the folder that is entered.
@@ -134,7 +143,8 @@ tr_root_recipe() {
 # Fails, with the reason, unless this process may make private mount and PID namespaces.
 tr_root_check_namespaces() {
     local message
-    if ! message=$(unshare --mount --propagation private --pid --fork true 2>&1); then
+    if ! message=$("${TR_ROOT_SUDO[@]}" unshare --mount --propagation private --pid --fork true \
+        2>&1); then
         TR_ROOT_ERROR="cannot make a private mount namespace (unshare: ${message:-failed})"
         return 1
     fi
@@ -170,7 +180,8 @@ tr_root_make() {
     echo "Making the Debian root $folder/root ($archs: $*) from ${sources[*]}"
     local start=$SECONDS packages
     packages=$(IFS=,; echo "$*")
-    if ! unshare --mount --propagation private --pid --fork --kill-child --mount-proc \
+    if ! "${TR_ROOT_SUDO[@]}" unshare --mount --propagation private --pid --fork --kill-child \
+        --mount-proc \
         mmdebstrap --mode=root --variant=apt --architectures="$archs" --include="$packages" \
         "${TR_ROOT_DPKG_OPTIONS[@]}" "$suite" "$folder/root.new" "${sources[@]}" 2>&1 \
         | tee "$folder/mmdebstrap.log"; then
@@ -180,7 +191,7 @@ tr_root_make() {
     fi
     mv "$folder/root.new" "$folder/root" && echo "$recipe" >"$folder/stamp" || return 1
     echo "Made the Debian root $folder/root in $((SECONDS - start)) s," \
-         "$(du -sh --one-file-system "$folder/root" | cut -f1)"
+         "$("${TR_ROOT_SUDO[@]}" du -sh --one-file-system "$folder/root" | cut -f1)"
 }
 
 # Runs tr_root_make NAME ... in a session of its own, its output in NAME/make.log and its exit
@@ -201,23 +212,56 @@ tr_root_make_background() {
         [ -z "$TR_ROOT_ERROR" ] || echo "$TR_ROOT_ERROR"
         echo "$status" >"$0/make.status"' \
         "$folder" "$TR_ROOT_SCRIPT" "$@" </dev/null >"$folder/make.log" 2>&1 &
-    echo "$!" >"$folder/make.pid"
+    # With its start time: once it has ended, its number may be another process's.
+    echo "$! $(tr_root_process_field "$!" 19)" >"$folder/make.pid"
+}
+
+# Field $2 of the process $1's /proc/PID/stat, counted after its name (0: the state, 3: the
+# session, 19: the start time), or nothing when it does not exist.
+tr_root_process_field() {
+    local fields
+    read -r -a fields < <(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null) || true
+    echo "${fields[$2]:-}"
+}
+
+# Whether a background make can run what needs root: it can ask for no password, having no
+# terminal.
+tr_root_background_allowed() {
+    [ ${#TR_ROOT_SUDO[@]} -eq 0 ] || setsid -w sudo -n true </dev/null >/dev/null 2>&1
+}
+
+# tr_root_make NAME ... in the foreground, where sudo may ask for a password, leaving its output
+# and status where a background make leaves them for tr_root_wait.
+tr_root_make_here() {
+    local folder status=0
+    folder=$(tr_root_folder "$1")
+    mkdir -p "$folder"
+    rm -f "$folder/make.status" "$folder/make.pid"
+    # The reason a failed make gives is the log's last line, as in the background.
+    (tr_root_make "$@" || { status=$?; echo "$TR_ROOT_ERROR"; exit "$status"; }) 2>&1 \
+        | tee "$folder/make.log" || status=$?
+    echo "$status" >"$folder/make.status"
 }
 
 # Whether the process $1 runs (a zombie does not).
 tr_root_alive() {
     local state
-    state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1)
+    state=$(tr_root_process_field "$1" 0)
     [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# Whether the process $1 runs and is the one that started at $2 (in clock ticks since boot).
+tr_root_same_process() {
+    [ -n "$2" ] && tr_root_alive "$1" && [ "$(tr_root_process_field "$1" 19)" = "$2" ]
 }
 
 # Waits for the background make of the root NAME; fails, with the last line of its log (the
 # reason) as TR_ROOT_ERROR, when it did.
 tr_root_wait() {
-    local folder pid
+    local folder pid="" start=""
     folder=$(tr_root_folder "$1")
-    pid=$(cat "$folder/make.pid" 2>/dev/null || true)
-    while [ ! -f "$folder/make.status" ] && [ -n "$pid" ] && tr_root_alive "$pid"; do
+    read -r pid start 2>/dev/null <"$folder/make.pid" || true
+    while [ ! -f "$folder/make.status" ] && tr_root_same_process "$pid" "$start"; do
         sleep 1
     done
     if [ "$(cat "$folder/make.status" 2>/dev/null)" = 0 ]; then
@@ -230,24 +274,25 @@ tr_root_wait() {
 }
 
 # Ends the background make of the root NAME if it still runs (its tree is remade next time):
-# every process of its session, unshare and mmdebstrap included.
+# every process of its session, unshare and mmdebstrap included. A make that has ended is left
+# alone, and so is a process that has taken over its number since.
 tr_root_stop_background() {
-    local folder pid
+    local folder pid="" start=""
     folder=$(tr_root_folder "$1")
-    pid=$(cat "$folder/make.pid" 2>/dev/null || true)
+    read -r pid start 2>/dev/null <"$folder/make.pid" || true
     [ -n "$pid" ] || return 0
     rm -f "$folder/make.pid"
-    tr_root_alive "$pid" || return 0
+    [ ! -f "$folder/make.status" ] && tr_root_same_process "$pid" "$start" || return 0
     echo "Stopping the unfinished make of the Debian root $folder"
-    if [ "$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null | cut -d' ' -f4)" != "$pid" ]; then
+    if [ "$(tr_root_process_field "$pid" 3)" != "$pid" ]; then
         kill -TERM "$pid" 2>/dev/null || true  # setsid has not taken effect yet
         return 0
     fi
     # mmdebstrap and apt end on SIGTERM; unshare waits for its child, and a KILL of unshare
-    # ends everything in the namespace it made.
+    # ends everything in the namespace it made. They run as root.
     local signal _
     for signal in TERM KILL; do
-        pkill "-$signal" --session "$pid" 2>/dev/null || true
+        "${TR_ROOT_SUDO[@]}" pkill "-$signal" --session "$pid" 2>/dev/null || true
         for _ in $(seq 50); do
             pgrep --session "$pid" >/dev/null || return 0
             sleep 0.2
@@ -265,20 +310,23 @@ tr_root_check_unused() {
         TR_ROOT_ERROR="still mounted beneath $tree: $(paste -sd' ' <<<"$mounts")"
         return 1
     fi
-    for proc in /proc/[0-9]*; do
-        case $(readlink "$proc/root" 2>/dev/null) in
-            "$tree" | "$tree"/*)
-                TR_ROOT_ERROR="process ${proc#/proc/} still runs in $tree"
-                return 1 ;;
-        esac
-    done
+    # Only root sees where every process has its root.
+    proc=$("${TR_ROOT_SUDO[@]}" bash -c 'for proc in /proc/[0-9]*; do
+            case $(readlink "$proc/root" 2>/dev/null) in
+                "$1" | "$1"/*) echo "${proc#/proc/}"; break ;;
+            esac
+        done' _ "$tree")
+    if [ -n "$proc" ]; then
+        TR_ROOT_ERROR="process $proc still runs in $tree"
+        return 1
+    fi
 }
 
-# Removes the tree $1 after tr_root_check_unused, staying on its file system.
+# Removes the tree $1 after tr_root_check_unused, staying on its file system. Root made it.
 tr_root_remove_tree() {
     [ -e "$1" ] || return 0
     tr_root_check_unused "$1" || { echo "Not removing $1: $TR_ROOT_ERROR" >&2; return 1; }
-    rm -rf --one-file-system "$1"
+    "${TR_ROOT_SUDO[@]}" rm -rf --one-file-system "$1"
 }
 
 # Removes the root NAME with all it was made from.
@@ -294,12 +342,14 @@ tr_root_remove() {
 # a PID namespace of its own: when it ends, however it ends, whatever it left running is killed
 # and every mount vanishes; the host never sees them.
 tr_root_enter() {
-    local name=$1 binds=() scratch=""
+    local name=$1 binds=() scratch="" user
+    user=$(id -u):$(id -g)
     shift
     while [ $# -gt 0 ] && [ "$1" != -- ]; do
         case $1 in
             --bind) binds+=("$(cd "$2" && pwd)"); shift 2 ;;
             --scratch) scratch=$(tr_root_folder "$name")/scratch; shift ;;
+            --root) user=0:0; shift ;;
             *) echo "tr_root_enter: unknown option $1" >&2; return 2 ;;
         esac
     done
@@ -312,12 +362,6 @@ tr_root_enter() {
         echo "$TR_ROOT_ERROR" >&2
         return 1
     fi
-    # apt inside resolves names as the host does. Replaced, not written through: a link in the
-    # root must not lead the copy to a file of the host.
-    if [ -e /etc/resolv.conf ]; then
-        rm -f "$root/etc/resolv.conf"
-        cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-    fi
     if [ -n "$scratch" ]; then
         # The overlay's options cannot name a folder with a comma or a colon in its path.
         case $root in
@@ -328,9 +372,9 @@ tr_root_enter() {
         esac
         mkdir -p "$scratch"  # only the mount point: the layer is mounted in the namespace
     fi
-    unshare --mount --propagation private --pid --fork --kill-child \
+    "${TR_ROOT_SUDO[@]}" unshare --mount --propagation private --pid --fork --kill-child \
         bash -c 'source "$1"; shift; tr_root_inside "$@"' _ "$TR_ROOT_SCRIPT" \
-        "$root" "$scratch" "$PWD" "$TR_ROOT_REPO" "${binds[@]}" -- "$@"
+        "$root" "$scratch" "$PWD" "$user" "$TR_ROOT_REPO" "${binds[@]}" -- "$@"
 }
 
 # Fails, with the reason, unless the root NAME can be entered and run a command.
@@ -342,14 +386,21 @@ tr_root_check_enter() {
     fi
 }
 
-# The namespace's first process: mounts what the root needs, runs the command chrooted and
-# returns its status. Being the first process of the PID namespace, its end kills the rest.
-# With a scratch mount point $2, the command runs in an overlay of the root whose changes are
-# kept in memory there, so that they vanish with the namespace.
+# The namespace's first process, as root: mounts what the root needs, runs the command chrooted
+# from the folder $3 as the user $4 (UID:GID) and returns its status. Being the first process
+# of the PID namespace, its end kills the rest. With a scratch mount point $2, the command runs
+# in an overlay of the root whose changes are kept in memory there, so that they vanish with the
+# namespace.
 tr_root_inside() {
     set -e
-    local root=$1 scratch=$2 cwd=$3 dir
-    shift 3
+    local root=$1 scratch=$2 cwd=$3 user=$4 dir
+    shift 4
+    # apt inside resolves names as the host does. Replaced, not written through: a link in the
+    # root must not lead the copy to a file of the host.
+    if [ -e /etc/resolv.conf ]; then
+        rm -f "$root/etc/resolv.conf"
+        cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+    fi
     if [ -n "$scratch" ]; then
         mount -t tmpfs -o mode=0755 tmpfs "$scratch"
         mkdir "$scratch/changes" "$scratch/work" "$scratch/root"
@@ -360,7 +411,12 @@ tr_root_inside() {
     fi
     mount -t proc proc "$root/proc"  # this PID namespace's own
     # Empty on every entry: no lock, socket or file of an earlier run is seen, and none stays.
+    # The command's home lies in it, so that nothing it keeps there stays either, and the X
+    # servers' socket folder is root's, as they want it.
     mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+    mkdir -m 1777 "$root/tmp/.X11-unix"
+    mkdir -m 0700 "$root/tmp/home"
+    chown "$user" "$root/tmp/home"
     mount --bind /dev "$root/dev"
     mount --bind /dev/pts "$root/dev/pts"
     if mountpoint -q /dev/shm; then
@@ -374,5 +430,6 @@ tr_root_inside() {
     done
     shift
     set +e
-    chroot "$root" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$cwd" "$@"
+    chroot --userspec="$user" "$root" /usr/bin/env -u TMPDIR HOME=/tmp/home \
+        /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$cwd" "$@"
 }

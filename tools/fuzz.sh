@@ -6,11 +6,13 @@
 # leaves the input in BUILD/fuzz-artifacts/<target>/; the inputs the fuzzer found worth keeping
 # go to BUILD/fuzz-corpus/<target>/.
 #
-#   tools/fuzz.sh [BUILD]            build and run every target (BUILD: build-fuzz)
-#   TR_FUZZ_SCALE=4 tools/fuzz.sh    each target runs four times as long
+#   tools/fuzz.sh [BUILD [OPTION...]]   build and run every target (BUILD: build-fuzz); the
+#                                       OPTIONs go to its configure step
+#   TR_FUZZ_SCALE=4 tools/fuzz.sh       each target runs four times as long
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-fuzz}
+shift || true
 scale=${TR_FUZZ_SCALE:-1}
 # Bash 5.1 or later: wait -n -p.
 
@@ -26,7 +28,7 @@ targets=(
 )
 
 cmake -S . -B "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTR_BUILD_FUZZERS=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTR_BUILD_FUZZERS=ON "$@" >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target fuzz_targets
 
 # Runs one target; its output goes to BUILD/fuzz-logs/<name>.log.

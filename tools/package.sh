@@ -6,7 +6,8 @@
 #   SHA256SUMS                                                   for sha256sum -c
 # Installs what is missing (the build packages and the packaging tools), configures build/ as
 # tools/test.sh does and build-win/ with tools/build-windows.sh when they do not exist yet, and
-# brings the programs and what they install up to date; it builds no tests.
+# brings the programs, what they install and the simulated scanner up to date; it builds no
+# tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
@@ -37,7 +38,9 @@ if [ ! -f build/CMakeCache.txt ]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 require_build_type build RelWithDebInfo Release
-cmake --build build -j"$jobs" --target tr520-updater tr520-cli tr_package_files
+# The simulated scanner too: docs/command-line.md and docs/simulator.md have a user start it
+# from build/tools.
+cmake --build build -j"$jobs" --target tr520-updater tr520-cli tr_package_files tr520-scanner-sim
 
 if [ ! -f build-win/CMakeCache.txt ]; then
     tools/build-windows.sh

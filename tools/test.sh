@@ -28,12 +28,18 @@ source tools/debian-root.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+# Every build of this command turns warnings into errors (TR_WERROR): the project's own CI. Other
+# builds (tools/run.sh, tools/package.sh, tools/build-windows.sh, a packager's) only show them.
+strict=-DTR_WERROR=ON
+
+# Builds into $1 with the configure options $2... and runs its tests; a build that lists no
+# test fails.
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" "$@"
+    cmake -S . -B "$dir" "$strict" "$@"
     cmake --build "$dir" -j"$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs" -LE benchmark
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" -LE benchmark
 }
 
 # The sanitizer build also carries another image than the placeholder, so that the whole suite
@@ -56,7 +62,7 @@ run_sanitizer_image_suite() {
 build_windows() {
     local dir=$1 toolchain=$2 type=$3 triple=$4
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE="$type" \
-        -DTR_BUILD_TESTS=ON -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools"
+        -DTR_BUILD_TESTS=ON -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools" "$strict"
     cmake --build "$dir" -j"$jobs"
     local exe count=0
     while IFS= read -r exe; do
@@ -136,10 +142,17 @@ start_roots() {
 }
 
 # Starts making the root $1, described as $2, of the architectures $3 with the packages $4...
-# in the background.
+# in the background; or makes it now, where sudo would have to ask for a password, which a
+# background make cannot.
 start_root() {
     local name=$1 what=$2
     shift 2
+    if ! tr_root_background_allowed; then
+        echo "Making $what now (sudo asks for a password, which it cannot in the background):" \
+             "$(tr_root_folder "$name")/make.log"
+        tr_root_make_here "$name" "$@"
+        return 0
+    fi
     echo "Making $what in the background: $(tr_root_folder "$name")/make.log"
     tr_root_make_background "$name" "$@"
     roots_started+=("$name")
@@ -153,11 +166,21 @@ start_root() {
 run_package_checks() {
     tools/package.sh
     tests/packaging/check_packages.sh dist
-    local status=0
-    check_debian_install || status=1
-    check_windows_installer || status=1
-    echo "the .debs installed in build-roots/packages, the installer run $where_installer_ran;" \
-         "$roots_waited s waited for the roots" >"$stage_note"
+    # The note says what each install check did, whether it passed or not.
+    local status=0 debs installer
+    if check_debian_install; then
+        debs="the .debs installed in build-roots/packages"
+    else
+        status=1
+        debs="the .debs' install check FAILED"
+    fi
+    if check_windows_installer; then
+        installer="the installer run $where_installer_ran"
+    else
+        status=1
+        installer="the installer check FAILED ($where_installer_ran)"
+    fi
+    echo "$debs, $installer; $roots_waited s waited for the roots" >"$stage_note"
     return "$status"
 }
 
@@ -201,7 +224,8 @@ check_debian_install() {
     local sha256
     sha256=$(carried_image_sha256 build) || return 1
     wait_for_root packages "$packages_root_missing" || return 1
-    tr_root_enter packages --scratch -- tests/packaging/check_debian_install.sh dist "$sha256"
+    tr_root_enter packages --scratch --root -- \
+        tests/packaging/check_debian_install.sh dist "$sha256"
 }
 
 # The 32-bit installer installed, run and removed under the host's wine32, or else in the
@@ -244,6 +268,51 @@ on_exit() {
     done
 }
 trap on_exit EXIT
+
+# A signal sent to this script alone (SIGTERM, or SIGHUP when its terminal goes) ends all it
+# started, as Ctrl+C, which reaches every process of the terminal's group, does; it then ends
+# with 128 + the signal's number once the stage under way has ended. The stages run in the
+# background of this script, since bash runs a trap only once the foreground command ends.
+ending_signal=""
+on_signal() {
+    ending_signal=$1
+    [ "$1" = INT ] || signal_descendants TERM
+}
+trap 'on_signal INT' INT
+trap 'on_signal TERM' TERM
+trap 'on_signal HUP' HUP
+
+# Sends the signal $1 to every process this script started, and those started by them. Those of
+# root (through sudo, when this script is not root) through sudo, if it asks for no password.
+signal_descendants() {
+    local signal=$1 own=() roots=() pid uid
+    while read -r pid uid; do
+        if [ "$uid" = "$(id -u)" ]; then own+=("$pid"); else roots+=("$pid"); fi
+    done < <(ps -e -o pid= -o ppid= -o uid= | awk -v top=$$ '
+        { parent[$1] = $2; uid[$1] = $3 }
+        END {
+            for (p in parent) {
+                q = parent[p]
+                while (q != top && q in parent && q > 1) q = parent[q]
+                if (q == top) print p, uid[p]
+            }
+        }')
+    [ ${#own[@]} -eq 0 ] || kill "-$signal" "${own[@]}" 2>/dev/null || true
+    if [ ${#roots[@]} -gt 0 ]; then
+        if [ ${#TR_SUDO[@]} -eq 0 ]; then
+            kill "-$signal" "${roots[@]}" 2>/dev/null || true
+        else
+            sudo -n kill "-$signal" "${roots[@]}" 2>/dev/null || true
+        fi
+    fi
+}
+
+# Ends this script as the signal that asked for it would have, once nothing of it runs.
+end_if_signalled() {
+    [ -n "$ending_signal" ] || return 0
+    echo "== tools/test.sh ends on SIG$ending_signal" >&2
+    exit $((128 + $(kill -l "$ending_signal")))
+}
 # The CPU time, in seconds, that this script's finished commands used (user and system): on a
 # machine that other work shares it tells what the stage itself costs.
 children_cpu() {
@@ -276,6 +345,7 @@ stage() {
     local name=$1 caption=$2
     shift 2
     stage_selected "$name" || return 0
+    end_if_signalled
     if [ -n "$failed" ]; then
         summary+=("$(printf '!! %-8s %-53s' "not run" "$caption")  (an earlier stage failed)")
         return 0
@@ -285,11 +355,19 @@ stage() {
     cpu_start=$(children_cpu)
     : >"$stage_skip_note"
     : >"$stage_note"
-    # Not in an if: the stage's own set -e must stop it at its first failing command.
-    set +e
-    (set -e; "$@")
-    status=$?
-    set -e
+    # Not in an if: the stage's own set -e must stop it at its first failing command. In the
+    # background, with Ctrl+C's default action and this script's input, so that a signal's
+    # trap here runs while it goes on. SIGTERM ends it once its command under way has ended
+    # (which has had the signal too), so that what that command started is still found.
+    (trap - INT QUIT; trap 'exit 143' TERM; set -e; "$@") <&0 &
+    local stage_pid=$!
+    while :; do
+        status=0
+        wait "$stage_pid" || status=$?
+        # A trap that ran ends the wait early: wait on while the stage runs.
+        kill -0 "$stage_pid" 2>/dev/null || break
+    done
+    end_if_signalled
     local outcome=passed note
     note=$(cat "$stage_note")
     if [ "$status" -ne 0 ]; then
@@ -311,7 +389,7 @@ stage() {
 
 # The fuzz targets, built with clang and libFuzzer in build-fuzz/, each run for a fixed time.
 run_fuzz_stage() {
-    tools/fuzz.sh build-fuzz
+    tools/fuzz.sh build-fuzz "$strict"
 }
 
 # The .debs of dist/ installed in a Debian guest under QEMU and run on the kernel's own FTDI,

@@ -9,22 +9,51 @@ tr_wine_arch() {
     echo "${made:-${2:-win32}}"
 }
 
-# Exports the environment for the prefix $1, made as architecture $2 (win32 or win64) when new.
+# The wine loader for a prefix of architecture $1. A 64-bit prefix gets the 64-bit loader
+# itself: Debian's `wine` starts the 32-bit loader whenever wine32 is installed, which hands a
+# 64-bit program to another process (the process started is `start.exe /exec`), so that a
+# signal sent to it, Ctrl+C's SIGINT, never reaches the program. TR_WINE64_LOADER names
+# another one.
+tr_wine_loader() {
+    if [ "$1" != win64 ]; then
+        echo wine
+        return
+    fi
+    local loader
+    for loader in "${TR_WINE64_LOADER:-}" /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+        if [ -n "$loader" ] && [ -x "$loader" ]; then
+            echo "$loader"
+            return
+        fi
+    done
+    echo wine  # no 64-bit loader where Debian puts it: the wrapper picks one
+}
+
+# Exports the environment for the prefix $1, made as architecture $2 (win32 or win64) when new,
+# and sets TR_WINE to the loader that runs its programs. Wine makes no menu entries or file
+# associations in the user's home (winemenubuilder) and asks for no Mono or Gecko.
 tr_wine_env() {
     export WINEPREFIX="$1"
     WINEARCH=$(tr_wine_arch "$1" "${2:-}")
     export WINEARCH
     export WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    TR_WINE=$(tr_wine_loader "$WINEARCH")
+    if [ "$TR_WINE" != wine ]; then
+        # What wine starts itself (wineboot's services, a program's children) takes it too.
+        export WINELOADER=$TR_WINE
+    fi
 }
 
 # Creates the prefix $1 (architecture $2, win32 by default) when missing and starts a
-# persistent wine server for it; its PID is left in TR_WINESERVER_PID for tr_wine_stop.
+# persistent wine server for it; its PID is left in TR_WINESERVER_PID for tr_wine_stop, which
+# ends whatever runs in the prefix from the moment this is called, a wineboot cut short too.
 tr_wine_start() {
     tr_wine_env "$1" "${2:-}"
+    TR_WINE_STARTED_PREFIX=$WINEPREFIX
     mkdir -p "$(dirname "$WINEPREFIX")"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1
+        "$TR_WINE" wineboot -i >/dev/null 2>&1
         wineserver -w
     fi
     wineserver -f -p >/dev/null 2>&1 &
@@ -32,17 +61,21 @@ tr_wine_start() {
     # One warm-up run, so that the tests do not each pay for the server's start. It tells wine
     # to draw the window frames itself: with no window manager on the test display it would
     # otherwise wait up to 2 s for every window it hides.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    "$TR_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 \
+        || true
 }
 
-# Ends the wine server that tr_wine_start started.
+# Ends the wine server that tr_wine_start started and every process of its prefix.
 tr_wine_stop() {
-    [ -n "${TR_WINESERVER_PID:-}" ] || return 0
+    [ -n "${TR_WINE_STARTED_PREFIX:-}" ] || return 0
     # The prefix's own services (services.exe, winedevice.exe, ...) would outlive the server.
-    wineserver -k >/dev/null 2>&1 || true
-    kill "$TR_WINESERVER_PID" 2>/dev/null || true
-    wait "$TR_WINESERVER_PID" 2>/dev/null || true
+    WINEPREFIX=$TR_WINE_STARTED_PREFIX wineserver -k >/dev/null 2>&1 || true
+    if [ -n "${TR_WINESERVER_PID:-}" ]; then
+        kill "$TR_WINESERVER_PID" 2>/dev/null || true
+        wait "$TR_WINESERVER_PID" 2>/dev/null || true
+    fi
     TR_WINESERVER_PID=
+    TR_WINE_STARTED_PREFIX=
 }
 
 # Starts a virtual X display for the dialog tests on a free display number, exports DISPLAY

@@ -186,7 +186,7 @@ std::string PortArgumentHelp() {
 }
 
 std::string CliVersionText() {
-    return std::string("tr520-cli " TR_VERSION_DOTTED "\n" TR_VERSION_DESCRIPTION
+    return std::string("tr520-cli " TR_VERSION_PACKAGE "\n" TR_VERSION_DESCRIPTION
                        "\ncarrying CPU firmware ") +
            VersionText(g_carriedFirmware.VersionByte()) +
            "\n" TR_TEXT_COPYRIGHT " " TR_VERSION_COMPANY;

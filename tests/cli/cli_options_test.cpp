@@ -115,7 +115,7 @@ TEST(CliOptions, HelpNamesTheExitCodesAndWhatOpeningAPortDoes) {
         << ports.out;
     const Parsed version = Parse({"--version"});
     EXPECT_EQ(version.result.exitCode, 0);
-    EXPECT_EQ(version.out.rfind("tr520-cli 0.1.1.0\n", 0), 0u) << version.out;
+    EXPECT_EQ(version.out.rfind("tr520-cli 0.1.1\n", 0), 0u) << version.out;
     EXPECT_NE(version.out.find("TR-520/521 CPU Update Utility v1.10 for Boot Ver1.00"),
               std::string::npos);
 }

@@ -4,7 +4,7 @@
 #   - apt resolves them from the mirror and pulls no development package, neither with the
 #     recommended packages nor without (the install itself takes only what they depend on,
 #     which proves their dependencies enough to run both programs);
-#   - tr520-cli --version names the packages' version, tr520-cli info shows the SHA-256 $2
+#   - tr520-cli --version names exactly the packages' version, tr520-cli info shows the SHA-256 $2
 #     (the carried image's, computed by the caller from the image itself);
 #   - tr520-updater starts on a virtual display and shows its start-up warning, found by the
 #     message box's caption, and ends when it is answered with Enter (No, the default);
@@ -115,7 +115,7 @@ check_cli() {
     tr520-cli --version >"$work/version" 2>&1 || fail "tr520-cli --version exited with $?"
     cat "$work/version"
     first=$(head -n 1 "$work/version")
-    [[ $first == "tr520-cli $version" || $first == "tr520-cli $version."* ]] \
+    [ "$first" = "tr520-cli $version" ] \
         || fail "tr520-cli --version does not name the package's version $version: '$first'"
     tr520-cli info >"$work/info" 2>&1 || fail "tr520-cli info exited with $?"
     cat "$work/info"

@@ -542,19 +542,31 @@ TEST_P(LockDirectories, ALiveLockAnywhereRefusesTheDevice) {
     }
     const bool root = geteuid() == 0;
     const std::vector<fs::path> directories = {m_lockDir / "first", m_lockDir / "second"};
-    for (std::size_t i = 0; i < directories.size(); ++i) {
-        fs::create_directory(directories[i]);
-        const bool writable = i == 0 && c.firstWritable;
-        // Root's directories are not the ordinary user's to write to unless opened to all.
-        ASSERT_EQ(chmod(directories[i].c_str(), writable ? 0777 : root ? 0755 : 0555), 0);
+    for (const auto& directory : directories) {
+        fs::create_directory(directory);
     }
+    // Writable again at the end, so that an ordinary user's test folder can be removed.
+    struct Restore {
+        const std::vector<fs::path>& directories;
+        ~Restore() {
+            for (const auto& directory : directories) {
+                chmod(directory.c_str(), 0755);
+            }
+        }
+    } restore{directories};
     ChildProcess owner;
     ASSERT_TRUE(owner.Start([] { return 0; }));
     ASSERT_EQ(owner.Report(), 0);
     const pid_t pid = c.live ? owner.Pid() : DeadPid();
+    // The other program's lock is written before its directory is closed to us.
     if (c.lockIn >= 0) {
         WriteFile(directories[static_cast<std::size_t>(c.lockIn)] / m_lockFile.filename(),
                   LockText(pid));
+    }
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+        const bool writable = i == 0 && c.firstWritable;
+        // Root's directories are not the ordinary user's to write to unless opened to all.
+        ASSERT_EQ(chmod(directories[i].c_str(), writable ? 0777 : root ? 0755 : 0555), 0);
     }
     portlock::SetLockDirectories(directories);
 

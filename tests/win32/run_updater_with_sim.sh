@@ -21,7 +21,7 @@ for _ in $(seq 50); do
     [ -e "$prefix/dosdevices/com$com" ] && break
     sleep 0.1
 done
-wine "$driver" "$program" "$com"
+"$TR_WINE" "$driver" "$program" "$com"
 driver_status=$?
 wait "$sim_pid"
 sim_status=$?

@@ -248,6 +248,17 @@ TEST_F(ProgramResources, ManifestAsksForTheCommonControlsLook) {
     const std::string manifest(data, SizeofResource(m_module, found));
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
+    // Every assembly named is of the program's own architecture: a 64-bit program that asks for
+    // the x86 Common Controls does not start where both are installed.
+    const std::string own = sizeof(void*) == 8 ? "amd64" : "x86";
+    const std::string key = "processorArchitecture=\"";
+    int named = 0;
+    for (auto at = manifest.find(key); at != std::string::npos; at = manifest.find(key, at + 1)) {
+        const auto begin = at + key.size();
+        EXPECT_EQ(manifest.substr(begin, manifest.find('"', begin) - begin), own);
+        ++named;
+    }
+    EXPECT_EQ(named, 2);  // the program's own identity and the Common Controls
 }
 
 }  // namespace
