@@ -25,7 +25,7 @@ cmake --build build -j"$(nproc)" --target tr520-scanner-sim
 export WINEPREFIX="$prefix"
 [ -d "$prefix/dosdevices" ] || wineboot -i
 sim_log=build/scanner-sim-wine.log
-build/tools/tr520-scanner-sim --link-dir "$prefix/dosdevices" --com "$com" --replace \
+build/simulator/tr520-scanner-sim --link-dir "$prefix/dosdevices" --com "$com" --replace \
     --line-speed --keep-running --verbose >"$sim_log" 2>&1 &
 sim_pid=$!
 # The simulator removes its COM link when it ends; end it whichever way the program ends.

@@ -27,7 +27,7 @@ if [ "$use_simulator" -eq 0 ]; then
 fi
 
 sim_log=build/scanner-sim.log
-build/tools/tr520-scanner-sim --com "$com" --line-speed --keep-running --verbose >"$sim_log" 2>&1 &
+build/simulator/tr520-scanner-sim --com "$com" --line-speed --keep-running --verbose >"$sim_log" 2>&1 &
 sim_pid=$!
 
 # Ends the simulator and removes its COM link if it is still there: a simulator that was

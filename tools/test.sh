@@ -62,7 +62,7 @@ run_sanitizer_image_suite() {
 build_windows() {
     local dir=$1 toolchain=$2 type=$3 triple=$4
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE="$type" \
-        -DTR_BUILD_TESTS=ON -DTR_NATIVE_TOOLS_DIR="$PWD/build/tools" "$strict"
+        -DTR_BUILD_TESTS=ON -DTR_NATIVE_BUILD_DIR="$PWD/build" "$strict"
     cmake --build "$dir" -j"$jobs"
     local exe count=0
     while IFS= read -r exe; do

@@ -33,7 +33,7 @@ if [ "${1:-}" = --note ]; then
     shift 2
 fi
 dist=${1:-dist}
-simulator=build/tools/tr520-scanner-sim
+simulator=build/simulator/tr520-scanner-sim
 logs=$PWD/build-vm
 guest_seconds=600  # from boot to power-off: only a hung guest takes this long
 checks_list=tests/vm/checks.list

@@ -9,7 +9,7 @@
 #include "outcomes.h"
 #include "platform.h"
 #include "port_access.h"
-#include "serial_link.h"
+#include "port_opener_and_clock.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // Needs <windows.h> before it.
 #include <commctrl.h>
 
-#include "serial_link.h"
+#include "port_opener_and_clock.h"
 #include "win_updater_dlg.h"
 
 CUpdaterApp theApp;

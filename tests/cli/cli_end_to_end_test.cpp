@@ -24,13 +24,13 @@
 #include <thread>
 
 #include "child_process.h"
+#include "cserial.h"
 #include "dialog_templates.h"
 #include "firmware_payload.h"
 #include "port_lock.h"
 #include "port_session.h"
 #include "raw_pty.h"
 #include "scanner_sim.h"
-#include "serial_port.h"
 
 namespace fs = std::filesystem;
 using Ms = std::chrono::milliseconds;

@@ -16,9 +16,9 @@
 #include "firmware_payload.h"
 #include "firmware_upload.h"
 #include "port_lock.h"
+#include "port_opener_and_clock.h"
 #include "resource.h"
 #include "scanner_sim.h"
-#include "serial_link.h"
 #include "version_check.h"
 
 using namespace fakes;

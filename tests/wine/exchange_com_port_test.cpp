@@ -16,9 +16,9 @@
 #include "exchange_fakes.h"
 #include "firmware_payload.h"
 #include "firmware_upload.h"
+#include "port_opener_and_clock.h"
 #include "process_cpu.h"
 #include "resource.h"
-#include "serial_link.h"
 #include "version_check.h"
 
 using namespace fakes;

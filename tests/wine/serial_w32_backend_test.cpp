@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cserial.h"
 #include "log_capture.h"
-#include "serial_port.h"
 #include "serial_w32.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "cserial.h"
 #include "log_capture.h"
 #include "process_cpu.h"
-#include "serial_port.h"
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;

@@ -6,8 +6,8 @@
 
 #include "firmware_payload.h"
 #include "firmware_upload.h"
+#include "port_opener_and_clock.h"
 #include "port_session.h"
-#include "serial_link.h"
 #include "version_check.h"
 
 namespace benchmark {

@@ -2,7 +2,7 @@
 # Runs the Windows link benchmark under wine against the native simulated scanner at line
 # speed, published in the wine prefix as COM N, and prints the simulator's summary after it:
 #   run_windows_benchmark.sh SIMULATOR BENCHMARK_EXE PREFIX [COM_NUMBER]
-# e.g. tools/link_benchmark/run_windows_benchmark.sh build/tools/tr520-scanner-sim \
+# e.g. tools/link_benchmark/run_windows_benchmark.sh build/simulator/tr520-scanner-sim \
 #          build-win64/tools/link_benchmark/tr520-link-benchmark.exe "$PWD/build-win64/wineprefix"
 # Also prints the CPU time the prefix's wine server spent meanwhile: wine serves part of
 # every serial call there, outside the program's process. No test runs this.

@@ -20,8 +20,8 @@
 #include "firmware_payload.h"
 #include "hidden_message.h"
 #include "message_box.h"
+#include "port_opener_and_clock.h"
 #include "progress_dlg.h"
-#include "serial_link.h"
 #include "stored_texts.h"
 #include "template_builder.h"
 

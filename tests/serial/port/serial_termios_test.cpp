@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
-#include "serial_port.h"
+#include "cserial.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 #include <thread>
 
 #include "com_port_names.h"
+#include "cserial.h"
 #include "firmware_payload.h"
 #include "link_frame.h"
 #include "log_capture.h"
 #include "port_lock.h"
 #include "raw_pty.h"
-#include "serial_port.h"
 
 namespace {
 

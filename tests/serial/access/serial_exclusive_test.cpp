@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "cserial.h"
 #include "log_capture.h"
 #include "port_access.h"
 #include "port_lock.h"
 #include "raw_pty.h"
-#include "serial_port.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "cserial.h"
 #include "firmware_payload.h"
 #include "log_capture.h"
+#include "port_opener_and_clock.h"
 #include "raw_pty.h"
-#include "serial_link.h"
-#include "serial_port.h"
 #include "version_check.h"
 
 namespace {

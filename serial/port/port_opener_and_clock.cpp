@@ -1,6 +1,6 @@
-#include "serial_link.h"
+#include "port_opener_and_clock.h"
 
-#include "serial_port.h"
+#include "cserial.h"
 
 namespace {
 

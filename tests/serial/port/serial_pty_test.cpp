@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "cserial.h"
 #include "log_capture.h"
-#include "raw_pty.h"
 #include "port_lock.h"
-#include "serial_port.h"
+#include "raw_pty.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // CSerial's own logic against a scripted platform: character time, line settings, pacing,
 // the open-or-throw constructor, operations on a closed port, and the drain.
-#include "serial_port.h"
+#include "cserial.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

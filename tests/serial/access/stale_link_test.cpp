@@ -23,9 +23,9 @@
 #include <thread>
 
 #include "com_port_names.h"
+#include "cserial.h"
 #include "log_capture.h"
 #include "port_safety.h"
-#include "serial_port.h"
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;

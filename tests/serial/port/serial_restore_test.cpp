@@ -27,10 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "cserial.h"
 #include "log_capture.h"
 #include "port_lock.h"
 #include "raw_pty.h"
-#include "serial_port.h"
 #include "thread_alarm.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The platform-independent part of CSerial; the platform calls are in the backend file.
-#include "serial_port.h"
+#include "cserial.h"
 
 #include <algorithm>
 #include <string>
