@@ -39,7 +39,7 @@ if [ ! -f build/CMakeCache.txt ]; then
 fi
 require_build_type build RelWithDebInfo Release
 # The simulated scanner too: docs/command-line.md and docs/simulator.md have a user start it
-# from build/tools.
+# from build/simulator.
 cmake --build build -j"$jobs" --target tr520-updater tr520-cli tr_package_files tr520-scanner-sim
 
 if [ ! -f build-win/CMakeCache.txt ]; then
