@@ -54,8 +54,8 @@ bool HearsReadyByte(exchange::IPort& port, exchange::IClock& clock) {
 // before the next; Ctrl+C ends it, the open port closed first.
 FoundPorts Find(ConsoleSurroundings& s) {
     const Ports ports = s.describePorts();
-    const auto present = std::count_if(ports.begin(), ports.end(),
-                                       [](const comports::ComPortInfo& info) { return info.present; });
+    const auto present = std::count_if(
+        ports.begin(), ports.end(), [](const comports::ComPortInfo& info) { return info.present; });
     s.console.Note("Listening for the scanner's ready byte on " + std::to_string(present) +
                    " present port(s), up to 2 s each...");
     InterruptPump pump(s.console.Interrupts());
@@ -67,7 +67,8 @@ FoundPorts Find(ConsoleSurroundings& s) {
             continue;
         }
         const std::string com = "COM" + std::to_string(info.comNumber);
-        auto port = exchange::detail::OpenScannerPort(opener, exchange::ComPort(info.comNumber).name);
+        auto port =
+            exchange::detail::OpenScannerPort(opener, exchange::ComPort(info.comNumber).name);
         if (!port) {
             found.notOpened.push_back(info);
             s.console.Note(com + ": cannot be opened, left alone");
@@ -85,7 +86,8 @@ ResolvedPort Resolved(const PortArgument& port, const std::string& device) {
 
 // auto: the one port where the scanner answers; found: every such port. None, after saying
 // why, when there is none, or for auto several.
-std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s, PortArgument::Kind kind) {
+std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s,
+                                                   PortArgument::Kind kind) {
     const FoundPorts look = Find(s);
     const Ports& found = look.answering;
     const std::string name = kind == PortArgument::Kind::kAuto ? "auto" : "found";
@@ -105,7 +107,8 @@ std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s, PortA
     }
     std::vector<ResolvedPort> resolved;
     for (const auto& info : found) {
-        resolved.push_back(Resolved({PortArgument::Kind::kComNumber, info.comNumber, {}}, info.device));
+        resolved.push_back(
+            Resolved({PortArgument::Kind::kComNumber, info.comNumber, {}}, info.device));
     }
     s.console.Note("--port " + name + ": the scanner answers on " + ComNames(found));
     return resolved;
@@ -145,9 +148,10 @@ public:
 // run's ports, clock and firmware.
 struct PortRun {
     PortRun(ConsoleSurroundings& run, const ResolvedPort& port, int row)
-        : console(run.console, port.label, row),
-          s{console,      run.opener,         run.clock,         noHold,
-            run.firmware, run.firmwareSha256, run.describePorts, run.whyNotOpened} {}
+        : console(run.console, port.label, row), s{console,           run.opener,
+                                                   run.clock,         noHold,
+                                                   run.firmware,      run.firmwareSha256,
+                                                   run.describePorts, run.whyNotOpened} {}
 
     Console console;
     NoKeepAwake noHold;

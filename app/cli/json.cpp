@@ -41,7 +41,8 @@ void to_json(json& entry, const PortReport& port) {
              {"device", port.device},
              {"exit_code", port.exitCode},
              {"outcome", PortOutcomeName(port)},
-             {"scanner_version", replied ? json(ScannerVersionText(*port.test->scannerVersion)) : json()},
+             {"scanner_version",
+              replied ? json(ScannerVersionText(*port.test->scannerVersion)) : json()},
              {"scanner_version_byte", replied ? json(*port.test->scannerVersion) : json()},
              {"messages", port.messages},
              {"test", test},
@@ -64,13 +65,12 @@ std::string CommandJson(const CliRequest& request, const CommandReport& report, 
                      {"messages", report.messages}};
     switch (request.command) {
         case CliRequest::Command::kInfo:
-            document["firmware"] = {
-                {"version", VersionText(firmware.VersionByte())},
-                {"version_byte", firmware.VersionByte()},
-                {"length", static_cast<int>(firmware.imageLength)},
-                {"packets", scanlink::DataPacketCount(firmware.imageLength)},
-                {"bytes_per_packet", scanlink::kMaxDataBytes},
-                {"sha256", firmwareSha256}};
+            document["firmware"] = {{"version", VersionText(firmware.VersionByte())},
+                                    {"version_byte", firmware.VersionByte()},
+                                    {"length", static_cast<int>(firmware.imageLength)},
+                                    {"packets", scanlink::DataPacketCount(firmware.imageLength)},
+                                    {"bytes_per_packet", scanlink::kMaxDataBytes},
+                                    {"sha256", firmwareSha256}};
             break;
         case CliRequest::Command::kPorts:
         case CliRequest::Command::kFind:

@@ -51,10 +51,14 @@ int Run(const CliRequest& request) {
         SystemClock clock;
         const auto keepAwake =
             CreateSystemKeepAwake([&console](const std::string& text) { console.Note(text); });
-        ConsoleSurroundings s{console,           opener,
-                              clock,             *keepAwake,
-                              g_carriedFirmware, g_carriedFirmwareSha256,
-                              comports::DescribeComPorts, portaccess::WhyNotOpened};
+        ConsoleSurroundings s{console,
+                              opener,
+                              clock,
+                              *keepAwake,
+                              g_carriedFirmware,
+                              g_carriedFirmwareSha256,
+                              comports::DescribeComPorts,
+                              portaccess::WhyNotOpened};
         CommandReport report;
         code = RunRequest(request, s, report);
         if (modes.cursorMoves) {

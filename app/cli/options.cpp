@@ -109,7 +109,8 @@ void AddCommands(CLI::App& app, Options& o) {
         app.add_subcommand("update", "TEST, then UPDATE: write the carried firmware");
     update->callback([&r] { r.command = Command::kUpdate; });
     update->add_option("-p,--port", o.ports, portHelp)->required()->expected(1)->take_all();
-    update->add_flag("-y,--yes", r.assumeYes, "Answer Yes to the start-up warning and the question");
+    update->add_flag("-y,--yes", r.assumeYes,
+                     "Answer Yes to the start-up warning and the question");
     app.require_subcommand(1);
 }
 
@@ -117,15 +118,6 @@ void AddCommands(CLI::App& app, Options& o) {
 ParsedCommandLine Refused(std::ostream& err, bool json, const std::string& error) {
     err << error << "\n";
     return {std::nullopt, cli::kExitUsage, json, error, {}, {}};
-}
-
-// CLI11's words on a wrong command line, with what was typed in them shown escaped.
-std::string ShownParseError(const CLI::ParseError& error, const std::string& said) {
-    const std::string what = error.what();
-    if (said.compare(0, what.size(), what) != 0) {
-        return PrintableText(said);
-    }
-    return PrintableText(what) + said.substr(what.size());
 }
 
 // Help, version or a wrong command line, as CLI11 reports them.
@@ -136,14 +128,22 @@ ParsedCommandLine Unrun(CLI::App& app, const CLI::ParseError& error, int argc,
     std::ostringstream shown;
     std::ostringstream said;
     const int code = app.exit(error, shown, said);
-    std::string reason = ShownParseError(error, said.str());
+    // CLI11's words, with what was typed in them shown escaped.
+    const std::string what = error.what();
+    std::string reason = said.str().compare(0, what.size(), what) != 0
+                             ? PrintableText(said.str())
+                             : PrintableText(what) + said.str().substr(what.size());
     err << reason;
     if (code == 0) {
         // With --json standard output holds the document alone: the text goes where the user
         // reads it, and into the document.
         (json ? err : out) << shown.str();
         const bool version = error.get_name() == "CallForVersion";
-        return {std::nullopt, cli::kExitDone, json, {}, version ? "" : shown.str(),
+        return {std::nullopt,
+                cli::kExitDone,
+                json,
+                {},
+                version ? "" : shown.str(),
                 version ? shown.str() : ""};
     }
     reason = reason.substr(0, reason.find('\n'));  // CLI11 adds a hint after the reason
@@ -154,8 +154,8 @@ ParsedCommandLine Unrun(CLI::App& app, const CLI::ParseError& error, int argc,
 
 std::optional<PortArgument> ParsePortArgument(const std::string& text, std::string& error) {
     if (text == "auto" || text == "found") {
-        return PortArgument{text == "auto" ? PortArgument::Kind::kAuto : PortArgument::Kind::kFound,
-                            0, {}};
+        return PortArgument{
+            text == "auto" ? PortArgument::Kind::kAuto : PortArgument::Kind::kFound, 0, {}};
     }
     // A bare number is read as the COM name it stands for, by the rule the port list uses.
     auto number = comports::ParseComName(text);
@@ -175,8 +175,8 @@ std::optional<PortArgument> ParsePortArgument(const std::string& text, std::stri
 bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& error) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const PortArgument& port = ports[i];
-        if (ports.size() > 1 && (port.kind == PortArgument::Kind::kAuto ||
-                                 port.kind == PortArgument::Kind::kFound)) {
+        if (ports.size() > 1 &&
+            (port.kind == PortArgument::Kind::kAuto || port.kind == PortArgument::Kind::kFound)) {
             error = "--port auto and --port found stand alone: they choose the ports themselves";
             return false;
         }

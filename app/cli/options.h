@@ -39,10 +39,10 @@ inline constexpr const char* kSeveralPortsNeedYes =
 struct CliRequest {
     enum class Command { kInfo, kPorts, kFind, kTest, kUpdate };
     Command command = Command::kInfo;
-    bool allPorts = false;   // ports --all
-    bool quiet = false;      // --quiet
-    bool json = false;       // --json
-    bool assumeYes = false;  // update --yes
+    bool allPorts = false;            // ports --all
+    bool quiet = false;               // --quiet
+    bool json = false;                // --json
+    bool assumeYes = false;           // update --yes
     std::vector<PortArgument> ports;  // test and update, in the order given
 };
 

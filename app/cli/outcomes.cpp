@@ -62,9 +62,8 @@ constexpr ExitCodeRow kExitCodes[] = {
 
 // From the most severe down: the user's stop, a fault of ours, the scanner left half-written,
 // refused, silent, never reached, a question answered No, a wrong command line.
-constexpr int kSeverity[] = {kExitInterrupted, kExitInternal, kExitWriteFailed,
-                             kExitRefused,     kExitNoAnswer, kExitPortNotOpened,
-                             kExitAnsweredNo,  kExitUsage};
+constexpr int kSeverity[] = {kExitInterrupted, kExitInternal,      kExitWriteFailed, kExitRefused,
+                             kExitNoAnswer,    kExitPortNotOpened, kExitAnsweredNo,  kExitUsage};
 
 constexpr std::size_t kHelpWidth = 79;  // columns of an 80-column terminal that --help fills
 
@@ -88,21 +87,6 @@ std::string NamesOf(Step step, const char* stepName) {
         }
     }
     return names;
-}
-
-// The words of text in lines of at most kHelpWidth columns, each indented by two blanks.
-std::string Wrapped(const std::string& text) {
-    std::istringstream words(text);
-    std::string lines;
-    std::string line;
-    for (std::string word; words >> word;) {
-        if (!line.empty() && line.size() + 1 + word.size() > kHelpWidth) {
-            lines += line + "\n";
-            line.clear();
-        }
-        line += (line.empty() ? "  " : " ") + word;
-    }
-    return lines + line + "\n";
 }
 
 }  // namespace
@@ -169,10 +153,21 @@ std::string ExitCodeHelp() {
 }
 
 std::string OutcomeHelp() {
-    return Wrapped("outcome: " + NamesOf(Step::kTest, "test") + "; " +
-                   NamesOf(Step::kUpdate, "update") +
-                   "; a port's is interrupted when Ctrl+C ended it, else its update's, else "
-                   "its test's.");
+    std::istringstream words("outcome: " + NamesOf(Step::kTest, "test") + "; " +
+                             NamesOf(Step::kUpdate, "update") +
+                             "; a port's is interrupted when Ctrl+C ended it, else its update's, "
+                             "else its test's.");
+    // In lines of at most kHelpWidth columns, each indented by two blanks.
+    std::string lines;
+    std::string line;
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > kHelpWidth) {
+            lines += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "  " : " ") + word;
+    }
+    return lines + line + "\n";
 }
 
 }  // namespace cli

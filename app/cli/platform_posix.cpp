@@ -40,8 +40,8 @@ InterruptHandlers::InterruptHandlers(ConsoleInterrupts& interrupts) {
     g_interrupts.store(&interrupts);
     for (std::size_t i = 0; i < kHandledCount; ++i) {
         sigaction(kHandled[i], nullptr, &g_previous[i]);
-        g_installed[i] = (g_previous[i].sa_flags & SA_SIGINFO) != 0 ||
-                         g_previous[i].sa_handler != SIG_IGN;
+        g_installed[i] =
+            (g_previous[i].sa_flags & SA_SIGINFO) != 0 || g_previous[i].sa_handler != SIG_IGN;
         if (g_installed[i]) {
             struct sigaction action {};
             action.sa_handler = OnSignal;

@@ -111,12 +111,9 @@ bool BeginCursorMovement() {
         return true;
     }
     // Consoles before Windows 10 refuse the flag: several ports then get plain lines.
-    if (SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0) {
-        return false;
-    }
+    g_errorModeChanged = SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
     g_errorModeBefore = mode;
-    g_errorModeChanged = true;
-    return true;
+    return g_errorModeChanged;
 }
 
 void EndCursorMovement() {
