@@ -215,8 +215,19 @@ std::string PortArgumentHelp() {
 }
 
 std::string CommandName(Command command) {
-    constexpr const char* kNames[] = {"info", "ports", "ports --find", "test", "update"};
-    return kNames[static_cast<int>(command)];  // in the order of Command
+    switch (command) {
+        case Command::kInfo:
+            return "info";
+        case Command::kPorts:
+            return "ports";
+        case Command::kFind:
+            return "ports --find";
+        case Command::kTest:
+            return "test";
+        case Command::kUpdate:
+            return "update";
+    }
+    return "";
 }
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
