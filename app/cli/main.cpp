@@ -85,17 +85,16 @@ int main(int argc, char* argv[]) {
         }
         return parsed.exitCode;
     }
-    std::string error;
     try {
         return Run(*parsed.request);
     } catch (...) {
-        error = cli::InternalErrorText(std::current_exception());
+        // The exchanges and the ports have unwound and closed by now; say so instead of aborting
+        // without a word, and keep the promise of one document on standard output.
+        const std::string error = cli::InternalErrorText(std::current_exception());
+        std::cerr << "tr520-cli: " << error << std::endl;
+        if (parsed.request->json) {
+            std::cout << InternalErrorJson(error) << std::flush;
+        }
+        return cli::kExitInternal;
     }
-    // The exchanges and the ports have unwound and closed by now; say so instead of aborting
-    // without a word, and keep the promise of one document on standard output.
-    std::cerr << "tr520-cli: " << error << std::endl;
-    if (parsed.request->json) {
-        std::cout << InternalErrorJson(error) << std::flush;
-    }
-    return cli::kExitInternal;
 }
