@@ -14,33 +14,46 @@
 
 namespace {
 
-namespace detail = exchange::detail;
+using Ports = std::vector<comports::ComPortInfo>;
 
-constexpr std::uint32_t kFindListenMs = 2000;  // how long each port is listened to
+constexpr std::uint32_t kFindListenMs = 2000;  // how long each port is listened to for 'C'
 
 // What listening on the present ports found, each list in COM order.
 struct FoundPorts {
-    std::vector<comports::ComPortInfo> answering;  // a ready byte came within kFindListenMs
-    std::vector<comports::ComPortInfo> notOpened;  // could not be opened: left alone
+    Ports answering;
+    Ports notOpened;  // left alone: the scanner may wait on one of these
 };
 
-// Listens for 'C' for up to kFindListenMs; other bytes are dropped.
+// "COM7, COM9"
+std::string ComNames(const Ports& ports) {
+    std::string names;
+    for (const auto& info : ports) {
+        names += (names.empty() ? "COM" : ", COM") + std::to_string(info.comNumber);
+    }
+    return names;
+}
+
+// What follows "the scanner" when no port answered but some could not be opened.
+std::string AnswersOnNoneOpened(const FoundPorts& found) {
+    return "answers on none of the ports opened; not opened: " + ComNames(found.notOpened);
+}
+
 bool HearsReadyByte(exchange::IPort& port, exchange::IClock& clock) {
-    const detail::TimeWindow window(clock, kFindListenMs);
+    const exchange::detail::TimeWindow window(clock, kFindListenMs);
     while (!window.HasRunOut()) {
         std::uint8_t received = scanlink::NOTHING;
-        if (detail::ReadWaitingByte(port, received) && received == scanlink::READY) {
+        if (exchange::detail::ReadWaitingByte(port, received) && received == scanlink::READY) {
             return true;
         }
     }
     return false;
 }
 
-// A scanner in its "CPU SW Upgrade" mode keeps sending its ready byte. Ports are opened one at
-// a time and closed, their settings restored, before the next; Ctrl+C ends it, the open port
-// closed first. A port that cannot be opened is left alone, with a note and the reason.
+// A scanner in its upgrade mode keeps sending its ready byte. Only present ports are opened,
+// since opening raises DTR and RTS, one at a time, each closed with its settings restored
+// before the next; Ctrl+C ends it, the open port closed first.
 FoundPorts Find(ConsoleSurroundings& s) {
-    const auto ports = s.describePorts();
+    const Ports ports = s.describePorts();
     const auto present = std::count_if(
         ports.begin(), ports.end(), [](const comports::ComPortInfo& info) { return info.present; });
     s.console.Note("Listening for the scanner's ready byte on " + std::to_string(present) +
@@ -51,17 +64,15 @@ FoundPorts Find(ConsoleSurroundings& s) {
     FoundPorts found;
     for (const comports::ComPortInfo& info : ports) {
         if (!info.present) {
-            continue;  // opening raises DTR and RTS: nothing but present ports is touched
+            continue;
         }
         const std::string com = "COM" + std::to_string(info.comNumber);
-        auto port = detail::OpenScannerPort(opener, exchange::ComPort(info.comNumber).name);
+        auto port =
+            exchange::detail::OpenScannerPort(opener, exchange::ComPort(info.comNumber).name);
         if (!port) {
             found.notOpened.push_back(info);
             s.console.Note(com + ": cannot be opened, left alone");
-            // The reason, as test gives it: a refusal, shown also with --quiet.
-            if (const std::string why = s.whyNotOpened ? s.whyNotOpened(com) : ""; !why.empty()) {
-                s.console.Alert(why);
-            }
+            s.SayWhyNotOpened(com);  // a refusal: shown also with --quiet
         } else if (HearsReadyByte(*port, clock)) {
             found.answering.push_back(info);
         }
@@ -69,78 +80,59 @@ FoundPorts Find(ConsoleSurroundings& s) {
     return found;
 }
 
-// The ports' COM names in words: "COM7, COM9".
-std::string ComNames(const std::vector<comports::ComPortInfo>& ports) {
-    std::string names;
-    for (const auto& info : ports) {
-        names += (names.empty() ? "COM" : ", COM") + std::to_string(info.comNumber);
-    }
-    return names;
+ResolvedPort Resolved(const PortArgument& port, const std::string& device) {
+    return {port, PortLabel(port), device};
 }
 
-// What follows "the scanner" when no port answered but some could not be opened: the scanner
-// may wait on one of those.
-std::string AnswersOnNoneOpened(const std::vector<comports::ComPortInfo>& notOpened) {
-    return "answers on none of the ports opened; not opened: " + ComNames(notOpened);
-}
-
-std::string Describe(const std::vector<comports::ComPortInfo>& ports) {
-    std::string text;
-    for (const auto& info : ports) {
-        text += (text.empty() ? "  " : "\n  ") + info.description;
-    }
-    return text;
-}
-
-// The port with its label and device: a device path's own, a COM number's as the list says.
-ResolvedPort Resolved(const PortArgument& port, const std::vector<comports::ComPortInfo>& known) {
-    if (port.kind == PortArgument::Kind::kDevicePath) {
-        return {port, PortLabel(port), PrintableText(port.devicePath)};
-    }
-    const auto info = std::find_if(known.begin(), known.end(), [&](const auto& candidate) {
-        return candidate.comNumber == port.comNumber;
-    });
-    return {port, PortLabel(port), info != known.end() ? info->device : std::string()};
-}
-
-// auto: the one port where the scanner answers; none, after saying why, when none or several.
-// found: every port where one answers; none, after saying so, when there is none.
+// auto: the one port where the scanner answers; found: every such port. None, after saying
+// why, when there is none, or for auto several.
 std::optional<std::vector<ResolvedPort>> FindPorts(ConsoleSurroundings& s,
                                                    PortArgument::Kind kind) {
     const FoundPorts look = Find(s);
-    const auto& found = look.answering;
+    const Ports& found = look.answering;
     const std::string name = kind == PortArgument::Kind::kAuto ? "auto" : "found";
     if (found.empty()) {
-        // A port that could not be opened may be the one where the scanner waits.
-        s.console.Alert(look.notOpened.empty()
-                            ? "--port " + name + ": no port where the scanner answers"
-                            : "--port " + name + ": the scanner " +
-                                  AnswersOnNoneOpened(look.notOpened));
+        s.console.Alert("--port " + name + ": " +
+                        (look.notOpened.empty() ? "no port where the scanner answers"
+                                                : "the scanner " + AnswersOnNoneOpened(look)));
         return std::nullopt;
     }
     if (kind == PortArgument::Kind::kAuto && found.size() > 1) {
-        s.console.Alert("--port auto: the scanner answers on several ports:\n" + Describe(found));
+        std::string list;
+        for (const auto& info : found) {
+            list += "\n  " + info.description;
+        }
+        s.console.Alert("--port auto: the scanner answers on several ports:" + list);
         return std::nullopt;
     }
     std::vector<ResolvedPort> resolved;
     for (const auto& info : found) {
-        resolved.push_back(Resolved({PortArgument::Kind::kComNumber, info.comNumber, {}}, found));
+        resolved.push_back(
+            Resolved({PortArgument::Kind::kComNumber, info.comNumber, {}}, info.device));
     }
     s.console.Note("--port " + name + ": the scanner answers on " + ComNames(found));
     return resolved;
 }
 
-// The ports the arguments name, each with its label and device.
+// The ports the arguments name, each with its label and device: a device path's own, a COM
+// number's as the port list says.
 std::optional<std::vector<ResolvedPort>> Resolve(ConsoleSurroundings& s,
                                                  const std::vector<PortArgument>& ports) {
     if (ports.size() == 1 && (ports[0].kind == PortArgument::Kind::kAuto ||
                               ports[0].kind == PortArgument::Kind::kFound)) {
         return FindPorts(s, ports[0].kind);
     }
-    const auto known = s.describePorts();
+    const Ports known = s.describePorts();
     std::vector<ResolvedPort> resolved;
     for (const PortArgument& port : ports) {
-        resolved.push_back(Resolved(port, known));
+        std::string device = PrintableText(port.devicePath);
+        if (port.kind != PortArgument::Kind::kDevicePath) {
+            const auto info = std::find_if(known.begin(), known.end(), [&](const auto& candidate) {
+                return candidate.comNumber == port.comNumber;
+            });
+            device = info != known.end() ? info->device : "";
+        }
+        resolved.push_back(Resolved(port, device));
     }
     return resolved;
 }
@@ -152,7 +144,7 @@ public:
     void End() override {}
 };
 
-// What one port's thread works with, made before the thread starts: a console of its own, the
+// What one port's thread works with, made before the threads start: a console of its own, the
 // run's ports, clock and firmware.
 struct PortRun {
     PortRun(ConsoleSurroundings& run, const ResolvedPort& port, int row)
@@ -166,8 +158,7 @@ struct PortRun {
     ConsoleSurroundings s;
 };
 
-// Nothing may leave a thread; the port has been closed on the way out. The line a run on one
-// port gives, with the port's prefix, and the port's record says no more than that.
+// Nothing may leave a thread: the port, closed by now, ends with a line that says why.
 PortReport Failed(Console& console, const ResolvedPort& port) {
     try {
         console.Alert("tr520-cli: " + cli::InternalErrorText(std::current_exception()));
@@ -181,18 +172,13 @@ PortReport Failed(Console& console, const ResolvedPort& port) {
     return report;
 }
 
-std::string VersionBefore(const PortReport& port) {
-    if (!port.test || !port.test->scannerVersion) {
-        return "-";
-    }
-    return ScannerVersionText(*port.test->scannerVersion);
-}
-
-// The final table: port, device, scanner version before, outcome, time; one line per port.
-std::string FormatPortTable(const std::vector<PortReport>& ports) {
+// Port, device, scanner version before, outcome, time; one line per port, in columns.
+std::string PortTable(const std::vector<PortReport>& ports) {
     std::vector<std::vector<std::string>> rows{{"Port", "Device", "Before", "Outcome", "Time"}};
     for (const PortReport& port : ports) {
-        rows.push_back({port.label, port.device.empty() ? "-" : port.device, VersionBefore(port),
+        const bool replied = port.test && port.test->scannerVersion;
+        rows.push_back({port.label, port.device.empty() ? "-" : port.device,
+                        replied ? ScannerVersionText(*port.test->scannerVersion) : "-",
                         PortOutcomeName(port), FormatDuration(port.testMs + port.updateMs)});
     }
     std::vector<std::size_t> widths(rows[0].size(), 0);
@@ -212,9 +198,8 @@ std::string FormatPortTable(const std::vector<PortReport>& ports) {
     return table;
 }
 
-// Every port side by side, each on a thread of its own with its own console and Ctrl+C view;
-// the run's hold on sleep and shutdown, when upload, covers them all. Ends with the table, and
-// with 0 when every port's code is 0, otherwise the most severe.
+// Every port on a thread of its own, with its own console and view of Ctrl+C, inside the run's
+// one hold on sleep and shutdown when upload. Ends with the table and the most severe code.
 int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& ports, bool upload,
                     CommandReport& report) {
     if (upload) {
@@ -224,12 +209,12 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
     for (std::size_t i = 0; i < ports.size(); ++i) {
         runs.push_back(std::make_unique<PortRun>(s, ports[i], static_cast<int>(i)));
     }
-    std::vector<PortReport> reports(ports.size());
+    report.ports.resize(ports.size());
     {
-        std::unique_ptr<KeepAwakeScope> hold;
         InterruptPump pressed(s.console.Interrupts());  // a press while it is taken ends the run
+        std::optional<KeepAwakeScope> hold;
         if (upload) {
-            hold = std::make_unique<KeepAwakeScope>(s.keepAwake, &pressed);
+            hold.emplace(s.keepAwake, &pressed);
         }
         // Joined however this ends: a thread that cannot be started leaves those that were to
         // finish their uploads before the failure goes on.
@@ -237,23 +222,19 @@ int RunSeveralPorts(ConsoleSurroundings& s, const std::vector<ResolvedPort>& por
         for (std::size_t i = 0; i < ports.size(); ++i) {
             threads.emplace_back([&, i] {
                 try {
-                    reports[i] = RunPortSession(runs[i]->s, ports[i], upload);
+                    report.ports[i] = RunPortSession(runs[i]->s, ports[i], upload);
                 } catch (...) {
-                    reports[i] = Failed(runs[i]->console, ports[i]);
+                    report.ports[i] = Failed(runs[i]->console, ports[i]);
                 }
             });
-        }
-        for (std::jthread& thread : threads) {
-            thread.join();
         }
     }
     s.console.CloseBoard();
     int code = cli::kExitDone;
-    for (PortReport& port : reports) {
+    for (const PortReport& port : report.ports) {
         code = cli::MostSevereExitCode(code, port.exitCode);
-        report.ports.push_back(std::move(port));
     }
-    s.console.Line(FormatPortTable(report.ports));
+    s.console.Line(PortTable(report.ports));
     return code;
 }
 
@@ -265,7 +246,7 @@ int RunOnPorts(ConsoleSurroundings& s, const std::vector<PortArgument>& argument
         return cli::kExitPortNotOpened;
     }
     if (upload && ports->size() > 1 && !s.console.AssumesYes()) {
-        s.console.Alert(kSeveralPortsNeedYes);
+        s.console.Alert(kSeveralPortsNeedYes);  // --port found found several
         return cli::kExitUsage;
     }
     if (ports->size() == 1) {
@@ -273,6 +254,16 @@ int RunOnPorts(ConsoleSurroundings& s, const std::vector<PortArgument>& argument
         return report.ports.back().exitCode;
     }
     return RunSeveralPorts(s, *ports, upload, report);
+}
+
+// The command's exit code; Ctrl+C ends it with kExitInterrupted, its ports closed.
+template <typename Command>
+int Interruptible(Command command) {
+    try {
+        return command();
+    } catch (const ConsoleInterrupted&) {
+        return cli::kExitInterrupted;
+    }
 }
 
 }  // namespace
@@ -302,7 +293,7 @@ int RunPortsCommand(ConsoleSurroundings& s, bool all, CommandReport& report) {
 }
 
 int RunFindCommand(ConsoleSurroundings& s, CommandReport& report) {
-    try {
+    return Interruptible([&] {
         const FoundPorts look = Find(s);
         report.listed = look.answering;
         for (const auto& info : report.listed) {
@@ -312,37 +303,29 @@ int RunFindCommand(ConsoleSurroundings& s, CommandReport& report) {
             return cli::kExitDone;
         }
         if (!look.notOpened.empty()) {
-            s.console.Note("The scanner " + AnswersOnNoneOpened(look.notOpened) + ".");
+            s.console.Note("The scanner " + AnswersOnNoneOpened(look) + ".");
             return cli::kExitPortNotOpened;
         }
         s.console.Note("No port where the scanner answers.");
         return cli::kExitNoAnswer;
-    } catch (const ConsoleInterrupted&) {
-        return cli::kExitInterrupted;
-    }
+    });
 }
 
 int RunTestCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& ports,
                    CommandReport& report) {
-    try {
-        return RunOnPorts(s, ports, /*upload=*/false, report);
-    } catch (const ConsoleInterrupted&) {
-        return cli::kExitInterrupted;
-    }
+    return Interruptible([&] { return RunOnPorts(s, ports, /*upload=*/false, report); });
 }
 
 int RunUpdateCommand(ConsoleSurroundings& s, const std::vector<PortArgument>& ports,
                      CommandReport& report) {
-    try {
+    return Interruptible([&] {
         report.messages.push_back(dialog_template::kStartupWarning);
         if (!s.console.Ask(dialog_template::kStartupWarning)) {
             return cli::kExitAnsweredNo;
         }
         s.console.Interrupts().SetUploadNotice([&s] { s.console.Alert(kUploadUnderWayNotice); });
         return RunOnPorts(s, ports, /*upload=*/true, report);
-    } catch (const ConsoleInterrupted&) {
-        return cli::kExitInterrupted;
-    }
+    });
 }
 
 int RunRequest(const CliRequest& request, ConsoleSurroundings& s, CommandReport& report) {

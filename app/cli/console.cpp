@@ -16,15 +16,41 @@ namespace {
 constexpr std::size_t kBoardRowWidth = 79;
 constexpr std::uint32_t kRedrawIntervalMs = 100;  // at most ten redraws a second
 constexpr int kBarWidth = 10;                     // marks of the bar, one per 10 %
+constexpr std::size_t kLongestAnswer = 1024;      // the rest of a longer typed line is dropped
 
-std::string Trimmed(const std::string& text) {
-    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-    const auto first = std::find_if_not(text.begin(), text.end(), blank);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
-}
+// One byte at a time, so that nothing after the line is taken from standard input.
+class StandardInput final : public ITerminalInput {
+public:
+    explicit StandardInput(ConsoleInterrupts& interrupts) : m_interrupts(interrupts) {}
+    LineRead ReadLine(std::string& line) override {
+        line.clear();
+        for (char c = 0;;) {
+            switch (ReadStandardInputByte(c, m_interrupts)) {
+                case LineRead::kLine:
+                    if (c == '\n') {
+                        return LineRead::kLine;
+                    }
+                    if (line.size() < kLongestAnswer) {
+                        line += c;
+                    }
+                    break;
+                case LineRead::kEnd:
+                    return line.empty() ? LineRead::kEnd : LineRead::kLine;
+                case LineRead::kInterrupted:
+                    return LineRead::kInterrupted;
+            }
+        }
+    }
+
+private:
+    ConsoleInterrupts& m_interrupts;
+};
 
 }  // namespace
+
+std::unique_ptr<ITerminalInput> CreateStandardInput(ConsoleInterrupts& interrupts) {
+    return std::make_unique<StandardInput>(interrupts);
+}
 
 struct Console::Shared {
     Shared(std::ostream& o, std::ostream& e, ConsoleModes m) : out(o), err(e), modes(m) {}
@@ -40,21 +66,6 @@ struct Console::Shared {
         }
         err << text << std::flush;
         boardDrawn = true;
-    }
-    // Takes the board off the screen for a line to be written where it stood.
-    void LiftBoard() {
-        if (boardDrawn) {
-            err << ToBoardTop() << "\x1b[J" << std::flush;
-            boardDrawn = false;
-            boardLifted = true;
-        }
-    }
-    // Draws the board again below the line just written.
-    void RestoreBoard() {
-        if (boardLifted) {
-            boardLifted = false;
-            DrawBoard();
-        }
     }
     void EndLine() {
         if (lineOpen) {
@@ -72,7 +83,6 @@ struct Console::Shared {
     std::size_t openLength = 0;
     std::vector<std::string> board;  // one row per port while open
     bool boardDrawn = false;
-    bool boardLifted = false;
 };
 
 // UPDATE's progress window on the console. Moving the bar back (to 0 as the verdict wait
@@ -81,8 +91,7 @@ class Console::Progress final : public exchange::IProgressWindow {
 public:
     Progress(Console& console, exchange::IClock& clock)
         : m_console(console), m_clock(clock), m_startTick(clock.GetTickCount()) {}
-    // Ends a redrawn line, so that the verdict starts on a line of its own.
-    ~Progress() override { m_console.EndRedrawnLine(); }
+    ~Progress() override { m_console.EndRedrawnLine(); }  // the verdict on a line of its own
 
     void SetRange32(int low, int high) override {
         m_low = low;
@@ -117,7 +126,7 @@ private:
     int Percent() const {
         return m_total > 0 ? static_cast<int>(std::clamp(m_done, 0, m_total) * 100LL / m_total) : 0;
     }
-    // Data packets that carry bytes image bytes, at most the whole image's.
+    // The data packets that carry bytes image bytes, at most the whole image's.
     int Packets(int bytes) const {
         return static_cast<int>(
             scanlink::DataPacketCount(static_cast<std::uint32_t>(std::clamp(bytes, 0, m_total))));
@@ -130,24 +139,22 @@ private:
         const long long left = m_total - std::clamp(m_done, 0, m_total);
         return FormatDuration(static_cast<std::uint32_t>(elapsed * left / m_done));
     }
-    // "[#####-----]": one mark per 10 %.
-    std::string Bar() const {
-        const int filled = Percent() * kBarWidth / 100;
-        return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-               std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "]";
-    }
     // The bar line, or the port's row, at most ten times a second and always at the end.
     void Redraw(std::uint32_t elapsed) {
         const std::uint32_t now = m_clock.GetTickCount();
         if (m_drawn && m_done < m_total && now - m_lastDrawTick < kRedrawIntervalMs) {
             return;
         }
+        const int filled = Percent() * kBarWidth / 100;
+        const std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                                std::string(static_cast<std::size_t>(kBarWidth - filled), '-') +
+                                "]";
         if (m_console.m_row >= 0) {
-            m_console.Redraw(Format("%s %3d %% %d/%d packets %s left", Bar().c_str(), Percent(),
+            m_console.Redraw(Format("%s %3d %% %d/%d packets %s left", bar.c_str(), Percent(),
                                     Packets(m_done), Packets(m_total), Left(elapsed).c_str()));
         } else {
             m_console.Redraw(Format("%s %3d %% %d/%d bytes %d/%d packets %s elapsed %s left",
-                                    Bar().c_str(), Percent(), m_done, m_total, Packets(m_done),
+                                    bar.c_str(), Percent(), m_done, m_total, Packets(m_done),
                                     Packets(m_total), FormatDuration(elapsed).c_str(),
                                     Left(elapsed).c_str()));
         }
@@ -204,16 +211,26 @@ std::string Console::Prefixed(const std::string& text) const {
     return prefixed;
 }
 
-void Console::Line(const std::string& text) {
+void Console::Print(std::ostream& stream, const std::string& text) {
     Shared& s = *m_shared;
-    if (s.modes.json) {
-        return;  // the JSON document carries it
-    }
     const std::lock_guard<std::mutex> lock(s.mutex);
-    s.LiftBoard();
+    const bool board = s.boardDrawn;
+    if (board) {
+        s.err << s.ToBoardTop() << "\x1b[J" << std::flush;  // the line goes where the board stood
+        s.boardDrawn = false;
+    }
     s.EndLine();
-    s.out << Prefixed(text) << '\n' << std::flush;
-    s.RestoreBoard();
+    s.out << std::flush;  // what came before on standard output stays before it on a terminal
+    stream << Prefixed(text) << '\n' << std::flush;
+    if (board) {
+        s.DrawBoard();  // below the line
+    }
+}
+
+void Console::Line(const std::string& text) {
+    if (!m_shared->modes.json) {  // the JSON document carries it
+        Print(m_shared->out, text);
+    }
 }
 
 void Console::Note(const std::string& text) {
@@ -223,21 +240,7 @@ void Console::Note(const std::string& text) {
 }
 
 void Console::Alert(const std::string& text) {
-    Shared& s = *m_shared;
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    s.LiftBoard();
-    s.EndLine();
-    s.out << std::flush;  // what came before on standard output stays before it on a terminal
-    s.err << Prefixed(text) << '\n' << std::flush;
-    s.RestoreBoard();
-}
-
-void Console::Prompt(const std::string& text) {
-    Shared& s = *m_shared;
-    const std::lock_guard<std::mutex> lock(s.mutex);
-    s.EndLine();
-    s.out << std::flush;
-    s.err << text << std::flush;
+    Print(m_shared->err, text);
 }
 
 bool Console::Ask(const std::string& text) {
@@ -255,7 +258,12 @@ bool Console::Ask(const std::string& text) {
         Alert(text);  // read where it is answered, not only in a file or a pipe
     }
     for (;;) {
-        Prompt("[y/N] ");
+        {
+            const std::lock_guard<std::mutex> lock(m_shared->mutex);
+            m_shared->EndLine();
+            m_shared->out << std::flush;
+            m_shared->err << "[y/N] " << std::flush;
+        }
         std::string answer;
         switch (m_input->ReadLine(answer)) {
             case LineRead::kLine:
@@ -331,9 +339,13 @@ bool Console::AssumesYes() const {
 }
 
 bool IsYesAnswer(const std::string& answer) {
-    std::string word = Trimmed(answer);
-    std::transform(word.begin(), word.end(), word.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::string word;
+    for (const char c : answer) {
+        word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const char* const blanks = " \t\n\v\f\r";  // what std::isspace takes for blanks
+    word.erase(0, word.find_first_not_of(blanks));
+    word.erase(word.find_last_not_of(blanks) + 1);
     return word == "y" || word == "yes";
 }
 

@@ -5,78 +5,51 @@
 #include "link_frame.h"
 #include "outcomes.h"
 
-namespace {
-
 using json = nlohmann::ordered_json;  // members in the order written: command first
 
-json Firmware(const FirmwarePayload& firmware, const std::string& sha256) {
-    const auto length = static_cast<int>(firmware.imageLength);
-    return {{"version", VersionText(firmware.VersionByte())},
-            {"version_byte", firmware.VersionByte()},
-            {"length", length},
-            {"packets", scanlink::DataPacketCount(firmware.imageLength)},
-            {"bytes_per_packet", scanlink::kMaxDataBytes},
-            {"sha256", sha256}};
+namespace comports {
+
+void to_json(json& entry, const ComPortInfo& info) {
+    entry = {{"com", info.comNumber},
+             {"port", "COM" + std::to_string(info.comNumber)},
+             {"present", info.present},
+             {"device", info.device},
+             {"description", info.description}};
 }
 
-json ListedPort(const comports::ComPortInfo& info) {
-    return {{"com", info.comNumber},
-            {"port", "COM" + std::to_string(info.comNumber)},
-            {"present", info.present},
-            {"device", info.device},
-            {"description", info.description}};
-}
+}  // namespace comports
 
-json TestPart(const PortReport& port) {
-    if (!port.test) {
-        return nullptr;
+void to_json(json& entry, const PortReport& port) {
+    const bool replied = port.test && port.test->scannerVersion;
+    json test = nullptr;
+    json update = nullptr;
+    if (port.test) {
+        test = {{"outcome", cli::OutcomeName(port.test->outcome)},
+                {"question_shown", port.test->questionAsked},
+                {"ms", port.testMs}};
     }
-    return {{"outcome", cli::OutcomeName(port.test->outcome)},
-            {"question_shown", port.test->questionAsked},
-            {"ms", port.testMs}};
+    if (const auto& u = port.update) {
+        update = {{"outcome", cli::OutcomeName(u->outcome)},
+                  {"bytes_sent", u->bytesSent},
+                  {"bytes_received", u->bytesReceived},
+                  {"packets_sent", u->packetsSent},
+                  {"resends", u->resends},
+                  {"image_bytes_accepted", u->imageBytesAccepted},
+                  {"ms", port.updateMs}};
+    }
+    entry = {{"port", port.label},
+             {"device", port.device},
+             {"exit_code", port.exitCode},
+             {"outcome", PortOutcomeName(port)},
+             {"scanner_version",
+              replied ? json(ScannerVersionText(*port.test->scannerVersion)) : json()},
+             {"scanner_version_byte", replied ? json(*port.test->scannerVersion) : json()},
+             {"messages", port.messages},
+             {"test", test},
+             {"update", update}};
 }
 
-json UpdatePart(const PortReport& port) {
-    if (!port.update) {
-        return nullptr;
-    }
-    const exchange::UploadResult& update = *port.update;
-    return {{"outcome", cli::OutcomeName(update.outcome)},
-            {"bytes_sent", update.bytesSent},
-            {"bytes_received", update.bytesReceived},
-            {"packets_sent", update.packetsSent},
-            {"resends", update.resends},
-            {"image_bytes_accepted", update.imageBytesAccepted},
-            {"ms", port.updateMs}};
-}
-
-json Port(const PortReport& port) {
-    json version = nullptr;
-    json versionByte = nullptr;
-    if (port.test && port.test->scannerVersion) {
-        version = ScannerVersionText(*port.test->scannerVersion);
-        versionByte = *port.test->scannerVersion;
-    }
-    return {{"port", port.label},
-            {"device", port.device},
-            {"exit_code", port.exitCode},
-            {"outcome", PortOutcomeName(port)},
-            {"scanner_version", version},
-            {"scanner_version_byte", versionByte},
-            {"messages", port.messages},
-            {"test", TestPart(port)},
-            {"update", UpdatePart(port)}};
-}
-
-// Each item as an entry of an array.
-template <typename Item>
-json ArrayOf(const std::vector<Item>& items, json (*entry)(const Item&)) {
-    json array = json::array();
-    for (const Item& item : items) {
-        array.push_back(entry(item));
-    }
-    return array;
-}
+namespace {
 
 std::string Dump(const json& document) {
     // Texts that are not UTF-8 (a device name, say) are replaced, never a reason to fail.
@@ -92,15 +65,20 @@ std::string CommandJson(const CliRequest& request, const CommandReport& report, 
                      {"messages", report.messages}};
     switch (request.command) {
         case CliRequest::Command::kInfo:
-            document["firmware"] = Firmware(firmware, firmwareSha256);
+            document["firmware"] = {{"version", VersionText(firmware.VersionByte())},
+                                    {"version_byte", firmware.VersionByte()},
+                                    {"length", static_cast<int>(firmware.imageLength)},
+                                    {"packets", scanlink::DataPacketCount(firmware.imageLength)},
+                                    {"bytes_per_packet", scanlink::kMaxDataBytes},
+                                    {"sha256", firmwareSha256}};
             break;
         case CliRequest::Command::kPorts:
         case CliRequest::Command::kFind:
-            document["ports"] = ArrayOf(report.listed, ListedPort);
+            document["ports"] = report.listed;
             break;
         case CliRequest::Command::kTest:
         case CliRequest::Command::kUpdate:
-            document["ports"] = ArrayOf(report.ports, Port);
+            document["ports"] = report.ports;
             break;
     }
     return Dump(document);

@@ -19,22 +19,19 @@ namespace {
 // 1 %, and a byte that arrives is seen at once either way.
 constexpr int kIdleWaitMs = 10;
 
-// How the console writes and asks for this request on these streams.
 ConsoleModes ModesFor(const CliRequest& request) {
-    ConsoleModes modes;
-    modes.outIsTerminal = IsTerminal(StandardStream::kOutput);
-    modes.errIsTerminal = IsTerminal(StandardStream::kError);
-    modes.inIsTerminal = IsTerminal(StandardStream::kInput);
-    modes.quiet = request.quiet;
-    modes.json = request.json;
-    modes.assumeYes = request.assumeYes;
-    // Several ports may each have a row of progress redrawn in place.
+    const auto& ports = request.ports;
     const bool severalPorts =
-        request.ports.size() > 1 ||
-        (request.ports.size() == 1 && request.ports[0].kind == PortArgument::Kind::kFound);
-    modes.cursorMoves =
-        modes.errIsTerminal && !request.quiet && severalPorts && BeginCursorMovement();
-    return modes;
+        ports.size() > 1 || (ports.size() == 1 && ports[0].kind == PortArgument::Kind::kFound);
+    const bool errIsTerminal = IsTerminal(StandardStream::kError);
+    return {.outIsTerminal = IsTerminal(StandardStream::kOutput),
+            .errIsTerminal = errIsTerminal,
+            .inIsTerminal = IsTerminal(StandardStream::kInput),
+            .quiet = request.quiet,
+            .json = request.json,
+            // Several ports may each have a row of progress redrawn in place.
+            .cursorMoves = errIsTerminal && !request.quiet && severalPorts && BeginCursorMovement(),
+            .assumeYes = request.assumeYes};
 }
 
 // Runs the request with the real ports, clock, terminal and keep-awake hold; the exit code.
@@ -88,17 +85,16 @@ int main(int argc, char* argv[]) {
         }
         return parsed.exitCode;
     }
-    std::string error;
     try {
         return Run(*parsed.request);
     } catch (...) {
-        error = cli::InternalErrorText(std::current_exception());
+        // The exchanges and the ports have unwound and closed by now; say so instead of aborting
+        // without a word, and keep the promise of one document on standard output.
+        const std::string error = cli::InternalErrorText(std::current_exception());
+        std::cerr << "tr520-cli: " << error << std::endl;
+        if (parsed.request->json) {
+            std::cout << InternalErrorJson(error) << std::flush;
+        }
+        return cli::kExitInternal;
     }
-    // The exchanges and the ports have unwound and closed by now; say so instead of aborting
-    // without a word, and keep the promise of one document on standard output.
-    std::cerr << "tr520-cli: " << error << std::endl;
-    if (parsed.request->json) {
-        std::cout << InternalErrorJson(error) << std::flush;
-    }
-    return cli::kExitInternal;
 }

@@ -1,7 +1,7 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
-#include <cctype>
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -14,6 +14,8 @@
 #include "printable_text.h"
 
 namespace {
+
+using Command = CliRequest::Command;
 
 const char* const kDescription =
     "tr520-cli: the TR-520/521 CPU Update Utility from a terminal. It carries one firmware\n"
@@ -62,24 +64,32 @@ std::string Footer() {
            cli::OutcomeHelp() + "\n" + cli::ExitCodeHelp();
 }
 
+std::string CliVersionText() {
+    return std::string("tr520-cli " TR_VERSION_PACKAGE "\n" TR_VERSION_DESCRIPTION
+                       "\ncarrying CPU firmware ") +
+           VersionText(g_carriedFirmware.VersionByte()) +
+           "\n" TR_TEXT_COPYRIGHT " " TR_VERSION_COMPANY;
+}
+
+// What CLI11 fills in: the request, and what is read into it once the whole line is parsed.
 struct Options {
-    bool quiet = false;
-    bool json = false;
-    bool all = false;
+    CliRequest request;
     bool find = false;
-    bool yes = false;
     std::vector<std::string> ports;
 };
 
 void AddCommands(CLI::App& app, Options& o) {
+    CliRequest& r = o.request;
     app.fallthrough();  // --quiet also after the command; subcommands take it on creation
-    app.add_flag("-q,--quiet", o.quiet, "No progress display and no notes on standard error");
-    app.add_flag("--json", o.json,
+    app.add_flag("-q,--quiet", r.quiet, "No progress display and no notes on standard error");
+    app.add_flag("--json", r.json,
                  "One JSON document on standard output, nothing else (see below)");
-    app.add_subcommand("info", "The carried firmware: version, length, packets and SHA-256");
+    app.add_subcommand("info", "The carried firmware: version, length, packets and SHA-256")
+        ->callback([&r] { r.command = Command::kInfo; });
     CLI::App* ports = app.add_subcommand(
         "ports", "The COM ports whose device is present, each with the device it stands for");
-    ports->add_flag("--all", o.all,
+    ports->callback([&o] { o.request.command = o.find ? Command::kFind : Command::kPorts; });
+    ports->add_flag("--all", r.allPorts,
                     "List all " + std::to_string(comports::kComPortCount) + " COM ports");
     ports->add_flag("--find", o.find,
                     "Find the scanner: listen on each present port that no other program holds "
@@ -93,42 +103,66 @@ void AddCommands(CLI::App& app, Options& o) {
     const std::string portHelp = PortArgumentHelp() + "; again for several ports";
     CLI::App* test = app.add_subcommand(
         "test", "TEST: print the scanner's version and the utility's message; starts nothing");
+    test->callback([&r] { r.command = Command::kTest; });
     test->add_option("-p,--port", o.ports, portHelp)->required()->expected(1)->take_all();
     CLI::App* update =
         app.add_subcommand("update", "TEST, then UPDATE: write the carried firmware");
+    update->callback([&r] { r.command = Command::kUpdate; });
     update->add_option("-p,--port", o.ports, portHelp)->required()->expected(1)->take_all();
-    update->add_flag("-y,--yes", o.yes, "Answer Yes to the start-up warning and the question");
+    update->add_flag("-y,--yes", r.assumeYes,
+                     "Answer Yes to the start-up warning and the question");
     app.require_subcommand(1);
 }
 
-CliRequest::Command CommandOf(const CLI::App& app, const Options& o) {
-    const std::string name = app.get_subcommands().front()->get_name();
-    if (name == "ports") {
-        return o.find ? CliRequest::Command::kFind : CliRequest::Command::kPorts;
-    }
-    if (name == "test") {
-        return CliRequest::Command::kTest;
-    }
-    return name == "update" ? CliRequest::Command::kUpdate : CliRequest::Command::kInfo;
+// A wrong command line: its reason on standard error, and for --json in the document.
+ParsedCommandLine Refused(std::ostream& err, bool json, const std::string& error) {
+    err << error << "\n";
+    return {std::nullopt, cli::kExitUsage, json, error, {}, {}};
 }
 
-bool HasComPrefix(const std::string& text) {
-    return text.size() > 3 && std::toupper(static_cast<unsigned char>(text[0])) == 'C' &&
-           std::toupper(static_cast<unsigned char>(text[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(text[2])) == 'M';
+// Help, version or a wrong command line, as CLI11 reports them.
+ParsedCommandLine Unrun(CLI::App& app, const CLI::ParseError& error, int argc,
+                        const char* const* argv, std::ostream& out, std::ostream& err) {
+    const bool json = std::any_of(argv + 1, argv + argc,
+                                  [](const char* arg) { return std::strcmp(arg, "--json") == 0; });
+    std::ostringstream shown;
+    std::ostringstream said;
+    const int code = app.exit(error, shown, said);
+    // CLI11's words, with what was typed in them shown escaped.
+    const std::string what = error.what();
+    std::string reason = said.str().compare(0, what.size(), what) != 0
+                             ? PrintableText(said.str())
+                             : PrintableText(what) + said.str().substr(what.size());
+    err << reason;
+    if (code == 0) {
+        // With --json standard output holds the document alone: the text goes where the user
+        // reads it, and into the document.
+        (json ? err : out) << shown.str();
+        const bool version = error.get_name() == "CallForVersion";
+        return {std::nullopt,
+                cli::kExitDone,
+                json,
+                {},
+                version ? "" : shown.str(),
+                version ? shown.str() : ""};
+    }
+    reason = reason.substr(0, reason.find('\n'));  // CLI11 adds a hint after the reason
+    return {std::nullopt, cli::kExitUsage, json, reason, {}, {}};
 }
 
 }  // namespace
 
 std::optional<PortArgument> ParsePortArgument(const std::string& text, std::string& error) {
-    if (text == "auto") {
-        return PortArgument{PortArgument::Kind::kAuto, 0, {}};
-    }
-    if (text == "found") {
-        return PortArgument{PortArgument::Kind::kFound, 0, {}};
+    if (text == "auto" || text == "found") {
+        return PortArgument{
+            text == "auto" ? PortArgument::Kind::kAuto : PortArgument::Kind::kFound, 0, {}};
     }
     // A bare number is read as the COM name it stands for, by the rule the port list uses.
-    if (const auto number = comports::ParseComName(HasComPrefix(text) ? text : "COM" + text)) {
+    auto number = comports::ParseComName(text);
+    if (!number) {
+        number = comports::ParseComName("COM" + text);
+    }
+    if (number) {
         return PortArgument{PortArgument::Kind::kComNumber, *number, {}};
     }
     if (auto device = DevicePathArgument(text)) {
@@ -141,9 +175,8 @@ std::optional<PortArgument> ParsePortArgument(const std::string& text, std::stri
 bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& error) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const PortArgument& port = ports[i];
-        const bool searched =
-            port.kind == PortArgument::Kind::kAuto || port.kind == PortArgument::Kind::kFound;
-        if (searched && ports.size() > 1) {
+        if (ports.size() > 1 &&
+            (port.kind == PortArgument::Kind::kAuto || port.kind == PortArgument::Kind::kFound)) {
             error = "--port auto and --port found stand alone: they choose the ports themselves";
             return false;
         }
@@ -177,60 +210,21 @@ std::string PortLabel(const PortArgument& port) {
 }
 
 std::string PortArgumentHelp() {
-    std::string help =
-        "COMn or n (1 to " + std::to_string(comports::kComPortCount) + "), auto, found";
-    if (DevicePathsAccepted()) {
-        help += ", or a device path such as /dev/ttyUSB0";
-    }
-    return help;
+    return "COMn or n (1 to " + std::to_string(comports::kComPortCount) + "), auto, found" +
+           (DevicePathsAccepted() ? ", or a device path such as /dev/ttyUSB0" : "");
 }
 
-std::string CliVersionText() {
-    return std::string("tr520-cli " TR_VERSION_PACKAGE "\n" TR_VERSION_DESCRIPTION
-                       "\ncarrying CPU firmware ") +
-           VersionText(g_carriedFirmware.VersionByte()) +
-           "\n" TR_TEXT_COPYRIGHT " " TR_VERSION_COMPANY;
-}
-
-namespace {
-
-// A wrong command line: its reason on standard error, and for --json in the document.
-ParsedCommandLine Refused(std::ostream& err, bool json, const std::string& error) {
-    err << error << "\n";
-    return {std::nullopt, cli::kExitUsage, json, error, {}, {}};
-}
-
-// CLI11's words on a wrong command line, with what was typed in them shown escaped.
-std::string ShownParseError(const CLI::ParseError& error, const std::string& said) {
-    const std::string what = error.what();
-    if (said.compare(0, what.size(), what) != 0) {
-        return PrintableText(said);
-    }
-    return PrintableText(what) + said.substr(what.size());
-}
-
-bool HasJsonFlag(int argc, const char* const* argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
-std::string CommandName(CliRequest::Command command) {
+std::string CommandName(Command command) {
     switch (command) {
-        case CliRequest::Command::kInfo:
+        case Command::kInfo:
             return "info";
-        case CliRequest::Command::kPorts:
+        case Command::kPorts:
             return "ports";
-        case CliRequest::Command::kFind:
+        case Command::kFind:
             return "ports --find";
-        case CliRequest::Command::kTest:
+        case Command::kTest:
             return "test";
-        case CliRequest::Command::kUpdate:
+        case Command::kUpdate:
             return "update";
     }
     return "";
@@ -246,45 +240,25 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const bool json = HasJsonFlag(argc, argv);
-        std::ostringstream shown;
-        std::ostringstream said;
-        const int code = app.exit(error, shown, said);
-        std::string reason = ShownParseError(error, said.str());
-        err << reason;
-        if (code == 0) {
-            // Help and version: with --json standard output holds the document alone, so the
-            // text goes where the user reads it, and into the document.
-            (json ? err : out) << shown.str();
-            const bool version = error.get_name() == "CallForVersion";
-            return {std::nullopt, cli::kExitDone, json, {}, version ? "" : shown.str(),
-                    version ? shown.str() : ""};
-        }
-        reason = reason.substr(0, reason.find('\n'));  // CLI11 adds a hint after the reason
-        return {std::nullopt, cli::kExitUsage, json, reason, {}, {}};
+        return Unrun(app, error, argc, argv, out, err);
     }
-    CliRequest request;
-    request.command = CommandOf(app, o);
-    request.quiet = o.quiet;
-    request.json = o.json;
-    request.allPorts = o.all;
-    request.assumeYes = o.yes;
-    if (o.find && o.all) {
-        return Refused(err, o.json, "ports: --all and --find do not go together");
+    CliRequest& request = o.request;
+    if (o.find && request.allPorts) {
+        return Refused(err, request.json, "ports: --all and --find do not go together");
     }
     for (const std::string& text : o.ports) {
         std::string error;
         const auto port = ParsePortArgument(text, error);
         if (!port) {
-            return Refused(err, o.json, error);
+            return Refused(err, request.json, error);
         }
         request.ports.push_back(*port);
     }
     if (std::string error; !CheckPortArguments(request.ports, error)) {
-        return Refused(err, o.json, error);
+        return Refused(err, request.json, error);
     }
-    if (request.command == CliRequest::Command::kUpdate && request.ports.size() > 1 && !o.yes) {
-        return Refused(err, o.json, kSeveralPortsNeedYes);
+    if (request.command == Command::kUpdate && request.ports.size() > 1 && !request.assumeYes) {
+        return Refused(err, request.json, kSeveralPortsNeedYes);
     }
-    return {request, cli::kExitDone, o.json, {}, {}, {}};
+    return {request, cli::kExitDone, request.json, {}, {}, {}};
 }

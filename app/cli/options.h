@@ -15,62 +15,50 @@ struct PortArgument {
         kFound,       // every port where a scanner sends its ready byte
     };
     Kind kind = Kind::kComNumber;
-    // The COM number the exchange and its messages use: the one given, or for a device path
-    // the COM number that leads to the same device (0 when none does).
+    // The COM number the messages name; for a device path the one that leads to the same
+    // device, 0 when none does.
     int comNumber = 0;
     std::string devicePath;  // kDevicePath only
 };
 
-// Parses --port: "auto", "found", "COMn" in any letter case or "n" with n from 1 to 256, or,
-// where the platform takes them, a device path. None, with the reason in error, for anything
-// else.
+// Parses one --port; none, with the reason in error, for what it does not take.
 std::optional<PortArgument> ParsePortArgument(const std::string& text, std::string& error);
-
-// What --port takes on this platform, in words for --help.
+// What --port takes on this platform, in words.
 std::string PortArgumentHelp();
-
-// Checks the ports of one command: auto and found stand alone, and no port is named twice (two
-// exchanges on one port would only refuse each other). The reason in error when they do not.
+// auto and found stand alone, and no port is named twice: two exchanges on one port would only
+// refuse each other. The reason in error when they do not.
 bool CheckPortArguments(const std::vector<PortArgument>& ports, std::string& error);
+// "COMn", or the device path as given, escaped.
+std::string PortLabel(const PortArgument& port);
 
-// Why update refuses several ports without --yes.
 inline constexpr const char* kSeveralPortsNeedYes =
     "update: --yes is needed with more than one port: the questions of several scanners "
     "cannot be asked at once";
-
-// The port as the console names it: "COMn", or the device path as given, its control bytes
-// escaped.
-std::string PortLabel(const PortArgument& port);
 
 // What the command line asks for.
 struct CliRequest {
     enum class Command { kInfo, kPorts, kFind, kTest, kUpdate };
     Command command = Command::kInfo;
-    bool allPorts = false;   // ports --all
-    bool quiet = false;      // --quiet
-    bool json = false;       // --json
-    bool assumeYes = false;  // update --yes
+    bool allPorts = false;            // ports --all
+    bool quiet = false;               // --quiet
+    bool json = false;                // --json
+    bool assumeYes = false;           // update --yes
     std::vector<PortArgument> ports;  // test and update, in the order given
 };
 
-// A request to run, or the exit code when the command line was --help, --version or wrong
-// (what they print has been written to out or err; with --json, help and version to err).
+// A request to run, or the exit code of --help, --version or a wrong command line, whose text
+// has been written to out or err (with --json, help and version to err).
 struct ParsedCommandLine {
     std::optional<CliRequest> request;
     int exitCode = 0;
-    bool json = false;    // --json was among the arguments: help, version and a wrong command line
-                          // are told in JSON too
-    std::string error;    // what was wrong, when it was
-    std::string help;     // what --help printed
-    std::string version;  // what --version printed
+    bool json = false;  // --json was given: help, version and a wrong command line in JSON too
+    std::string error;
+    std::string help;
+    std::string version;
 };
 
-// Parses argv.
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                    std::ostream& err);
 
 // The command's name as --json gives it: "info", "ports", "ports --find", "test", "update".
 std::string CommandName(CliRequest::Command command);
-
-// What --version prints.
-std::string CliVersionText();

@@ -1,7 +1,6 @@
 #include "outcomes.h"
 
 #include <algorithm>
-#include <array>
 #include <sstream>
 
 #include "printable_text.h"
@@ -14,35 +13,35 @@ using Step = OutcomeRow::Step;
 using exchange::UploadOutcome;
 using exchange::VersionCheckOutcome;
 
-constexpr int Test(VersionCheckOutcome outcome) {
-    return static_cast<int>(outcome);
+constexpr OutcomeRow Test(VersionCheckOutcome outcome, const char* name, int exitCode) {
+    return {Step::kTest, static_cast<int>(outcome), name, exitCode};
 }
 
-constexpr int Update(UploadOutcome outcome) {
-    return static_cast<int>(outcome);
+constexpr OutcomeRow Update(UploadOutcome outcome, const char* name, int exitCode) {
+    return {Step::kUpdate, static_cast<int>(outcome), name, exitCode};
 }
 
 // In the order --help names them. The version question answered No in `update` gives
 // kExitAnsweredNo instead (ExitCodeAfterTest).
 constexpr OutcomeRow kOutcomes[] = {
-    {Step::kTest, Test(VersionCheckOutcome::kUploadOffered), "upload_offered", kExitDone},
-    {Step::kTest, Test(VersionCheckOutcome::kUploadNotOffered), "upload_not_offered", kExitDone},
-    {Step::kTest, Test(VersionCheckOutcome::kNoReadyByte), "no_ready_byte", kExitNoAnswer},
-    {Step::kTest, Test(VersionCheckOutcome::kNoReply), "no_reply", kExitNoAnswer},
-    {Step::kTest, Test(VersionCheckOutcome::kPortNotOpened), "port_not_opened", kExitPortNotOpened},
-    {Step::kTest, Test(VersionCheckOutcome::kBusy), "busy", kExitInternal},  // never here
-    {Step::kUpdate, Update(UploadOutcome::kAccepted), "accepted", kExitDone},
-    {Step::kUpdate, Update(UploadOutcome::kRejected), "rejected", kExitRefused},
-    {Step::kUpdate, Update(UploadOutcome::kNotApproved), "not_approved", kExitRefused},
-    {Step::kUpdate, Update(UploadOutcome::kUnknownVerdict), "unknown_verdict", kExitRefused},
-    {Step::kUpdate, Update(UploadOutcome::kNoAnswer), "no_answer", kExitNoAnswer},
-    {Step::kUpdate, Update(UploadOutcome::kNoGoAhead), "no_go_ahead", kExitNoAnswer},
-    {Step::kUpdate, Update(UploadOutcome::kNoReadyByte), "no_ready_byte", kExitNoAnswer},
-    {Step::kUpdate, Update(UploadOutcome::kVerdictTimeout), "verdict_timeout", kExitNoAnswer},
-    {Step::kUpdate, Update(UploadOutcome::kWriteFailed), "write_failed", kExitWriteFailed},
-    {Step::kUpdate, Update(UploadOutcome::kPortNotOpened), "port_not_opened", kExitPortNotOpened},
-    {Step::kUpdate, Update(UploadOutcome::kAbandoned), "abandoned", kExitInternal},
-    {Step::kUpdate, Update(UploadOutcome::kBusy), "busy", kExitInternal},  // never here
+    Test(VersionCheckOutcome::kUploadOffered, "upload_offered", kExitDone),
+    Test(VersionCheckOutcome::kUploadNotOffered, "upload_not_offered", kExitDone),
+    Test(VersionCheckOutcome::kNoReadyByte, "no_ready_byte", kExitNoAnswer),
+    Test(VersionCheckOutcome::kNoReply, "no_reply", kExitNoAnswer),
+    Test(VersionCheckOutcome::kPortNotOpened, "port_not_opened", kExitPortNotOpened),
+    Test(VersionCheckOutcome::kBusy, "busy", kExitInternal),  // never here
+    Update(UploadOutcome::kAccepted, "accepted", kExitDone),
+    Update(UploadOutcome::kRejected, "rejected", kExitRefused),
+    Update(UploadOutcome::kNotApproved, "not_approved", kExitRefused),
+    Update(UploadOutcome::kUnknownVerdict, "unknown_verdict", kExitRefused),
+    Update(UploadOutcome::kNoAnswer, "no_answer", kExitNoAnswer),
+    Update(UploadOutcome::kNoGoAhead, "no_go_ahead", kExitNoAnswer),
+    Update(UploadOutcome::kNoReadyByte, "no_ready_byte", kExitNoAnswer),
+    Update(UploadOutcome::kVerdictTimeout, "verdict_timeout", kExitNoAnswer),
+    Update(UploadOutcome::kWriteFailed, "write_failed", kExitWriteFailed),
+    Update(UploadOutcome::kPortNotOpened, "port_not_opened", kExitPortNotOpened),
+    Update(UploadOutcome::kAbandoned, "abandoned", kExitInternal),
+    Update(UploadOutcome::kBusy, "busy", kExitInternal),  // never here
     {Step::kPort, 0, kInterruptedName, kExitInterrupted},
     {Step::kPort, 1, kNeitherRanName, kExitInternal},
 };
@@ -63,27 +62,21 @@ constexpr ExitCodeRow kExitCodes[] = {
 
 // From the most severe down: the user's stop, a fault of ours, the scanner left half-written,
 // refused, silent, never reached, a question answered No, a wrong command line.
-constexpr std::array<int, 8> kSeverity{kExitInterrupted, kExitInternal, kExitWriteFailed,
-                                       kExitRefused,     kExitNoAnswer, kExitPortNotOpened,
-                                       kExitAnsweredNo,  kExitUsage};
+constexpr int kSeverity[] = {kExitInterrupted, kExitInternal,      kExitWriteFailed, kExitRefused,
+                             kExitNoAnswer,    kExitPortNotOpened, kExitAnsweredNo,  kExitUsage};
 
 constexpr std::size_t kHelpWidth = 79;  // columns of an 80-column terminal that --help fills
 
-const OutcomeRow* Find(Step step, int value) {
-    for (const OutcomeRow& row : kOutcomes) {
-        if (row.step == step && row.value == value) {
-            return &row;
-        }
-    }
-    return nullptr;  // a value outside the enumeration
+// The step's row of the outcome; null for a value outside the enumeration.
+template <typename Outcome>
+const OutcomeRow* Find(Step step, Outcome outcome) {
+    const auto row = std::find_if(std::begin(kOutcomes), std::end(kOutcomes), [&](const auto& r) {
+        return r.step == step && r.value == static_cast<int>(outcome);
+    });
+    return row != std::end(kOutcomes) ? row : nullptr;
 }
 
-std::size_t Rank(int code) {
-    const auto found = std::find(kSeverity.begin(), kSeverity.end(), code);
-    return static_cast<std::size_t>(found - kSeverity.begin());
-}
-
-// The step's names, comma-separated: "of test a, b, c".
+// "of test a, b, c"
 std::string NamesOf(Step step, const char* stepName) {
     std::string names = std::string("of ") + stepName;
     const char* separator = " ";
@@ -94,21 +87,6 @@ std::string NamesOf(Step step, const char* stepName) {
         }
     }
     return names;
-}
-
-// The words of text in lines of at most kHelpWidth columns, each indented by two blanks.
-std::string Wrapped(const std::string& text) {
-    std::istringstream words(text);
-    std::string lines;
-    std::string line;
-    for (std::string word; words >> word;) {
-        if (!line.empty() && line.size() + 1 + word.size() > kHelpWidth) {
-            lines += line + "\n";
-            line.clear();
-        }
-        line += line.empty() ? "  " + word : " " + word;
-    }
-    return lines + line + "\n";
 }
 
 }  // namespace
@@ -122,12 +100,12 @@ std::span<const ExitCodeRow> ExitCodeTable() {
 }
 
 const char* OutcomeName(VersionCheckOutcome outcome) {
-    const OutcomeRow* row = Find(Step::kTest, Test(outcome));
+    const OutcomeRow* row = Find(Step::kTest, outcome);
     return row ? row->name : "unknown";
 }
 
 const char* OutcomeName(UploadOutcome outcome) {
-    const OutcomeRow* row = Find(Step::kUpdate, Update(outcome));
+    const OutcomeRow* row = Find(Step::kUpdate, outcome);
     return row ? row->name : "unknown";
 }
 
@@ -135,12 +113,12 @@ int ExitCodeAfterTest(VersionCheckOutcome outcome, bool questionAsked) {
     if (outcome == VersionCheckOutcome::kUploadNotOffered && questionAsked) {
         return kExitAnsweredNo;
     }
-    const OutcomeRow* row = Find(Step::kTest, Test(outcome));
+    const OutcomeRow* row = Find(Step::kTest, outcome);
     return row ? row->exitCode : kExitInternal;
 }
 
 int ExitCodeAfterUpdate(UploadOutcome outcome) {
-    const OutcomeRow* row = Find(Step::kUpdate, Update(outcome));
+    const OutcomeRow* row = Find(Step::kUpdate, outcome);
     return row ? row->exitCode : kExitInternal;
 }
 
@@ -148,7 +126,8 @@ int MostSevereExitCode(int a, int b) {
     if (a == kExitDone || b == kExitDone) {
         return a == kExitDone ? b : a;
     }
-    return Rank(a) <= Rank(b) ? a : b;
+    const auto rank = [](int code) { return std::ranges::find(kSeverity, code) - kSeverity; };
+    return rank(a) <= rank(b) ? a : b;
 }
 
 std::string InternalErrorText(const std::exception_ptr& failure) {
@@ -174,10 +153,21 @@ std::string ExitCodeHelp() {
 }
 
 std::string OutcomeHelp() {
-    return Wrapped("outcome: " + NamesOf(Step::kTest, "test") + "; " +
-                   NamesOf(Step::kUpdate, "update") +
-                   "; a port's is interrupted when Ctrl+C ended it, else its update's, else "
-                   "its test's.");
+    std::istringstream words("outcome: " + NamesOf(Step::kTest, "test") + "; " +
+                             NamesOf(Step::kUpdate, "update") +
+                             "; a port's is interrupted when Ctrl+C ended it, else its update's, "
+                             "else its test's.");
+    // In lines of at most kHelpWidth columns, each indented by two blanks.
+    std::string lines;
+    std::string line;
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > kHelpWidth) {
+            lines += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "  " : " ") + word;
+    }
+    return lines + line + "\n";
 }
 
 }  // namespace cli

@@ -1,6 +1,6 @@
-// The console program on Linux. Ctrl+C: SIGINT counts a press; SIGTERM and SIGHUP (a closed
+// The console program on Linux. SIGINT counts a press of Ctrl+C; SIGTERM and SIGHUP (a closed
 // terminal window) end the program as a second press would, so that the port is closed cleanly
-// then too. Without SA_RESTART, a read of the terminal that Ctrl+C interrupts returns, so the
+// then too. Without SA_RESTART a read of the terminal that Ctrl+C interrupts returns, so the
 // prompt sees it. A signal ignored when the program starts (`trap '' INT`, nohup) stays
 // ignored, as the shell that ignored it for its commands means.
 #include <fcntl.h>
@@ -21,52 +21,18 @@ namespace {
 std::atomic<ConsoleInterrupts*> g_interrupts{nullptr};
 
 constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::size_t kHandledCount = sizeof kHandled / sizeof kHandled[0];
+constexpr std::size_t kHandledCount = std::size(kHandled);
 struct sigaction g_previous[kHandledCount];
 bool g_installed[kHandledCount];  // false where the signal was ignored and is left so
 
-bool Ignored(const struct sigaction& action) {
-    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
-}
-
-extern "C" void OnInterrupt(int) {
-    if (ConsoleInterrupts* interrupts = g_interrupts.load()) {
+extern "C" void OnSignal(int number) {
+    ConsoleInterrupts* interrupts = g_interrupts.load();
+    if (interrupts != nullptr && number == SIGINT) {
         interrupts->Press();
-    }
-}
-
-extern "C" void OnTerminate(int) {
-    if (ConsoleInterrupts* interrupts = g_interrupts.load()) {
+    } else if (interrupts != nullptr) {
         interrupts->Terminate();
     }
 }
-
-constexpr std::size_t kLongestAnswer = 1024;  // the rest of a longer line is dropped
-
-class PosixStandardInput final : public ITerminalInput {
-public:
-    // One byte at a time, so that nothing after the line is taken from standard input.
-    LineRead ReadLine(std::string& line) override {
-        line.clear();
-        for (;;) {
-            char c = 0;
-            const ssize_t got = ::read(STDIN_FILENO, &c, 1);
-            if (got == 1) {
-                if (c == '\n') {
-                    return LineRead::kLine;
-                }
-                if (line.size() < kLongestAnswer) {
-                    line += c;
-                }
-                continue;
-            }
-            if (got < 0 && errno == EINTR) {
-                return LineRead::kInterrupted;  // the handler was installed without SA_RESTART
-            }
-            return line.empty() ? LineRead::kEnd : LineRead::kLine;
-        }
-    }
-};
 
 }  // namespace
 
@@ -74,15 +40,14 @@ InterruptHandlers::InterruptHandlers(ConsoleInterrupts& interrupts) {
     g_interrupts.store(&interrupts);
     for (std::size_t i = 0; i < kHandledCount; ++i) {
         sigaction(kHandled[i], nullptr, &g_previous[i]);
-        g_installed[i] = !Ignored(g_previous[i]);
-        if (!g_installed[i]) {
-            continue;
+        g_installed[i] =
+            (g_previous[i].sa_flags & SA_SIGINFO) != 0 || g_previous[i].sa_handler != SIG_IGN;
+        if (g_installed[i]) {
+            struct sigaction action {};
+            action.sa_handler = OnSignal;
+            sigemptyset(&action.sa_mask);
+            sigaction(kHandled[i], &action, nullptr);
         }
-        struct sigaction action {};
-        action.sa_handler = kHandled[i] == SIGINT ? OnInterrupt : OnTerminate;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        sigaction(kHandled[i], &action, nullptr);
     }
     // A reader of the progress that goes away (`| head`) must not kill an upload half-way: the
     // write then fails and the upload goes on. It stays so to the end of the program.
@@ -100,10 +65,7 @@ InterruptHandlers::~InterruptHandlers() {
 
 int EndAsInterrupted(int exitCode) {
     // The shell that started us stops its loop or script only for a child that died of SIGINT.
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    signal(SIGINT, SIG_DFL);
     sigset_t interrupt;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
@@ -139,8 +101,13 @@ bool BeginCursorMovement() {
 
 void EndCursorMovement() {}
 
-std::unique_ptr<ITerminalInput> CreateStandardInput(ConsoleInterrupts&) {
-    return std::make_unique<PosixStandardInput>();
+LineRead ReadStandardInputByte(char& c, ConsoleInterrupts&) {
+    const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+    if (got == 1) {
+        return LineRead::kLine;
+    }
+    // A press of Ctrl+C interrupts the read, as the handler was installed without SA_RESTART.
+    return got < 0 && errno == EINTR ? LineRead::kInterrupted : LineRead::kEnd;
 }
 
 std::optional<PortArgument> DevicePathArgument(const std::string& text) {

@@ -1,8 +1,8 @@
-// The console program on Windows. Ctrl+C: the console's Ctrl+C and Ctrl+Break events count a
-// press. Closing the console window, logging off and shutting down end the program as a second
-// press would: the system ends the process once the handler returns, so the handler waits,
-// within the few seconds the system allows, until the run has closed its ports. The handler
-// runs on a thread of its own; the program's threads act on the count.
+// The console program on Windows. The console's Ctrl+C and Ctrl+Break events count a press.
+// Closing the console window, logging off and shutting down end the program as a second press
+// would: the system ends the process once the handler returns, so the handler, which runs on a
+// thread of its own, waits within the few seconds the system allows until the run has closed
+// its ports.
 #include "platform_w32.h"
 
 #include <fcntl.h>
@@ -20,93 +20,48 @@
 
 namespace {
 
-// The run's presses; the handler's thread and the run's end take turns on it under the mutex,
-// so that no press reaches it once it is gone.
+// The run's presses; the handler's thread and the run's end take turns on it, so that no press
+// reaches it once it is gone.
 std::mutex g_mutex;
 ConsoleInterrupts* g_interrupts = nullptr;
 
-// Hands the event to the run; false when there is none.
-bool Deliver(DWORD event) {
-    const std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_interrupts == nullptr) {
-        return false;
-    }
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        g_interrupts->Press();
-    } else {
-        g_interrupts->Terminate();
-    }
-    return true;
-}
-
-// Set when the run is over and its ports closed; made once, for the whole process, so that a
+// Set when the run is over and its ports closed; made once for the whole process, so that a
 // handler still waiting on it never waits on a closed handle.
 HANDLE RunEnded() {
     static const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     return event;
 }
 
-constexpr std::size_t kLongestAnswer = 1024;  // the rest of a longer line is dropped
-// The console-control handler runs on a thread of its own, and a console read that Ctrl+C
-// breaks may return before it has counted the press: how long to wait for the count.
+// A console read that Ctrl+C breaks may return before the handler's thread has counted the
+// press: how long to wait for the count.
 constexpr int kPressSettleMs = 200;
 
-class WindowsStandardInput final : public ITerminalInput {
-public:
-    explicit WindowsStandardInput(ConsoleInterrupts& interrupts) : m_interrupts(interrupts) {}
-
-    LineRead ReadLine(std::string& line) override {
-        line.clear();
-        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-        for (;;) {
-            char c = 0;
-            DWORD got = 0;
-            if (!ReadFile(input, &c, 1, &got, nullptr) || got == 0) {
-                return Interrupted()  ? LineRead::kInterrupted
-                       : line.empty() ? LineRead::kEnd
-                                      : LineRead::kLine;
-            }
-            if (c == '\n') {
-                return LineRead::kLine;
-            }
-            if (c != '\r' && line.size() < kLongestAnswer) {
-                line += c;
-            }
-        }
-    }
-
-private:
-    bool Interrupted() {
-        for (int waited = 0; waited < kPressSettleMs; waited += 10) {
-            if (m_interrupts.Pending()) {
-                return true;
-            }
-            Sleep(10);
-        }
-        return m_interrupts.Pending();
-    }
-
-    ConsoleInterrupts& m_interrupts;
-};
+DWORD g_errorModeBefore = 0;
+bool g_errorModeChanged = false;
 
 }  // namespace
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    switch (event) {
-        case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT:
-            return Deliver(event) ? TRUE : FALSE;
-        case CTRL_CLOSE_EVENT:
-        case CTRL_LOGOFF_EVENT:
-        case CTRL_SHUTDOWN_EVENT:
-            if (!Deliver(event)) {
-                return FALSE;  // no run: the system's own handling
-            }
-            WaitForSingleObject(RunEnded(), kEndRequestGraceMs);
-            return TRUE;
-        default:
-            return FALSE;
+    const bool press = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (!press && event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT &&
+        event != CTRL_SHUTDOWN_EVENT) {
+        return FALSE;
     }
+    {
+        const std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_interrupts == nullptr) {
+            return FALSE;  // no run: the system's own handling
+        }
+        if (press) {
+            g_interrupts->Press();
+        } else {
+            g_interrupts->Terminate();
+        }
+    }
+    if (!press) {
+        WaitForSingleObject(RunEnded(), kEndRequestGraceMs);
+    }
+    return TRUE;
 }
 
 InterruptHandlers::InterruptHandlers(ConsoleInterrupts& interrupts) {
@@ -146,13 +101,6 @@ void PrepareStandardStreams() {
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
-namespace {
-
-DWORD g_errorModeBefore = 0;
-bool g_errorModeChanged = false;
-
-}  // namespace
-
 bool BeginCursorMovement() {
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
@@ -163,12 +111,9 @@ bool BeginCursorMovement() {
         return true;
     }
     // Consoles before Windows 10 refuse the flag: several ports then get plain lines.
-    if (SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0) {
-        return false;
-    }
+    g_errorModeChanged = SetConsoleMode(error, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
     g_errorModeBefore = mode;
-    g_errorModeChanged = true;
-    return true;
+    return g_errorModeChanged;
 }
 
 void EndCursorMovement() {
@@ -178,8 +123,17 @@ void EndCursorMovement() {
     }
 }
 
-std::unique_ptr<ITerminalInput> CreateStandardInput(ConsoleInterrupts& interrupts) {
-    return std::make_unique<WindowsStandardInput>(interrupts);
+LineRead ReadStandardInputByte(char& c, ConsoleInterrupts& interrupts) {
+    DWORD got = 0;
+    do {
+        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) || got == 0) {
+            for (int waited = 0; waited < kPressSettleMs && !interrupts.Pending(); waited += 10) {
+                Sleep(10);
+            }
+            return interrupts.Pending() ? LineRead::kInterrupted : LineRead::kEnd;
+        }
+    } while (c == '\r');  // a line ends in CR LF here
+    return LineRead::kLine;
 }
 
 std::optional<PortArgument> DevicePathArgument(const std::string&) {

@@ -16,7 +16,7 @@ namespace {
 // Beside the message an exchange ends with, once its port's device went away.
 constexpr const char* kPortGoneNotice =
     "The scanner's port went away: the device was removed or its cable pulled.";
-constexpr int kNoApplicationCode = 255;
+constexpr int kNoApplicationCode = 255;  // the version a scanner without application code gives
 
 // A COM number opens as the dialog opens its list entry, a device path as it stands; the
 // messages name the COM number, and a device that none leads to shows as COM1.
@@ -65,34 +65,12 @@ int RunUpload(ConsoleSurroundings& s, exchange::ExchangeIo& io, PortReport& repo
     return cli::ExitCodeAfterUpdate(report.update->outcome);
 }
 
-bool PortWentAway(const PortReport& report) {
-    return (report.test && report.test->portWentAway) ||
-           (report.update && report.update->portWentAway);
-}
-
-// The messages name a COM number; say which device stood for it when none does, and what
-// kept it from being opened when that can be told.
-void NameDeviceOnFailure(ConsoleSurroundings& s, const PortArgument& port, int code) {
-    if (code != cli::kExitPortNotOpened) {
-        return;
-    }
-    const bool path = port.kind == PortArgument::Kind::kDevicePath;
-    if (path && port.comNumber == 0) {
-        s.console.Alert("(the port above is " + PrintableText(port.devicePath) + ")");
-    }
-    const std::string why =
-        s.whyNotOpened
-            ? s.whyNotOpened(path ? port.devicePath : "COM" + std::to_string(port.comNumber))
-            : std::string();
-    if (!why.empty()) {
-        s.console.Alert(why);
-    }
-}
-
 }  // namespace
 
-void ConsoleFrontEnd::ShowMessage(const std::string& text, exchange::MessageKind) {
-    m_console.Line(text);
+void ConsoleSurroundings::SayWhyNotOpened(const std::string& port) const {
+    if (const std::string why = whyNotOpened ? whyNotOpened(port) : ""; !why.empty()) {
+        console.Alert(why);
+    }
 }
 
 bool ConsoleFrontEnd::AskYesNo(const std::string& text) {
@@ -104,15 +82,6 @@ bool ConsoleFrontEnd::AskYesNo(const std::string& text) {
     const bool yes = m_console.Ask(text);
     m_unanswered.clear();
     return yes;
-}
-
-// The console names the version that the dialog keeps to itself.
-void ConsoleFrontEnd::ScannerReplied(int scannerVersion) {
-    m_console.Line("Scanner version: " + ScannerVersionText(scannerVersion));
-}
-
-std::unique_ptr<exchange::IProgressWindow> ConsoleFrontEnd::CreateProgressWindow() {
-    return m_console.CreateProgress(m_clock);
 }
 
 void ConsoleFrontEnd::UploadAccepted() {
@@ -140,10 +109,19 @@ PortReport RunPortSession(ConsoleSurroundings& s, const ResolvedPort& port, bool
             report.messages.push_back(front.Unanswered());
         }
     }
-    if (PortWentAway(report)) {
+    if ((report.test && report.test->portWentAway) ||
+        (report.update && report.update->portWentAway)) {
         s.console.Alert(kPortGoneNotice);
     }
-    NameDeviceOnFailure(s, port.argument, report.exitCode);
+    if (report.exitCode == cli::kExitPortNotOpened) {
+        // The messages name a COM number: say which device stood for it when none does.
+        const PortArgument& argument = port.argument;
+        const bool path = argument.kind == PortArgument::Kind::kDevicePath;
+        if (path && argument.comNumber == 0) {
+            s.console.Alert("(the port above is " + PrintableText(argument.devicePath) + ")");
+        }
+        s.SayWhyNotOpened(path ? argument.devicePath : "COM" + std::to_string(argument.comNumber));
+    }
     return report;
 }
 

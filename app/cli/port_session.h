@@ -1,6 +1,6 @@
 // One port's session in a console command: TEST, and for update the UPDATE after a TEST that
-// offered it, on the console, every port and clock call looking for Ctrl+C first, the upload
-// inside the hold on sleep and shutdown.
+// offered it, every port and clock call looking for Ctrl+C first, the upload inside the hold on
+// sleep and shutdown; and the exchanges' front end on the console.
 #pragma once
 
 #include <cstdint>
@@ -25,15 +25,18 @@ struct ConsoleSurroundings {
     const FirmwarePayload& firmware;
     std::string firmwareSha256;  // the carried image's digest, as the build computed it
     std::function<std::vector<comports::ComPortInfo>()> describePorts;
-    // Why a port (a COM name or device path) could not be opened, in one line; none when empty.
+    // Why a port (a COM name or device path) could not be opened, in one line; empty if unknown.
     std::function<std::string(const std::string&)> whyNotOpened;
+
+    // Says on standard error why the port could not be opened, where that can be told.
+    void SayWhyNotOpened(const std::string& port) const;
 };
 
 // A port a command runs on, with what the console shows for it.
 struct ResolvedPort {
-    PortArgument argument;  // a COM number or a device path
-    std::string label;      // "COM41", or the device path
-    std::string device;     // what the port stands for, empty when unknown
+    PortArgument argument;
+    std::string label;   // "COM41", or the device path
+    std::string device;  // what the port stands for; empty when unknown
 };
 
 // What one port's session did.
@@ -53,15 +56,13 @@ struct PortReport {
 // kExitInterrupted, its port closed.
 PortReport RunPortSession(ConsoleSurroundings& s, const ResolvedPort& port, bool upload);
 
-// The port's last word: "interrupted", else its upload's outcome, else its check's; "none"
-// when neither ran.
+// "interrupted", else the upload's outcome, else the check's; "none" when neither ran.
 std::string PortOutcomeName(const PortReport& port);
-// The scanner's reported version as `test` prints it: "none" for 255 (no application code),
-// else the version notation.
+// "none" for 255 (no application code), else the version notation.
 std::string ScannerVersionText(int scannerVersion);
 
-// The exchanges' front end on the console: messages and the completion text as lines of
-// standard output, the scanner's version before its outcome, the progress on standard error.
+// The exchanges' front end on the console: messages as lines of standard output, the scanner's
+// version, which the dialog keeps to itself, and the progress on standard error.
 class ConsoleFrontEnd final : public exchange::IFrontEnd {
 public:
     // askQuestions: false for `test`, which prints the version question and answers it No
@@ -71,10 +72,16 @@ public:
         : m_console(console), m_clock(clock), m_port(std::move(port)), m_ask(askQuestions) {}
 
     exchange::PortToOpen Port() override { return m_port; }
-    void ShowMessage(const std::string& text, exchange::MessageKind) override;
+    void ShowMessage(const std::string& text, exchange::MessageKind) override {
+        m_console.Line(text);
+    }
     bool AskYesNo(const std::string& text) override;
-    void ScannerReplied(int scannerVersion) override;
-    std::unique_ptr<exchange::IProgressWindow> CreateProgressWindow() override;
+    void ScannerReplied(int scannerVersion) override {
+        m_console.Line("Scanner version: " + ScannerVersionText(scannerVersion));
+    }
+    std::unique_ptr<exchange::IProgressWindow> CreateProgressWindow() override {
+        return m_console.CreateProgress(m_clock);
+    }
     void UploadAccepted() override;
     // The question that Ctrl+C ended, if one did.
     const std::string& Unanswered() const { return m_unanswered; }
@@ -87,7 +94,6 @@ private:
     std::string m_unanswered;
 };
 
-// Printed on the first Ctrl+C during an upload.
+// The first Ctrl+C during an upload, and the second, which has abandoned it.
 extern const char* const kUploadUnderWayNotice;
-// Printed when the second Ctrl+C has abandoned an upload.
 extern const char* const kUploadAbandonedNotice;
