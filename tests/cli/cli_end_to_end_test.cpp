@@ -994,7 +994,7 @@ TEST_F(CliEndToEnd, JsonHoldsOneDocumentWhateverTheCommandLine) {
         const char* holds;
     };
     for (const Case& c : {Case{{"--json", "--help"}, 0, "help", "Exit codes:"},
-                          Case{{"--version", "--json"}, 0, "version", "tr520-cli 0.1.1.0\n"},
+                          Case{{"--version", "--json"}, 0, "version", "tr520-cli 0.1.1\n"},
                           Case{{"--json", "ports", "--help"}, 0, "help", "--find"},
                           Case{{"--json", "info", "--frobnicate"}, 1, "error", "--frobnicate"}}) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
