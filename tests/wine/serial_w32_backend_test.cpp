@@ -464,9 +464,8 @@ struct FailedCall {
     bool meansGone;
 };
 
-class CallFailingWith
-    : public BackendTest,
-      public ::testing::WithParamInterface<std::tuple<FailingCall, FailedCall>> {
+class CallFailingWith : public BackendTest,
+                        public ::testing::WithParamInterface<std::tuple<FailingCall, FailedCall>> {
 protected:
     // Makes the call fail with error and asks the port what reaches it.
     void FailAndAsk(FailingCall call, DWORD error) {
@@ -527,8 +526,8 @@ TEST_P(CallFailingWith, MarksThePortGoneOnlyForAnErrorThatSaysSo) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<CallFailingWith::ParamType>& info) {
-    static const char* const kCalls[] = {"ReadStart",      "ReadResult",      "WriteStart",
-                                         "WriteResult",    "StatusQuery",     "InputWaitStart",
+    static const char* const kCalls[] = {"ReadStart",       "ReadResult",     "WriteStart",
+                                         "WriteResult",     "StatusQuery",    "InputWaitStart",
                                          "InputWaitResult", "WatchReadResult"};
     const auto& [call, failed] = info.param;
     char error[16];
@@ -543,13 +542,11 @@ INSTANTIATE_TEST_SUITE_P(
                           FailingCall::kWriteStart, FailingCall::kWriteResult,
                           FailingCall::kStatusQuery, FailingCall::kInputWaitStart,
                           FailingCall::kInputWaitResult, FailingCall::kWatchReadResult),
-        ::testing::Values(FailedCall{ERROR_BROKEN_PIPE, true},
-                          FailedCall{ERROR_DEVICE_NOT_CONNECTED, true},
-                          FailedCall{ERROR_DEVICE_REMOVED, true},
-                          FailedCall{ERROR_ACCESS_DENIED, true},
-                          FailedCall{ERROR_GEN_FAILURE, false},
-                          FailedCall{ERROR_BAD_COMMAND, false}, FailedCall{ERROR_NOT_READY, false},
-                          FailedCall{ERROR_OPERATION_ABORTED, false})),
+        ::testing::Values(
+            FailedCall{ERROR_BROKEN_PIPE, true}, FailedCall{ERROR_DEVICE_NOT_CONNECTED, true},
+            FailedCall{ERROR_DEVICE_REMOVED, true}, FailedCall{ERROR_ACCESS_DENIED, true},
+            FailedCall{ERROR_GEN_FAILURE, false}, FailedCall{ERROR_BAD_COMMAND, false},
+            FailedCall{ERROR_NOT_READY, false}, FailedCall{ERROR_OPERATION_ABORTED, false})),
     CaseName);
 
 }  // namespace
