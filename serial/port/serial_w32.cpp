@@ -16,6 +16,28 @@ TransferResult Result(TransferOutcome outcome, int count = 0, std::uint32_t erro
     return TransferResult{outcome, count, error};
 }
 
+// Whether a transfer, wait or status query on a port that was open failed because its device
+// is gone. Only errors that a live port does not give: a USB adapter's driver may fail one
+// request for a passing reason (a bus error, a power change) and serve the next, and a port
+// taken for gone ends the exchange.
+bool MeansDeviceGone(std::uint32_t error) {
+    switch (error) {
+        case ERROR_BROKEN_PIPE:  // the line was hung up: wine's pseudo-terminal ports, for one
+        case ERROR_DEVICE_NOT_CONNECTED:  // the device is no longer attached
+        case ERROR_DEVICE_REMOVED:        // the device was removed
+        // A request on a handle whose device is being deleted (STATUS_DELETE_PENDING); our
+        // handle was opened for reading and writing, so nothing else is denied to it.
+        case ERROR_ACCESS_DENIED:
+            return true;
+        // Left out: ERROR_GEN_FAILURE (any unsuccessful request, a single failed USB transfer
+        // too), ERROR_BAD_COMMAND and ERROR_NOT_READY (a device in another state for a moment,
+        // as while it resumes; wine's status query on a hung-up line gives ERROR_NOT_READY, but
+        // its reads give the broken pipe) and ERROR_OPERATION_ABORTED (our own cancels too).
+        default:
+            return false;
+    }
+}
+
 class Win32SerialPlatform final : public SerialPlatform {
 public:
     explicit Win32SerialPlatform(Win32Api& api) : m_api(api) {}
@@ -83,10 +105,12 @@ public:
         status.inQueue = held;
         DWORD errors = 0;
         COMSTAT comStat{};
-        if (m_api.ClearCommError(port.Port(), &errors, &comStat)) {
-            status.errors = errors;
-            status.inQueue += static_cast<int>(std::min<DWORD>(comStat.cbInQue, INT_MAX - 1));
+        if (!m_api.ClearCommError(port.Port(), &errors, &comStat)) {
+            LastError(port);
+            return status;
         }
+        status.errors = errors;
+        status.inQueue += static_cast<int>(std::min<DWORD>(comStat.cbInQue, INT_MAX - 1));
         return status;
     }
 
@@ -158,7 +182,17 @@ public:
         }
     }
 
+    bool HasHungUp(PortHandle& port) override { return port.goneAway; }
+
 private:
+    // The error of the transfer, wait or status query on port that just failed; one that says
+    // the device is gone is kept on the port.
+    std::uint32_t LastError(PortHandle& port) {
+        const std::uint32_t error = m_api.GetLastError();
+        port.goneAway = port.goneAway || MeansDeviceGone(error);
+        return error;
+    }
+
     // Reads up to count bytes through the transfer slot into buffer.
     TransferResult ReadThroughSlot(PortHandle& port, TransferSlot& slot, unsigned char* buffer,
                                    int count, int limitMs) {
@@ -196,7 +230,7 @@ private:
         if (started) {
             return Result(TransferOutcome::Completed, static_cast<int>(moved));
         }
-        const std::uint32_t error = m_api.GetLastError();
+        const std::uint32_t error = LastError(port);
         if (error != ERROR_IO_PENDING) {
             return Result(TransferOutcome::StartFailed, 0, error);
         }
@@ -215,7 +249,7 @@ private:
         DWORD moved = 0;
         const bool fetched =
             m_api.GetOverlappedResult(port.Port(), &slot.record, &moved, FALSE) != FALSE;
-        const std::uint32_t error = fetched ? 0 : m_api.GetLastError();
+        const std::uint32_t error = fetched ? 0 : LastError(port);
         m_api.ResetEvent(slot.event);
         return Result(fetched ? TransferOutcome::Completed : TransferOutcome::ResultFailed,
                       static_cast<int>(moved), error);
@@ -239,7 +273,9 @@ private:
             return false;
         }
         DWORD moved = 0;
-        m_api.GetOverlappedResult(port.Port(), &slot.record, &moved, FALSE);
+        if (!m_api.GetOverlappedResult(port.Port(), &slot.record, &moved, FALSE)) {
+            LastError(port);
+        }
         m_api.ResetEvent(slot.event);
         return true;
     }
@@ -264,7 +300,7 @@ private:
             NoteEnd(port, wait.eventMask != 0);
             return;
         }
-        if (m_api.GetLastError() != ERROR_IO_PENDING) {
+        if (LastError(port) != ERROR_IO_PENDING) {
             port.inputWaitMode = PortHandle::InputWaitMode::kLooking;  // waits refused
             return;
         }
@@ -274,6 +310,9 @@ private:
             DWORD moved = 0;
             const bool fetched =
                 m_api.GetOverlappedResult(port.Port(), &wait.record, &moved, FALSE) != FALSE;
+            if (!fetched) {
+                LastError(port);
+            }
             m_api.ResetEvent(wait.event);
             NoteEnd(port, fetched && wait.eventMask != 0);
             return;
@@ -336,7 +375,7 @@ private:
                 moved == 1 ? PortHandle::WatchState::kHolding : PortHandle::WatchState::kIdle;
             return port.watch == PortHandle::WatchState::kHolding;
         }
-        if (m_api.GetLastError() != ERROR_IO_PENDING) {
+        if (LastError(port) != ERROR_IO_PENDING) {
             return false;
         }
         port.watch = PortHandle::WatchState::kPending;
@@ -348,6 +387,9 @@ private:
         DWORD moved = 0;
         const bool fetched =
             m_api.GetOverlappedResult(port.Port(), &watch.record, &moved, FALSE) != FALSE;
+        if (!fetched) {
+            LastError(port);
+        }
         m_api.ResetEvent(watch.event);
         port.watch = fetched && moved == 1 ? PortHandle::WatchState::kHolding
                                            : PortHandle::WatchState::kIdle;

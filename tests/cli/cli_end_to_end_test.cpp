@@ -685,9 +685,6 @@ INSTANTIATE_TEST_SUITE_P(Failures, CliExitCode, ::testing::ValuesIn(kFailureRows
 // the same message and exit code as the silence it was taken for, one line more on standard
 // error, and no wait of a whole answer window.
 TEST_F(CliEndToEnd, APulledCableIsToldBesideTheTimeOut) {
-    if (Cli().wine) {
-        GTEST_SKIP() << "the Windows backend does not tell a hang-up";
-    }
     scannersim::Options options;
     options.hangUpAfterBytes = 10 + 150 * 243;  // the start packet and 150 data packets
     auto& sim = StartSim(options, Com(0));

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cserial.h"
@@ -35,6 +36,9 @@ public:
     BOOL SetCommState(HANDLE, DCB*) override { return TRUE; }
     BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS*) override { return TRUE; }
     BOOL ClearCommError(HANDLE, DWORD* errors, COMSTAT* status) override {
+        if (Fails("ClearCommError")) {
+            return FALSE;
+        }
         *errors = 0;
         status->cbInQue = inQueue;
         return TRUE;
@@ -49,7 +53,7 @@ public:
     BOOL WaitCommEvent(HANDLE, DWORD* mask, OVERLAPPED*) override {
         m_waitMask = mask;
         Note("WaitCommEvent");
-        return Pending();
+        return Fails("WaitCommEvent") ? FALSE : Pending();
     }
     BOOL ReadFile(HANDLE, void* buffer, DWORD count, DWORD* moved, OVERLAPPED* record) override {
         driverBuffer = static_cast<unsigned char*>(buffer);
@@ -58,6 +62,9 @@ public:
         Note("ReadFile " + std::to_string(count) + " " + Record(record));
         if (readsRefused) {
             m_lastError = ERROR_ACCESS_DENIED;
+            return FALSE;
+        }
+        if (Fails("ReadFile")) {
             return FALSE;
         }
         const std::size_t arrived = std::min<std::size_t>(count, incoming.size());
@@ -71,7 +78,7 @@ public:
         m_count = count;
         *moved = 0;
         Note("WriteFile " + std::to_string(count) + " " + Record(record));
-        return Pending();
+        return Fails("WriteFile") ? FALSE : Pending();
     }
     // The scripted answers for event, in order; WAIT_TIMEOUT once they are used up.
     DWORD WaitForSingleObject(HANDLE event, DWORD limitMs) override {
@@ -96,6 +103,10 @@ public:
             moves.pop_front();
         }
         Note(std::string("GetOverlappedResult") + (wait ? " waiting" : ""));
+        if (Fails("GetOverlappedResult")) {
+            *moved = 0;
+            return FALSE;
+        }
         return TRUE;
     }
     BOOL CancelIo(HANDLE) override {
@@ -135,6 +146,7 @@ public:
     std::deque<DWORD> moves;  // what the next results report moved, else the whole request
     std::string incoming;     // the bytes the next reads will have moved when they complete
     bool readsRefused = false;
+    std::map<std::string, DWORD> failures;  // the calls that fail, each with its error
     unsigned char* driverBuffer = nullptr;  // where the last transfer moves its bytes
 
 private:
@@ -145,6 +157,15 @@ private:
     BOOL Pending() {
         m_lastError = ERROR_IO_PENDING;
         return FALSE;
+    }
+    // Whether call is scripted to fail; its error is then the last error.
+    bool Fails(const std::string& call) {
+        const auto found = failures.find(call);
+        if (found == failures.end()) {
+            return false;
+        }
+        m_lastError = found->second;
+        return true;
     }
     std::string Name(HANDLE handle) const {
         if (handle == kPort) {
@@ -425,5 +446,107 @@ TEST_F(WatchingPort, WatchReadThatCannotStartIsReplacedByLookingEveryMillisecond
     EXPECT_EQ(driver.Calls("ReadFile").size(), 1u) << "a new watch read is tried each time";
     EXPECT_EQ(driver.Calls("Sleep").size(), 5u);
 }
+
+// Where a call on the open port fails: the call scripted to fail, and what the port is asked.
+enum class FailingCall {
+    kReadStart,
+    kReadResult,
+    kWriteStart,
+    kWriteResult,
+    kStatusQuery,
+    kInputWaitStart,
+    kInputWaitResult,
+    kWatchReadResult,  // wine's pseudo-terminal ports: the line hangs up under the watch read
+};
+
+struct FailedCall {
+    DWORD error;
+    bool meansGone;
+};
+
+class CallFailingWith : public BackendTest,
+                        public ::testing::WithParamInterface<std::tuple<FailingCall, FailedCall>> {
+protected:
+    // Makes the call fail with error and asks the port what reaches it.
+    void FailAndAsk(FailingCall call, DWORD error) {
+        driver.modemStatusKnown = call != FailingCall::kWatchReadResult;
+        Open();
+        unsigned char bytes[4] = {};
+        switch (call) {
+            case FailingCall::kReadStart:
+                driver.failures["ReadFile"] = error;
+                port->Read(bytes, 4, 1000);
+                return;
+            case FailingCall::kReadResult:
+            case FailingCall::kWriteResult:
+                driver.waits["transfer-event"] = {WAIT_OBJECT_0};
+                driver.failures["GetOverlappedResult"] = error;
+                call == FailingCall::kReadResult ? port->Read(bytes, 4, 1000)
+                                                 : port->Write(bytes, 4, 1000);
+                return;
+            case FailingCall::kWriteStart:
+                driver.failures["WriteFile"] = error;
+                port->Write(bytes, 4, 1000);
+                return;
+            case FailingCall::kStatusQuery:
+                driver.failures["ClearCommError"] = error;
+                port->BytesWaiting();
+                return;
+            case FailingCall::kInputWaitStart:
+                driver.failures["WaitCommEvent"] = error;
+                port->WaitForInput(5);
+                return;
+            case FailingCall::kInputWaitResult:
+            case FailingCall::kWatchReadResult:
+                if (call == FailingCall::kWatchReadResult) {
+                    port->WaitForInput(1);  // leaves the watch read under way
+                }
+                driver.waits["wait-event"] = {WAIT_OBJECT_0};
+                driver.failures["GetOverlappedResult"] = error;
+                port->WaitForInput(5);
+                return;
+        }
+    }
+};
+
+// Only an error that says the device is gone ends the exchange's waits: one a live port may give
+// for a passing reason leaves the port as it was.
+TEST_P(CallFailingWith, MarksThePortGoneOnlyForAnErrorThatSaysSo) {
+    const auto [call, failed] = GetParam();
+    FailAndAsk(call, failed.error);
+    const std::string goneLine =
+        "CSerial - the port went away: the device was removed or its cable pulled";
+    EXPECT_EQ(port->HasGoneAway(), failed.meansGone);
+    const auto lines = logs.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), goneLine), failed.meansGone ? 1 : 0);
+    if (failed.meansGone) {
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), goneLine) << "after the failed call's own line";
+    }
+}
+
+std::string CaseName(const ::testing::TestParamInfo<CallFailingWith::ParamType>& info) {
+    static const char* const kCalls[] = {"ReadStart",       "ReadResult",     "WriteStart",
+                                         "WriteResult",     "StatusQuery",    "InputWaitStart",
+                                         "InputWaitResult", "WatchReadResult"};
+    const auto& [call, failed] = info.param;
+    char error[16];
+    std::snprintf(error, sizeof error, "0x%lX", static_cast<unsigned long>(failed.error));
+    return std::string(kCalls[static_cast<int>(call)]) + "_" + error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, CallFailingWith,
+    ::testing::Combine(
+        ::testing::Values(FailingCall::kReadStart, FailingCall::kReadResult,
+                          FailingCall::kWriteStart, FailingCall::kWriteResult,
+                          FailingCall::kStatusQuery, FailingCall::kInputWaitStart,
+                          FailingCall::kInputWaitResult, FailingCall::kWatchReadResult),
+        ::testing::Values(
+            FailedCall{ERROR_BROKEN_PIPE, true}, FailedCall{ERROR_DEVICE_NOT_CONNECTED, true},
+            FailedCall{ERROR_DEVICE_REMOVED, true}, FailedCall{ERROR_ACCESS_DENIED, true},
+            FailedCall{ERROR_GEN_FAILURE, false}, FailedCall{ERROR_BAD_COMMAND, false},
+            FailedCall{ERROR_NOT_READY, false}, FailedCall{ERROR_OPERATION_ABORTED, false})),
+    CaseName);
 
 }  // namespace

@@ -234,6 +234,11 @@ TEST_F(SerialOnComPort, HangUpInMidWriteFailsTheWrite) {
     EXPECT_EQ(port->BytesWaiting(), 0);
     unsigned char byte = 0;
     EXPECT_EQ(port->Read(&byte, 1, 200), 0);
+    // Wine fails the write with ERROR_NOT_READY, which a device may give for a moment, and the
+    // read with ERROR_BROKEN_PIPE, which tells that the line is gone.
+    EXPECT_TRUE(port->HasGoneAway());
+    EXPECT_EQ(logs.Lines().back(),
+              "CSerial - the port went away: the device was removed or its cable pulled");
     // A write on the dead line fails at once; the port stays open until it is deleted.
     const auto again = Clock::now();
     EXPECT_EQ(port->Write(sent.data(), 243, 1000), 0);

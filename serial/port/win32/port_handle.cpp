@@ -27,6 +27,7 @@ PortHandle::PortHandle(PortHandle&& other) noexcept
     : state(other.state),
       inputWaitMode(other.inputWaitMode),
       watch(other.watch),
+      goneAway(other.goneAway),
       m_api(other.m_api),
       m_port(other.m_port),
       m_transfer(std::move(other.m_transfer)),
@@ -42,6 +43,7 @@ PortHandle& PortHandle::operator=(PortHandle&& other) noexcept {
         state = other.state;
         inputWaitMode = other.inputWaitMode;
         watch = other.watch;
+        goneAway = other.goneAway;
         m_api = other.m_api;
         m_port = other.m_port;
         m_transfer = std::move(other.m_transfer);
@@ -111,4 +113,5 @@ void PortHandle::Forget() {
     m_failure = 0;
     inputWaitMode = InputWaitMode::kUndecided;
     watch = WatchState::kIdle;
+    goneAway = false;
 }

@@ -83,6 +83,9 @@ public:
     // in the input-wait slot, or done with its byte held in the slot's bytes[0] until a read
     // delivers it.
     enum class WatchState { kIdle, kPending, kHolding } watch = WatchState::kIdle;
+    // Whether a transfer, wait or status query failed with an error that says the device is
+    // gone (removed, its cable pulled, the line hung up): nothing more comes through it.
+    bool goneAway = false;
 
 private:
     void Forget();
