@@ -26,6 +26,7 @@ source tools/deps.sh
 source tools/debian-root.sh
 source tools/vm/guest-image.sh
 source tools/vm/machine.sh
+source tests/vm/sim-summary.sh
 
 note_file=""
 if [ "${1:-}" = --note ]; then
@@ -98,7 +99,7 @@ make_data_disk() {
     mkdir -p "$work/data/debs"
     cp "${debs[@]}" "$work/data/debs/"
     strip -o "$work/data/tr520-scanner-sim" "$simulator"
-    cp tests/vm/guest-checks.sh "$work/data/"
+    cp tests/vm/guest-checks.sh tests/vm/sim-summary.sh "$work/data/"
     mke2fs -q -t ext4 -L tr-vm-data -d "$work/data" "$work/data.img" 64M >/dev/null
 }
 
@@ -129,23 +130,12 @@ start_simulator() {
 # Sends the guest the summary of what the host's simulator for the driver $1 saw since it was
 # last asked (it counts afresh then), each line as "| LINE", then "end".
 send_summary() {
-    local log=$logs/sim-$1.log before _
+    local log=$logs/sim-$1.log
     if [ -z "${sim_pids[$1]:-}" ]; then
         answer "end"
         return 0
     fi
-    before=$(grep -c -x -e '---' "$log")
-    kill -USR1 "${sim_pids[$1]}"
-    for _ in $(seq 100); do
-        [ "$(grep -c -x -e '---' "$log")" -gt "$before" ] && break
-        sleep 0.05
-    done
-    # The last block: from its first line to the end marker.
-    awk '/^sim: / { next }
-         $0 == "--- summary so far" { n = 0; next }
-         $0 == "---" { block = ""; for (i = 1; i <= n; i++) block = block lines[i] "\n"; next }
-         { lines[++n] = $0 }
-         END { printf "%s", block }' "$log" | while IFS= read -r line; do answer "| $line"; done
+    tr_sim_summary "$log" "${sim_pids[$1]}" | while IFS= read -r line; do answer "| $line"; done
     answer "end"
 }
 

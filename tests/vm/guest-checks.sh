@@ -26,6 +26,7 @@ acm_sim=""
 # --- reporting and the host ------------------------------------------------------------------
 
 exec 3<>/dev/virtio-ports/tr.ctl
+source "$data/sim-summary.sh"
 say() {
     echo "$*"
     printf 'log %s\n' "$*" >&3
@@ -121,18 +122,7 @@ start_acm_simulator() {
 sim_summary() {
     : >"$work/summary"
     if [ "$1" = acm ]; then
-        local log=$data/sim-acm.log before _
-        before=$(grep -c -x -e '---' "$log")
-        kill -USR1 "$acm_sim"
-        for _ in $(seq 100); do
-            [ "$(grep -c -x -e '---' "$log")" -gt "$before" ] && break
-            sleep 0.05
-        done
-        awk '/^sim: / { next }
-             $0 == "--- summary so far" { n = 0; next }
-             $0 == "---" { block = ""; for (i = 1; i <= n; i++) block = block lines[i] "\n"; next }
-             { lines[++n] = $0 }
-             END { printf "%s", block }' "$log" >"$work/summary"
+        tr_sim_summary "$data/sim-acm.log" "$acm_sim" >"$work/summary"
         return 0
     fi
     printf 'summary %s\n' "$1" >&3
