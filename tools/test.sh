@@ -37,8 +37,8 @@ build_preset() {
     cmake --build --preset "$1" -j"$jobs"
 }
 
-# Builds the preset $1 and runs its tests: with their output on failure, none listed a failure,
-# no benchmark.
+# Builds the preset $1 and runs its tests (the preset: a failed test's output shown, a build that
+# lists no test failing, no benchmark).
 run_preset() {
     build_preset "$1"
     ctest --preset "$1" -j"$jobs"
