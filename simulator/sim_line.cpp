@@ -116,6 +116,15 @@ bool SimLine::Publish(int comNumber, const std::filesystem::path& linkDirectory,
     const fs::path dir = linkDirectory.empty() ? comports::PortLinkDirectory() : linkDirectory;
     const fs::path link = dir / ("com" + std::to_string(comNumber));
     std::error_code ec;
+    // The folders made here go again with the link, so that a run leaves the home as it was.
+    m_madeFolders.clear();
+    for (fs::path missing = dir; !missing.empty() && !fs::exists(fs::symlink_status(missing, ec));
+         missing = missing.parent_path()) {
+        m_madeFolders.push_back(missing);
+        if (missing == missing.parent_path()) {
+            break;
+        }
+    }
     fs::create_directories(dir, ec);
     const auto status = fs::symlink_status(link, ec);
     if (fs::exists(status)) {
@@ -157,6 +166,11 @@ void SimLine::Unpublish() {
         std::filesystem::remove(m_linkPath, ec);
     }
     m_linkPath.clear();
+    // Deepest first; remove() leaves a folder that holds anything, such as another's link.
+    for (const std::filesystem::path& folder : m_madeFolders) {
+        std::filesystem::remove(folder, ec);
+    }
+    m_madeFolders.clear();
 }
 
 void SimLine::RequestStop() {

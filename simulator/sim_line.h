@@ -102,6 +102,7 @@ private:
     int m_stopPipe[2] = {-1, -1};
     std::string m_devicePath;
     std::filesystem::path m_linkPath;
+    std::vector<std::filesystem::path> m_madeFolders;  // made by Publish, deepest first
     std::deque<std::uint8_t> m_rx;
     Clock::time_point m_txFree{};
     Clock::time_point m_rxFree{};

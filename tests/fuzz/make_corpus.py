@@ -91,6 +91,10 @@ def version_check():
         "ack_takes_none": head(fault=write_fault(2, ack)) + arrivals(c, (199, reply("1", "0"))),
         "ack_times_out": head(fault=write_fault(3, ack)) + arrivals(c, (199, reply("1", "0"))),
         "queries_time_out": head(fault=write_fault(3, 0)) + arrivals(c, (199, reply("1", "0"))),
+        # The fifth query, the last before the window closes, times out; the reply's last byte
+        # arrives meanwhile and is read after it, past the window, then the ACK times out too.
+        "reply_done_during_late_resend": head(fault=write_fault(3, 4))
+        + arrivals(c, (217, reply("1", "0")[:-1]), (202, reply("1", "0")[-1:])),
     }
 
 

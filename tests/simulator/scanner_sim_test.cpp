@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -188,6 +190,26 @@ TEST_F(SimulatedScanner, TestThenUpdateThroughTwoOpensOfThePort) {
     // The second open meets the lock file the first one took.
     EXPECT_THAT(m_log.Lines(), ::testing::ElementsAre(::testing::StartsWith(
                                    "CSerial::Open - CreateFile(\\\\.\\COM5 [locked by PID ")));
+}
+
+// The link's folders leave with the simulator when it made them; the user's stay, and so do
+// their contents.
+TEST_F(SimulatedScanner, LeavesTheConfigFoldersAsItFoundThem) {
+    const auto ports = comports::PortLinkPath(kCom).parent_path();
+    StartSim();
+    ASSERT_TRUE(std::filesystem::is_symlink(m_sim->LinkPath()));
+    m_sim->Stop();
+    EXPECT_FALSE(std::filesystem::exists(m_config)) << "made by the simulator, left behind";
+
+    std::filesystem::create_directories(ports);
+    std::ofstream(ports / "notes") << "the user's";
+    StartSim();
+    m_sim->Stop();
+    EXPECT_TRUE(std::filesystem::exists(ports / "notes"));
+    std::filesystem::remove(ports / "notes");
+    StartSim();
+    m_sim->Stop();
+    EXPECT_TRUE(std::filesystem::is_directory(ports)) << "the user's own folder was removed";
 }
 
 // A summary after a correct upload and an abandoned one speaks of the abandoned one.
