@@ -28,69 +28,37 @@ source tools/debian-root.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
-# Every build of this command turns warnings into errors (TR_WERROR): the project's own CI. Other
-# builds (tools/run.sh, tools/package.sh, tools/build-windows.sh, a packager's) only show them.
-strict=-DTR_WERROR=ON
-
-# Builds into $1 with the configure options $2... and runs its tests; a build that lists no
-# test fails.
-run_suite() {
-    local dir=$1
-    shift
-    cmake -S . -B "$dir" "$strict" "$@"
-    cmake --build "$dir" -j"$jobs"
-    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" -LE benchmark
+# The five build stages are the presets of CMakePresets.json (folder, build type, options,
+# -DTR_WERROR=ON: every build of this command turns warnings into errors; other builds, such as
+# tools/run.sh's, tools/package.sh's, tools/build-windows.sh's or a packager's, only show them).
+# Here on every core.
+build_preset() {
+    cmake --preset "$1"
+    cmake --build --preset "$1" -j"$jobs"
 }
 
-# The sanitizer build also carries another image than the placeholder, so that the whole suite
-# runs once with a generated one that fills the image field (262,144 bytes, a fixed
-# pseudo-random sequence) and another version, as a release build with another image would; a
-# build directory of its own keeps tools/run.sh from ever carrying it. One stage for both saves
-# a whole build of everything.
-run_sanitizer_image_suite() {
-    local dir=build-asan
-    mkdir -p "$dir"
-    perl -e 'srand(20520); print map { chr(int(rand(256))) } 1 .. 262144' >"$dir/image.bin"
-    run_suite "$dir" -DCMAKE_BUILD_TYPE=Debug -DTR_SANITIZE=ON \
-        -DFIRMWARE_IMAGE="$PWD/$dir/image.bin" -DFIRMWARE_VERSION=0x25
-}
-
-# Cross-builds the Windows programs and tests into $1 with the toolchain file $2 and build
-# type $3 (the COM port tests use the native build's simulated scanner and pty peer), then
-# checks that every program imports only Windows' own DLLs. Building runs no wine: the test
-# cases are listed when ctest runs.
-build_windows() {
-    local dir=$1 toolchain=$2 type=$3 triple=$4
-    cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE="$type" \
-        -DTR_BUILD_TESTS=ON -DTR_NATIVE_BUILD_DIR="$PWD/build" "$strict"
-    cmake --build "$dir" -j"$jobs"
-    local exe count=0
-    while IFS= read -r exe; do
-        cmake -DOBJDUMP="$triple-objdump" -DPROGRAM="$exe" -P tests/wine/check_imports.cmake \
-            >/dev/null
-        count=$((count + 1))
-    done < <(find "$dir" -name '*.exe' -not -path "$dir/wineprefix/*" -not -path '*/CMakeFiles/*')
-    [ "$count" -gt 0 ] || { echo "No programs in $dir" >&2; return 1; }
-    echo "$count programs in $dir import only Windows' own DLLs"
-}
-
-# Runs the Windows tests of $1 through wine in the prefix $1/wineprefix of architecture $2.
-run_windows_tests() {
-    tools/wine-ctest.sh "$1" "$2" "$jobs"
+# Builds the preset $1 and runs its tests (the preset: a failed test's output shown, a build that
+# lists no test failing, no benchmark).
+run_preset() {
+    build_preset "$1"
+    ctest --preset "$1" -j"$jobs"
 }
 
 # Pointer-size mistakes in window data, message parameters and resource parsing show here.
+# Building runs no wine (the test cases are listed when ctest runs); the tests, the import-table
+# checks of every program among them, run under wine (tools/with-wine.sh).
 run_win64_suite() {
-    build_windows build-win64 cmake/mingw-x86_64.cmake RelWithDebInfo x86_64-w64-mingw32
-    run_windows_tests build-win64 win64
+    build_preset win64
+    tools/with-wine.sh win64 ctest --preset win64 -j"$jobs"
 }
 
-# The product, built as tools/build-windows.sh builds it (a release build) and tested as such:
-# under the host's wine32, or else in the Debian root that has it.
+# The product, a release build as tools/build-windows.sh makes it, tested as such: under the
+# host's wine32, or else in the Debian root that has it; where neither can be, only its
+# programs' import tables are checked.
 run_win32_suite() {
-    build_windows build-win cmake/mingw-i686.cmake Release i686-w64-mingw32
+    build_preset win32
     if [ -z "$wine32_missing" ]; then
-        run_windows_tests build-win win32
+        tools/with-wine.sh win32 ctest --preset win32 -j"$jobs"
         return
     fi
     echo "wine32 is not installed here ($wine32_missing): the tests run in the Debian root" \
@@ -98,13 +66,14 @@ run_win32_suite() {
     local wait_start=$SECONDS
     if ! root_ready wine32 "$wine32_root_missing"; then
         local note="wine32 is not installed ($wine32_missing), and $TR_ROOT_ERROR"
+        cmake --build --preset win32 -j"$jobs" --target import_checks
         echo "!! Windows 32-bit tests SKIPPED (not run under wine): $note"
         echo "$note" >"$stage_skip_note"
         return 0
     fi
     echo "in the Debian root build-roots/wine32 (no wine32 on the host; $((SECONDS - wait_start)) s" \
          "waited for the root)" >"$stage_note"
-    tr_root_enter wine32 -- tools/wine-ctest.sh build-win win32 "$jobs"
+    tr_root_enter wine32 -- tools/with-wine.sh win32 ctest --preset win32 -j"$jobs"
 }
 
 # Starts making in the background (build-roots/NAME/make.log) the Debian roots that the
@@ -387,9 +356,11 @@ stage() {
     echo "== $caption: $outcome, $times"
 }
 
-# The fuzz targets, built with clang and libFuzzer in build-fuzz/, each run for a fixed time.
+# The fuzz targets, built with clang and libFuzzer in build-fuzz/, each a test that fuzzes for a
+# fixed time, two side by side (the preset's own number).
 run_fuzz_stage() {
-    tools/fuzz.sh build-fuzz "$strict"
+    build_preset fuzz
+    ctest --preset fuzz
 }
 
 # The .debs of dist/ installed in a Debian guest under QEMU and run on the kernel's own FTDI,
@@ -423,8 +394,8 @@ start_roots
 install_time=$((SECONDS - install_start))
 echo "== Installing what was missing: $install_time s"
 
-stage linux "Linux plain (build/)" run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-stage asan "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_sanitizer_image_suite
+stage linux "Linux plain (build/)" run_preset linux
+stage asan "Linux, ASan+UBSan, 262,144-byte image (build-asan/)" run_preset asan
 stage win64 "Windows 64-bit under wine64 (build-win64/)" run_win64_suite
 stage win32 "Windows 32-bit under wine (build-win/)" run_win32_suite
 stage fuzz "Fuzz targets, clang libFuzzer+ASan+UBSan (build-fuzz/)" run_fuzz_stage
